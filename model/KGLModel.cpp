@@ -1,0 +1,52 @@
+#include "KGLModel.h"
+
+namespace kgl {
+
+std::string ShortString(std::string_view text, size_t maxLength) {
+    return std::string(text.substr(0, maxLength));
+}
+
+void ClearEdgeSelection(TKGLModel& model) { std::vector<TBool>().swap(model.edgeSel); }
+
+void InitModel(TKGLModel& model) {
+    model.selColor = {1.0f, 0.0f, 0.0f, 1.0f};
+    model.wireColor = {1.0f, 0.82f, 0.0f, 1.0f};
+    model.unselColor = {0.7f, 0.7f, 0.7f, 1.0f};
+    model.name.clear();
+    model.vCount = model.nCount = model.tCount = model.gCount = model.fCount = model.eCount = 0;
+    // swap with empties so the storage is really given back
+    std::vector<TVertex>().swap(model.vertices);
+    std::vector<TVec3>().swap(model.normals);
+    std::vector<TTexCoord>().swap(model.texCoords);
+    std::vector<TGroup>().swap(model.groups);
+    std::vector<TEdge>().swap(model.edges);
+    model.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
+    model.boxMax = {kBoxResetMax, kBoxResetMax, kBoxResetMax};
+    model.minArea = kAreaResetMin;
+    model.maxArea = kAreaResetMax;
+    ClearEdgeSelection(model);
+}
+
+void AllocateModel(TKGLModel& model) {
+    auto slots = [](int32_t count) { return count + 2 > 0 ? static_cast<size_t>(count) + 2 : size_t(0); };
+    model.vertices.resize(slots(model.vCount));
+    model.normals.resize(slots(model.nCount));
+    model.texCoords.resize(slots(model.tCount));
+    model.groups.resize(slots(model.gCount));
+    for (int32_t g = 0; g <= model.gCount; ++g) {
+        TGroup& group = model.groups[g];
+        group.faces.resize(slots(group.fCount));
+        group.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
+        group.boxMax = {kBoxResetMax, kBoxResetMax, kBoxResetMax};
+    }
+}
+
+void FreeModel(TKGLModel& model) {
+    InitModel(model);
+    model.vCount = model.nCount = model.tCount = model.gCount = model.fCount = model.eCount = -1;
+    std::vector<TBool>().swap(model.edgeSel);
+    std::vector<TBool>().swap(model.groupSel);
+    std::vector<TBool>().swap(model.faceSel);
+}
+
+}  // namespace kgl

@@ -1,0 +1,41 @@
+#pragma once
+// Failures of the model core. Every failure that a file can cause is one of these
+// classes; the operation that owns the user-visible result catches it and shows
+// FormatExceptionText(error) through the message service (messages.h).
+#include <stdexcept>
+#include <string>
+
+namespace kgl {
+
+class EModelError : public std::runtime_error {
+public:
+    EModelError(std::string className, const std::string& message)
+        : std::runtime_error(message), className_(std::move(className)) {}
+    const std::string& ClassName() const noexcept { return className_; }
+
+private:
+    std::string className_;
+};
+
+// A number or index whose text cannot be converted.
+struct EConvertError : EModelError {
+    explicit EConvertError(const std::string& m) : EModelError("EConvertError", m) {}
+};
+// The file system refused an open, read or write.
+struct EInOutError : EModelError {
+    explicit EInOutError(const std::string& m) : EModelError("EInOutError", m) {}
+};
+// A file's contents do not fit its format (truncated, wrong magic, bad counts).
+struct EReadError : EModelError {
+    explicit EReadError(const std::string& m) : EModelError("EReadError", m) {}
+};
+// An index that addresses no entry of its table.
+struct ERangeError : EModelError {
+    explicit ERangeError(const std::string& m) : EModelError("ERangeError", m) {}
+};
+
+// "Exception Name: <class> Exception message: <message>"
+std::string FormatExceptionText(const std::string& className, const std::string& message);
+std::string FormatExceptionText(const EModelError& e);
+
+}  // namespace kgl

@@ -1,0 +1,39 @@
+#include "messages.h"
+
+#include <cstdio>
+
+#include "errors.h"
+
+namespace kgl {
+
+namespace {
+TMessageHandler& Handler() {
+    static TMessageHandler handler;
+    return handler;
+}
+}  // namespace
+
+TMessageHandler SetMessageHandler(TMessageHandler handler) {
+    TMessageHandler previous = std::move(Handler());
+    Handler() = std::move(handler);
+    return previous;
+}
+
+void ShowMessage(const std::string& text, const std::string& caption) {
+    if (Handler()) {
+        Handler()(caption, text);
+        return;
+    }
+    if (caption.empty())
+        std::fprintf(stderr, "%s\n", text.c_str());
+    else
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+std::string FormatExceptionText(const std::string& className, const std::string& message) {
+    return "Exception Name: " + className + " Exception message: " + message;
+}
+
+std::string FormatExceptionText(const EModelError& e) { return FormatExceptionText(e.ClassName(), e.what()); }
+
+}  // namespace kgl

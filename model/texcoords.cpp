@@ -1,0 +1,4 @@
+#include "KGLModel.h"
+namespace kgl {
+void OptimizeTexCoords(TKGLModel&) {}
+}  // namespace kgl

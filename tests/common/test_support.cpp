@@ -1,0 +1,48 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace kgl::test {
+
+TMessageRecorder::TMessageRecorder() {
+    previous_ = SetMessageHandler([this](const std::string& caption, const std::string& text) {
+        entries.push_back({caption, text});
+    });
+}
+
+TMessageRecorder::~TMessageRecorder() { SetMessageHandler(std::move(previous_)); }
+
+const std::string& TMessageRecorder::lastText() const {
+    static const std::string none;
+    return entries.empty() ? none : entries.back().text;
+}
+
+TTempDir::TTempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kgltest-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+    path_ = pattern;
+}
+
+TTempDir::~TTempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace kgl::test
