@@ -15,6 +15,7 @@
 // position, i.e. a stable sort by weight. Weights are never not-a-number after a
 // load; should one be, it sorts last so the order stays a strict weak one.
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <vector>
@@ -50,10 +51,45 @@ void ForEachSide(const TKGLModel& model, F&& fn) {
     }
 }
 
-bool WeightBefore(double a, double b) {
-    if (a != a) return false;  // not-a-number: after everything
-    if (b != b) return true;
-    return a < b;
+// An unsigned key whose order is the order of the doubles; -0.0 and +0.0 share one key,
+// not-a-number sorts after everything.
+uint64_t WeightKey(double w) {
+    if (w != w) return UINT64_MAX;
+    if (w == 0) w = 0.0;  // -0.0 ties with +0.0
+    uint64_t bits;
+    std::memcpy(&bits, &w, sizeof bits);
+    return (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
+}
+
+// Positions 0 .. n-1 of buffer in stable order of weight: LSD radix sort, 16 bits a
+// pass, passes skipped where every key has the same digit.
+std::vector<uint32_t> StableWeightOrder(const std::vector<TEdge>& buffer, uint32_t n) {
+    std::vector<uint64_t> keys(n), keys2(n);
+    std::vector<uint32_t> order(n), order2(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        keys[i] = WeightKey(buffer[i].weight);
+        order[i] = i;
+    }
+    std::vector<uint32_t> count(65536);
+    for (int shift = 0; shift < 64; shift += 16) {
+        std::fill(count.begin(), count.end(), 0);
+        for (uint32_t i = 0; i < n; ++i) ++count[(keys[i] >> shift) & 0xFFFF];
+        if (n == 0 || count[(keys[0] >> shift) & 0xFFFF] == n) continue;
+        uint32_t sum = 0;
+        for (uint32_t& c : count) {
+            uint32_t k = c;
+            c = sum;
+            sum += k;
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            uint32_t d = count[(keys[i] >> shift) & 0xFFFF]++;
+            keys2[d] = keys[i];
+            order2[d] = order[i];
+        }
+        keys.swap(keys2);
+        order.swap(order2);
+    }
+    return order;
 }
 
 }  // namespace
@@ -67,8 +103,7 @@ int32_t EdgeVertexB(const TKGLModel& model, const TEdge& edge) {
 }
 
 void BuildEdges(TKGLModel& model) {
-    // Phase 1: count the sides and bucket them by their smaller end vertex. Ends
-    // outside the vertex table (only a hand-built model has them) share one last bucket.
+    // Phase 1: the unordered end pair of every side, in candidate order.
     uint64_t sides = 0;
     for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
         const TGroup& group = model.groups[g];
@@ -79,42 +114,55 @@ void BuildEdges(TKGLModel& model) {
         throw ERangeError("The model has too many edges");
     const uint32_t nSides = static_cast<uint32_t>(sides);
     const size_t nVerts = model.vertices.size();
-    const size_t outside = nVerts;  // the bucket for out-of-table ends
+    const size_t outside = nVerts;  // one bucket for ends outside the vertex table (hand-built models only)
 
-    struct TEnds {
-        int32_t lo, hi;
-    };
-    auto ends = [&](int32_t g, int32_t f, int32_t c0, int32_t c1) {
-        int32_t a = CornerIndex(model, g, f, c0), b = CornerIndex(model, g, f, c1);
-        return a < b ? TEnds{a, b} : TEnds{b, a};
-    };
-    auto bucketOf = [&](int32_t lo, int32_t hi) {
-        return (lo >= 0 && static_cast<size_t>(hi) < nVerts) ? static_cast<size_t>(lo) : outside;
-    };
-
+    std::vector<uint64_t> pairs(nSides);  // (smaller end << 32) | larger end, as unsigned 32-bit halves
     std::vector<uint32_t> start(nVerts + 2, 0);
-    ForEachSide(model, [&](uint32_t, int32_t g, int32_t f, int32_t c0, int32_t c1) {
-        TEnds e = ends(g, f, c0, c1);
-        ++start[bucketOf(e.lo, e.hi) + 1];
-    });
+    {
+        auto pairOf = [&](int32_t a, int32_t b) {
+            if (a > b) std::swap(a, b);
+            size_t bucket = (a >= 0 && static_cast<size_t>(b) < nVerts) ? static_cast<size_t>(a) : outside;
+            ++start[bucket + 1];
+            return (static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32) | static_cast<uint32_t>(b);
+        };
+        uint32_t c = 0;
+        for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
+            const TGroup& group = model.groups[g];
+            for (int32_t f = 1; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
+                const TFace& face = group.faces[f];
+                const int32_t n = face.count;
+                if (n < 1) continue;
+                if (static_cast<uint32_t>(n) <= face.vIdx.size()) {
+                    const int32_t* v = face.vIdx.data();
+                    for (int32_t i = 0; i + 1 < n; ++i) pairs[c++] = pairOf(v[i], v[i + 1]);
+                    pairs[c++] = pairOf(v[0], v[n - 1]);
+                } else {  // count and vIdx disagree: the guarded lookup
+                    for (int32_t i = 0; i + 1 < n; ++i) pairs[c++] = pairOf(CornerIndex(model, g, f, i), CornerIndex(model, g, f, i + 1));
+                    pairs[c++] = pairOf(CornerIndex(model, g, f, 0), CornerIndex(model, g, f, n - 1));
+                }
+            }
+        }
+    }
     for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
 
-    // (larger end, candidate) per bucket, in candidate order; the outside bucket keeps
-    // its smaller end as well.
+    // Bucket by the smaller end (counting sort keeps candidate order): (larger end << 32
+    // | candidate) per bucket; the outside bucket keeps whole pairs beside.
     std::vector<uint64_t> slots(nSides);
-    std::vector<uint32_t> fill(start.begin(), start.end() - 1);
-    std::vector<std::pair<int64_t, uint32_t>> strays;  // ((lo, hi), candidate) of the outside bucket
-    ForEachSide(model, [&](uint32_t c, int32_t g, int32_t f, int32_t c0, int32_t c1) {
-        TEnds e = ends(g, f, c0, c1);
-        size_t b = bucketOf(e.lo, e.hi);
-        slots[fill[b]++] = (static_cast<uint64_t>(static_cast<uint32_t>(e.hi)) << 32) | c;
-        if (b == outside)
-            strays.push_back({(static_cast<int64_t>(e.lo) << 32) | static_cast<uint32_t>(e.hi), c});
-    });
-    std::vector<uint32_t>().swap(fill);
+    std::vector<std::pair<uint64_t, uint32_t>> strays;
+    {
+        std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+        for (uint32_t c = 0; c < nSides; ++c) {
+            const uint64_t p = pairs[c];
+            const int32_t lo = static_cast<int32_t>(p >> 32), hi = static_cast<int32_t>(static_cast<uint32_t>(p));
+            const size_t b = (lo >= 0 && static_cast<size_t>(hi) < nVerts) ? static_cast<size_t>(lo) : outside;
+            slots[fill[b]++] = (static_cast<uint64_t>(static_cast<uint32_t>(hi)) << 32) | c;
+            if (b == outside) strays.push_back({p, c});
+        }
+    }
+    std::vector<uint64_t>().swap(pairs);
 
     // Phase 2: pair consecutive candidates of each vertex pair. link[c] is -1 for a
-    // candidate that starts an entry, -(starter + 2) for one that is a second face.
+    // candidate that starts an entry, -(starter + 2) for one that is its second face.
     std::vector<int32_t> link(nSides, -1);
     int32_t eCount = 0;
     auto pairRuns = [&](auto first, auto last, auto keyOf, auto candOf) {
@@ -123,8 +171,8 @@ void BuildEdges(TKGLModel& model) {
             while (runEnd != last && keyOf(*runEnd) == keyOf(*it)) ++runEnd;
             for (auto p = it; p != runEnd; p += 2) {
                 ++eCount;
-                if (p + 1 != runEnd) link[candOf(*(p + 1))] = -static_cast<int32_t>(candOf(*p)) - 2;
-                else break;
+                if (p + 1 == runEnd) break;
+                link[candOf(*(p + 1))] = -static_cast<int32_t>(candOf(*p)) - 2;
             }
             it = runEnd;
         }
@@ -132,7 +180,16 @@ void BuildEdges(TKGLModel& model) {
     for (size_t b = 0; b < outside; ++b) {
         uint64_t* first = slots.data() + start[b];
         uint64_t* last = slots.data() + start[b + 1];
-        if (last - first > 1) std::sort(first, last);
+        if (last - first > 24) {
+            std::sort(first, last);
+        } else {
+            for (uint64_t* i = first + 1; i < last; ++i) {  // small buckets: insertion sort
+                uint64_t x = *i;
+                uint64_t* j = i;
+                for (; j > first && *(j - 1) > x; --j) *j = *(j - 1);
+                *j = x;
+            }
+        }
         pairRuns(first, last, [](uint64_t s) { return s >> 32; }, [](uint64_t s) { return static_cast<uint32_t>(s); });
     }
     std::sort(strays.begin(), strays.end());
@@ -159,37 +216,17 @@ void BuildEdges(TKGLModel& model) {
     });
     std::vector<int32_t>().swap(link);
 
-    // Phase 4: stable order by weight over entries 0 .. eCount, applied in place.
-    struct TKey {
-        double weight;
-        uint32_t index;
-    };
-    std::vector<TKey> keys(static_cast<size_t>(eCount) + 1);
-    for (uint32_t i = 0; i < keys.size(); ++i) keys[i] = {buffer[i].weight, i};
-    std::sort(keys.begin(), keys.end(), [](const TKey& a, const TKey& b) {
-        if (WeightBefore(a.weight, b.weight)) return true;
-        if (WeightBefore(b.weight, a.weight)) return false;
-        return a.index < b.index;
-    });
-    // keys[out].index is the entry that goes to out; follow each cycle once
-    for (uint32_t i = 0; i < keys.size(); ++i) {
-        if (keys[i].index == i || keys[i].index == UINT32_MAX) continue;
-        TEdge held = buffer[i];
-        uint32_t j = i;
-        for (;;) {
-            uint32_t src = keys[j].index;
-            keys[j].index = UINT32_MAX;
-            if (src == i) {
-                buffer[j] = held;
-                break;
-            }
-            buffer[j] = buffer[src];
-            j = src;
-        }
+    // Phase 4: stable order by weight over entries 0 .. eCount, gathered into the table
+    // (independent reads: much faster than following permutation cycles in place).
+    std::vector<TEdge> edges(buffer.size());
+    {
+        std::vector<uint32_t> order = StableWeightOrder(buffer, static_cast<uint32_t>(eCount) + 1);
+        for (uint32_t i = 0; i < order.size(); ++i) edges[i] = buffer[order[i]];
     }
+    std::vector<TEdge>().swap(buffer);
 
     model.eCount = eCount;
-    model.edges = std::move(buffer);
+    model.edges = std::move(edges);
 }
 
 }  // namespace kgl
