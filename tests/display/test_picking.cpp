@@ -152,6 +152,10 @@ TEST_F(Picking, CodesOfSeveralBytesReadBackExactlyWhateverTheFrameLeftOn) {
     EXPECT_FALSE(glIsEnabled(GL_LINE_SMOOTH));
     EXPECT_FALSE(glIsEnabled(GL_POLYGON_SMOOTH));
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_TRUE(glIsEnabled(GL_DITHER));  // put back: no frame turns it on again
+    GLint alignment = 0;
+    glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+    EXPECT_EQ(alignment, 4);
     GLfloat clear[4];
     glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
     EXPECT_EQ(clear[0] + clear[1] + clear[2], 0.0f);
