@@ -235,7 +235,7 @@ private slots:
         QCOMPARE(ListEntries(form.FileListBox), QStringList{"cube.obj"});
         ClickEntry(form.FileListBox, 0);
         QCOMPARE(InfoLines(form), (QStringList{"name: CUBE", "vCount: 8", "nCount: 0", "tCount: 0", "gCount: 1",
-                                               "fCount: 6", "eCount: 12", "minArea: 0.00", "maxArea: 1.00",
+                                               "fCount: 6", "eCount: 12", "minArea: 2.00", "maxArea: 2.00",
                                                "scale: 3.46"}));
     }
 
