@@ -91,8 +91,8 @@ int main(int argc, char** argv) {
              double a = 2 * pi * u, b = pi * v;
              return TPoint{2 * std::sin(b) * std::cos(a), 2 * std::sin(b) * std::sin(a), -2 * std::cos(b)};
          }},
-        // A (2, 3) torus knot swept by a tube: 400 x 24 cells.
-        {"knot.obj", "knot", 400, 24, true, true,
+        // A (2, 3) torus knot swept by a tube: 180 x 16 cells.
+        {"knot.obj", "knot", 180, 16, true, true,
          [pi](double u, double v) {
              auto centre = [pi](double t) {
                  double a = 2 * pi * t;
