@@ -135,7 +135,7 @@ void TFileListBox::Update() {
     QDir::setCurrent(FDirectory);
     // QDir matches name filters without regard to letter case unless told otherwise.
     const QStringList names =
-        dir.entryList(QStringList{FMask}, QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+        dir.entryList(QStringList{FMask}, QDir::Files, QDir::Name | QDir::IgnoreCase);
     FProgramChange = true;
     clear();
     addItems(names);
