@@ -17,6 +17,7 @@
 #include <ctime>
 #include <exception>
 
+#include "Application.h"
 #include "KGLDisplay.h"
 #include "OpenGlPanel.h"
 #include "Textures.h"
@@ -57,7 +58,12 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 // An exception that escaped the create handler: shown as the toolkit shows any
 // escaped exception, and the window opens all the same.
-void ReportEscapedException(const std::exception& e) { kgl::ShowMessage(e.what(), "Error"); }
+void ReportEscapedException(const std::exception& e) {
+    if (TApplication* app = TApplication::Instance())
+        app->ShowException(e.what());
+    else
+        kgl::ShowMessage(e.what(), "Error");
+}
 
 // Coordinate axes from o, each of length L: a wide half-transparent grey halo under
 // thin red, green and blue lines. Leaves lighting off and depth testing on.
@@ -219,7 +225,6 @@ void TForm1::CreateControls() {
 
     OpenGlPanel = new TOpenGlPanel(this);
     OpenGlPanel->setCursor(Qt::ArrowCursor);
-    OpenGlPanel->setMouseTracking(true);  // MouseX/MouseY follow the pointer without a button
     OpenGlPanel->setMinimumSize(1, 1);
 
     // ---- left column: file choice, file list, information text ----
