@@ -55,8 +55,27 @@ TEST(ObjLimits, FaceLineOfTwentyMillionCornersIsRefusedByTheLineLimit) {
     kgl::TKGLModel model;
     EXPECT_FALSE(kgl::LoadOBJFromMemory(model, text));
     ExpectOneShortMessage(messages, "40 MB face line");
-    EXPECT_NE(messages.lastText().find("line 4"), std::string::npos) << messages.lastText().substr(0, 200);
+    EXPECT_NE(messages.lastText().find("Line 4 "), std::string::npos) << messages.lastText().substr(0, 200);
     EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb);
+}
+
+TEST(ObjLimits, LongLineInAFileIsRefusedWithoutHoldingIt) {
+    // The file reader streams in blocks; a line without end must not grow its buffer
+    // to the size of the file.
+    kgl::test::TTempDir dir;
+    const std::string path = dir.file("long.obj");
+    {
+        std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf";
+        for (int i = 0; i < 30'000'000; ++i) text += " 2";
+        kgl::test::WriteFile(path, text);
+    }
+    long before = PeakRssMb();
+    TMessageRecorder messages;
+    kgl::TKGLModel model;
+    EXPECT_FALSE(kgl::LoadOBJ(model, path));
+    ExpectOneShortMessage(messages, "60 MB face line in a file");
+    EXPECT_NE(messages.lastText().find("Line 4 "), std::string::npos) << messages.lastText().substr(0, 200);
+    EXPECT_LE(PeakRssMb() - before, 64);
 }
 
 TEST(ObjLimits, LongCommentLineIsRefusedToo) {
