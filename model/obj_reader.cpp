@@ -249,17 +249,21 @@ float ParseFloat(std::string_view text) {
     const char* q = p;
     if (q < end && (*q == '+' || *q == '-')) ++q;
     const char* intStart = q;
-    while (q < end && *q >= '0' && *q <= '9') ++q;
+    uint64_t mantissa = 0;
+    int digits = 0;
+    while (q < end && *q >= '0' && *q <= '9') mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0'), ++digits;
     const char* intEnd = q;
     size_t fracDigits = 0;
     if (q < end && *q == '.') {
         ++q;
-        while (q < end && *q >= '0' && *q <= '9') ++q, ++fracDigits;
+        while (q < end && *q >= '0' && *q <= '9') mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0'), ++fracDigits;
         if (fracDigits == 0) BadFloat(text);
     } else if (intEnd == intStart) {
         BadFloat(text);
     }
+    bool hasExponent = false;
     if (q < end && (*q == 'e' || *q == 'E')) {
+        hasExponent = true;
         ++q;
         if (q < end && (*q == '+' || *q == '-')) ++q;
         const char* expStart = q;
@@ -267,6 +271,14 @@ float ParseFloat(std::string_view text) {
         if (q == expStart) BadFloat(text);
     }
     if (q != end) BadFloat(text);
+    // The common short form: the digits and the power of ten are exact doubles, so one
+    // division rounds once (then to float, as a single-precision store would).
+    if (!hasExponent && digits + fracDigits <= 15) {
+        static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        double value = static_cast<double>(mantissa) / kPow10[fracDigits];
+        return static_cast<float>(*p == '-' ? -value : value);
+    }
     const char* from = (*p == '+') ? p + 1 : p;
     float value = 0;
     auto [ptr, ec] = std::from_chars(from, end, value);
@@ -373,12 +385,84 @@ struct TReader {
         return idx;
     }
 
+    // Fast path for the common shape "f a/b/c d/e/f ..." with plain decimal parts:
+    // one scan, no substrings. Anything else (and every error) goes the general way,
+    // which gives the exact messages.
+    static bool QuickPart(const char*& p, const char* end, int32_t& value) {
+        bool negative = p < end && *p == '-';
+        const char* q = p + (negative ? 1 : 0);
+        const char* digits = q;
+        int64_t v = 0;
+        while (q < end && static_cast<unsigned char>(*q - '0') < 10 && q - digits < 10) v = v * 10 + (*q++ - '0');
+        if (q == digits || (q < end && static_cast<unsigned char>(*q - '0') < 10)) return false;
+        if (negative) v = -v;
+        if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) return false;
+        value = static_cast<int32_t>(v);
+        p = q;
+        return true;
+    }
+    // A resolved index or 0 when it needs the general path (0 itself is never valid).
+    static int32_t QuickIndex(int32_t idx, int32_t readSoFar, int32_t countedTotal) {
+        if (idx < 0) idx = readSoFar + 1 + idx;
+        return (idx >= 1 && idx <= countedTotal) ? idx : 0;
+    }
+    bool QuickFace(std::string_view line, TFace& face) {
+        if (line.size() < 2 || line[1] != ' ') return false;
+        const char* p = line.data() + 2;
+        const char* end = line.data() + line.size();
+        if (p == end || *p == ' ' || end[-1] == ' ') return false;
+        int32_t count = 0;
+        while (p < end) {
+            int32_t a = 0, b = 0, c = 0;
+            if (!QuickPart(p, end, a) || !(a = QuickIndex(a, v, counted.v))) return false;
+            bool hasT = false, hasN = false;
+            if (p < end && *p == '/') {
+                ++p;
+                if (p < end && *p == '/') {
+                    ++p;
+                    if (!QuickPart(p, end, c) || !(c = QuickIndex(c, n, counted.n))) return false;
+                    hasN = true;
+                } else {
+                    if (!QuickPart(p, end, b) || !(b = QuickIndex(b, t, counted.t))) return false;
+                    hasT = true;
+                    if (p < end && *p == '/') {
+                        ++p;
+                        if (!QuickPart(p, end, c) || !(c = QuickIndex(c, n, counted.n))) return false;
+                        hasN = true;
+                    }
+                }
+            }
+            if (p < end) {
+                if (*p != ' ' || p + 1 == end || p[1] == ' ') return false;
+                ++p;
+            }
+            face.vIdx.push_back(a);
+            if (hasT) face.tIdx.push_back(b);
+            if (hasN) face.nIdx.push_back(c);
+            ++count;
+        }
+        face.count = count;
+        return true;
+    }
+
     void Face(std::string_view line) {
         if (group < 0 || group >= static_cast<int32_t>(m.groups.size())) Changed();
         TGroup& g = m.groups[group];
         int32_t slot = g.fCount + 1;
         if (slot + 1 >= static_cast<int32_t>(g.faces.size())) Changed();
         TFace& face = g.faces[slot];
+        if (!QuickFace(line, face)) {
+            face.vIdx.clear();
+            face.tIdx.clear();
+            face.nIdx.clear();
+            SlowFace(line, face);
+        }
+        face.visible = 1;
+        g.fCount = slot;
+        ++f;
+    }
+
+    void SlowFace(std::string_view line, TFace& face) {
         size_t p = line.find(' ');
         std::string_view s = Trim(p == std::string_view::npos ? line : line.substr(p + 1));
         int32_t count = 0;
@@ -405,9 +489,6 @@ struct TReader {
             ++count;
         }
         face.count = count;
-        face.visible = 1;
-        g.fCount = slot;
-        ++f;
     }
 
     void VLine(std::string_view line, TLineKind kind) {
