@@ -69,6 +69,14 @@ TLineKind Classify(std::string_view line) {
 
 std::string GroupName(std::string_view line) { return ShortString(Upper(Trim(line.substr(1))), kGroupNameMax); }
 
+// Bytes to skip at the start: a UTF-8 byte-order mark. UTF-16 text would read as a
+// model without statements, so it is refused instead of loading as an empty model.
+size_t StartOfText(std::string_view head) {
+    if (head.substr(0, 2) == "\xFE\xFF" || head.substr(0, 2) == "\xFF\xFE")
+        throw EReadError("The file is UTF-16 text; OBJ files are read as 8-bit text");
+    return head.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
 [[noreturn]] void BadFloat(std::string_view text) {
     throw EConvertError("'" + Upper(text) + "' is not a valid floating point value");
 }
@@ -99,9 +107,7 @@ public:
     int64_t lineNumber() const { return line_; }
 
 private:
-    void SkipBom() {
-        if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
-    }
+    void SkipBom() { pos_ = StartOfText(text_); }
     std::string_view text_;
     size_t pos_ = 0;
     int64_t line_ = 0;
@@ -164,11 +170,9 @@ private:
             eof_ = true;
         }
         end_ += got;
-        if (first_ && end_ >= 3) {
+        if (first_) {  // the first block of a regular file is full unless the file is short
             first_ = false;
-            if (std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) begin_ = 3;
-        } else if (first_ && eof_) {
-            first_ = false;
+            begin_ = StartOfText(std::string_view(buf_.data(), end_));
         }
     }
 
