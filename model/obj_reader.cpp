@@ -197,7 +197,7 @@ void Bump(int32_t& count, const char* what) {
 }
 
 template <class TLines>
-TCounts CountLines(TKGLModel& model, TLines& lines) {
+TCounts CountOBJ(TKGLModel& model, TLines& lines) {
     InitModel(model);
     TCounts c;
     int32_t preFaces = 0;
@@ -449,7 +449,7 @@ struct TReader {
         return true;
     }
 
-    void Face(std::string_view line) {
+    void ParseFace(std::string_view line) {
         if (group < 0 || group >= static_cast<int32_t>(m.groups.size())) Changed();
         TGroup& g = m.groups[group];
         int32_t slot = g.fCount + 1;
@@ -495,7 +495,7 @@ struct TReader {
         face.count = count;
     }
 
-    void VLine(std::string_view line, TLineKind kind) {
+    void ReadVLine(std::string_view line, TLineKind kind) {
         switch (kind) {
             case TLineKind::kVertex: {
                 if (v >= counted.v) Changed();
@@ -528,7 +528,7 @@ struct TReader {
 
 template <class TLines>
 void ReadOBJ(TKGLModel& m, TLines& lines) {
-    TCounts counted = CountLines(m, lines);
+    TCounts counted = CountOBJ(m, lines);
     AllocateModel(m);
     for (int32_t g = 0; g <= m.gCount; ++g) m.groups[g].fCount = 0;
     m.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
@@ -546,12 +546,12 @@ void ReadOBJ(TKGLModel& m, TLines& lines) {
         if (kind == TLineKind::kOther) continue;
         r.lineNo = lines.lineNumber();
         switch (kind) {
-            case TLineKind::kFace: r.Face(line); break;
+            case TLineKind::kFace: r.ParseFace(line); break;
             case TLineKind::kGroup:
                 if (r.group >= lastGroup) r.Changed();
                 ++r.group;
                 break;
-            default: r.VLine(line, kind); break;
+            default: r.ReadVLine(line, kind); break;
         }
     }
     if (r.v != counted.v || r.n != counted.n || r.t != counted.t || r.f != counted.f || r.group != lastGroup)
