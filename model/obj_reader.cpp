@@ -246,6 +246,53 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines) {
 
 // ---- number grammar ----
 
+namespace {
+
+// mantissa / 10^fracDigits as the nearest float, for at most 15 digits. Both are exact
+// doubles, so the division rounds once; rounding that double to float again gives the
+// nearest float too, except when the double lies exactly half-way between two floats
+// (the decimal may lie just off that point): false, so from_chars decides.
+bool ShortDecimal(uint64_t mantissa, int fracDigits, bool negative, float& out) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const double value = static_cast<double>(mantissa) / kPow10[fracDigits];
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    constexpr uint64_t kBelowFloat = (uint64_t(1) << 29) - 1;  // double bits a float lacks
+    if ((bits & kBelowFloat) == (uint64_t(1) << 28)) return false;
+    out = static_cast<float>(negative ? -value : value);
+    return true;
+}
+
+// The fast path of the reading pass: [-]digits[.digits] or [-].digits, at most 15
+// digits, ended by a blank or the end of the line. false for anything else, which
+// then takes the general path (and its messages).
+bool QuickDecimal(const char*& p, const char* end, float& out) {
+    const char* q = p;
+    const bool negative = q < end && *q == '-';
+    if (negative) ++q;
+    uint64_t mantissa = 0;
+    const char* first = q;
+    while (q < end && static_cast<unsigned char>(*q - '0') < 10) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+    int digits = static_cast<int>(q - first);
+    int fracDigits = 0;
+    if (q < end && *q == '.') {
+        const char* frac = ++q;
+        while (q < end && static_cast<unsigned char>(*q - '0') < 10) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+        fracDigits = static_cast<int>(q - frac);
+        if (fracDigits == 0) return false;
+    } else if (digits == 0) {
+        return false;
+    }
+    if (digits + fracDigits > 15 || (q < end && *q != ' ')) return false;
+    if (!ShortDecimal(mantissa, fracDigits, negative, out)) return false;
+    p = q;
+    return true;
+}
+
+}  // namespace
+
+
 // [+-]?(digits[.digits]|.digits)([eE][+-]?digits)?, finite as a float.
 float ParseFloat(std::string_view text) {
     const char* p = text.data();
@@ -275,13 +322,10 @@ float ParseFloat(std::string_view text) {
         if (q == expStart) BadFloat(text);
     }
     if (q != end) BadFloat(text);
-    // The common short form: the digits and the power of ten are exact doubles, so one
-    // division rounds once (then to float, as a single-precision store would).
+    // The common short form: see ShortDecimal.
     if (!hasExponent && digits + fracDigits <= 15) {
-        static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
-                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-        double value = static_cast<double>(mantissa) / kPow10[fracDigits];
-        return static_cast<float>(*p == '-' ? -value : value);
+        float value;
+        if (ShortDecimal(mantissa, static_cast<int>(fracDigits), *p == '-', value)) return value;
     }
     const char* from = (*p == '+') ? p + 1 : p;
     float value = 0;
@@ -495,11 +539,32 @@ struct TReader {
         face.count = count;
     }
 
+    // "v x y z" / "vn x y z" with single blanks and short decimals, from position at.
+    static bool QuickThree(std::string_view line, size_t at, float& x, float& y, float& z) {
+        const char* p = line.data() + at;
+        const char* end = line.data() + line.size();
+        if (!QuickDecimal(p, end, x) || p == end) return false;
+        ++p;
+        if (!QuickDecimal(p, end, y) || p == end) return false;
+        ++p;
+        return QuickDecimal(p, end, z) && p == end;
+    }
+    // "vt u v" with an optional rest after a blank, which the dialect ignores.
+    static bool QuickTwo(std::string_view line, float& u, float& v) {
+        if (line.size() < 3 || line[2] != ' ') return false;
+        const char* p = line.data() + 3;
+        const char* end = line.data() + line.size();
+        if (!QuickDecimal(p, end, u) || p == end) return false;
+        ++p;
+        return QuickDecimal(p, end, v);
+    }
+
     void ReadVLine(std::string_view line, TLineKind kind) {
         switch (kind) {
             case TLineKind::kVertex: {
                 if (v >= counted.v) Changed();
-                TVertex p = ParseVertex(line);
+                TVertex p{0, 0, 0, kTargetFree, 0};
+                if (!QuickThree(line, 2, p.x, p.y, p.z)) p = ParseVertex(line);
                 m.vertices[++v] = p;
                 sum.x += p.x;
                 sum.y += p.y;
@@ -514,11 +579,20 @@ struct TReader {
             }
             case TLineKind::kNormal:
                 if (n >= counted.n) Changed();
-                m.normals[++n] = ParseNormal(line);
+                {
+                    TVec3 nv;
+                    if (!(line.size() > 2 && line[2] == ' ' && QuickThree(line, 3, nv.x, nv.y, nv.z)))
+                        nv = ParseNormal(line);
+                    m.normals[++n] = nv;
+                }
                 break;
             case TLineKind::kTexCoord:
                 if (t >= counted.t) Changed();
-                m.texCoords[++t] = ParseTexCoord(line);
+                {
+                    TTexCoord tc{0, 0, kTargetFree};
+                    if (!QuickTwo(line, tc.u, tc.v)) tc = ParseTexCoord(line);
+                    m.texCoords[++t] = tc;
+                }
                 break;
             default:
                 break;
