@@ -21,33 +21,12 @@
 #include <numeric>
 #include <vector>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
 #include "KGLModel.h"
 #include "errors.h"
 
 namespace kgl {
 
 namespace {
-
-// A table of n entries, each a copy of value. A table this size costs more in page
-// faults than in the work that fills it: where the system has transparent huge pages
-// on request, ask for them before the first touch (one fault per 2 MB, not per 4 KB).
-template <class T>
-std::vector<T> LargeTable(size_t n, const T& value = T()) {
-    std::vector<T> v;
-    v.reserve(n);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr uintptr_t kHuge = uintptr_t(1) << 21;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(v.data()) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(v.data() + n)) & ~(kHuge - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);  // a hint: failure is harmless
-#endif
-    v.resize(n, value);
-    return v;
-}
 
 int32_t CornerIndex(const TKGLModel& model, int32_t group, int32_t face, int32_t corner) {
     if (face < 1 || group < 0 || static_cast<size_t>(group) >= model.groups.size()) return 0;
@@ -155,7 +134,7 @@ void BuildEdges(TKGLModel& model) {
     const size_t nVerts = model.vertices.size();
     const size_t outside = nVerts;  // one bucket for ends outside the vertex table (hand-built models only)
 
-    std::vector<uint64_t> pairs = LargeTable<uint64_t>(nSides);  // (smaller end << 32) | larger end, as unsigned 32-bit halves
+    std::vector<uint64_t> pairs(nSides);  // (smaller end << 32) | larger end, as unsigned 32-bit halves
     std::vector<uint32_t> start(nVerts + 2, 0);
     {
         auto pairOf = [&](int32_t a, int32_t b) {
@@ -186,7 +165,7 @@ void BuildEdges(TKGLModel& model) {
 
     // Bucket by the smaller end (counting sort keeps candidate order): (larger end << 32
     // | candidate) per bucket; the outside bucket keeps whole pairs beside.
-    std::vector<uint64_t> slots = LargeTable<uint64_t>(nSides);
+    std::vector<uint64_t> slots(nSides);
     std::vector<std::pair<uint64_t, uint32_t>> strays;
     {
         std::vector<uint32_t> fill(start.begin(), start.end() - 1);
@@ -202,7 +181,7 @@ void BuildEdges(TKGLModel& model) {
 
     // Phase 2: pair consecutive candidates of each vertex pair. link[c] is -1 for a
     // candidate that starts an entry, -(starter + 2) for one that is its second face.
-    std::vector<int32_t> link = LargeTable<int32_t>(nSides, -1);
+    std::vector<int32_t> link(nSides, -1);
     int32_t eCount = 0;
     auto pairRuns = [&](auto first, auto last, auto keyOf, auto candOf) {
         for (auto it = first; it != last;) {
@@ -241,7 +220,7 @@ void BuildEdges(TKGLModel& model) {
     // Phase 3: the entries 0 .. eCount in creation order (the last is the all-zero
     // entry). A second face updates an entry made shortly before in mesh order, so
     // these updates stay in cache; link[c] becomes the entry of a starting candidate.
-    std::vector<TEdge> created = LargeTable<TEdge>(static_cast<size_t>(eCount) + 1);
+    std::vector<TEdge> created(static_cast<size_t>(eCount) + 1);
     double lo = 0, hi = 0;  // the all-zero entry's weight; a mean of areas stays in their range
     {
         int32_t next = 0;
@@ -263,7 +242,7 @@ void BuildEdges(TKGLModel& model) {
     std::vector<int32_t>().swap(link);
 
     // Phase 4: a stable sort by weight into the table, plus the all-zero spare.
-    std::vector<TEdge> edges = LargeTable<TEdge>(static_cast<size_t>(eCount) + 2);
+    std::vector<TEdge> edges(static_cast<size_t>(eCount) + 2);
     StableSortByWeight(created, edges.data(), lo, hi);
     model.eCount = eCount;
     model.edges = std::move(edges);

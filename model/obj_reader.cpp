@@ -14,10 +14,6 @@
 #include <new>
 #include <vector>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
 #include "KGLModel.h"
 #include "errors.h"
 #include "messages.h"
@@ -604,33 +600,9 @@ struct TReader {
     }
 };
 
-// Room for n entries, not yet touched. Tables this size cost more in page faults than
-// in the reading that fills them: where the system has transparent huge pages on
-// request, ask for them before the first touch (one fault per 2 MB, not per 4 KB).
-template <class T>
-void ReserveLarge(std::vector<T>& v, size_t n) {
-    v.reserve(n);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr uintptr_t kHuge = uintptr_t(1) << 21;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(v.data()) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t to = reinterpret_cast<uintptr_t>(v.data() + n) & ~(kHuge - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);  // a hint: failure is harmless
-#endif
-}
-
-// AllocateModel then sizes the tables inside this room.
-void ReserveTables(TKGLModel& m) {
-    auto slots = [](int32_t count) { return static_cast<size_t>(count) + 2; };
-    ReserveLarge(m.vertices, slots(m.vCount));
-    ReserveLarge(m.normals, slots(m.nCount));
-    ReserveLarge(m.texCoords, slots(m.tCount));
-    for (TGroup& g : m.groups) ReserveLarge(g.faces, slots(g.fCount));
-}
-
 template <class TLines>
 void ReadOBJ(TKGLModel& m, TLines& lines) {
     TCounts counted = CountOBJ(m, lines);
-    ReserveTables(m);
     AllocateModel(m);
     for (int32_t g = 0; g <= m.gCount; ++g) m.groups[g].fCount = 0;
     m.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
