@@ -55,6 +55,15 @@ private:
 
 }  // namespace
 
+namespace {
+// The idle handler a panel installs; a named type so that the panel can tell, when
+// it goes, whether the application's handler is still its own.
+struct TPanelIdle {
+    TOpenGlBasePanel* panel;
+    void operator()(QObject* sender, bool& done) const { panel->IdleHandler(sender, done); }
+};
+}  // namespace
+
 TOpenGlBasePanel::TOpenGlBasePanel(QWidget* owner) : QOpenGLWidget(owner) {
     setFormat(PanelFormat());
     // Delphi-style mouse moves: reported with or without a held button.
@@ -65,8 +74,9 @@ TOpenGlBasePanel::TOpenGlBasePanel(QWidget* owner) : QOpenGLWidget(owner) {
 }
 
 TOpenGlBasePanel::~TOpenGlBasePanel() {
-    if (FOwnsIdle) {
-        if (TApplication* app = TApplication::Instance()) app->SetOnIdle({});
+    if (TApplication* app = TApplication::Instance()) {
+        const TPanelIdle* idle = app->OnIdle().target<TPanelIdle>();
+        if (idle && idle->panel == this) app->SetOnIdle({});
     }
     if (FOffscreen) {
         makeCurrent();
@@ -109,8 +119,7 @@ void TOpenGlBasePanel::InitGL() {
     glEnable(GL_TEXTURE_2D);
     Resize();
     if (TApplication* app = TApplication::Instance()) {
-        app->SetOnIdle([this](QObject* sender, bool& done) { IdleHandler(sender, done); });
-        FOwnsIdle = true;
+        app->SetOnIdle(TPanelIdle{this});
     } else if (!findChild<TFallbackIdle*>(QString(), Qt::FindDirectChildrenOnly)) {
         new TFallbackIdle(this);
     }

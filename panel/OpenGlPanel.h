@@ -98,7 +98,6 @@ private:
     void Guarded(const std::function<void()>& fn, bool insidePaint);
 
     QOpenGLFramebufferObject* FOffscreen = nullptr;
-    bool FOwnsIdle = false;
 };
 
 class TOpenGlPanel : public TOpenGlBasePanel {
