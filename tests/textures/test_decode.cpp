@@ -210,6 +210,13 @@ TEST(DecodeBMP, EveryRefusalHasItsMessage) {
     std::string bytes = BmpBytes(ok);
     EXPECT_FALSE(DecodeBMP(bytes.substr(0, bytes.size() - 1), "x.bmp", image, refusal));
     EXPECT_EQ(refusal.message, "Error reading bitmap data");
+    s = ok;
+    s.sizeImage = 17;  // one byte more than the file holds after bfOffBits
+    EXPECT_FALSE(DecodeBMP(BmpBytes(s), "x.bmp", image, refusal));
+    EXPECT_EQ(refusal.message, "Error reading bitmap data");
+    s.sizeImage = 0xFFFFFFF0u;
+    EXPECT_FALSE(DecodeBMP(BmpBytes(s), "x.bmp", image, refusal));
+    EXPECT_EQ(refusal.message, "Error reading bitmap data");
     EXPECT_FALSE(DecodeBMP(bytes.substr(0, 53), "x.bmp", image, refusal));
     EXPECT_EQ(refusal.message, "Error reading bitmap header");
     std::string palette = bytes;
