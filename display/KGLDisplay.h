@@ -1,8 +1,26 @@
 #pragma once
 // Drawing, colour-code picking and the selection displays of a model, in OpenGL 1.1
 // immediate mode with GLU. No toolkit: the caller keeps a context current and sets
-// projection and model-view; the pick procedures draw into whatever framebuffer is
-// bound (the view binds an offscreen one, so a pick image is never presented).
+// projection and model-view; nothing here sets a matrix. The pick procedures draw
+// into whatever framebuffer is bound (the view binds an offscreen one of its size in
+// device pixels, so a pick image is never presented).
+//
+// The face walk every procedure that draws faces shares: groups 0 .. gCount
+// ascending, faces 1 .. fCount of each ascending, visible faces only, one primitive
+// per face by its corner count (3 GL_TRIANGLES, 4 GL_QUADS, any other GL_POLYGON;
+// never triangulated), corners 0 .. count - 1 in order.
+// Corner position: vertices[v] when its target is -1 (free) or -2 (pinned), else
+// vertices[target], exactly one step (the reduction resolves visible corners).
+//
+// Guards on damaged records (a loaded model is validated, a hand-built one may not
+// be): nothing reads outside a table. Groups, faces and corners beyond their tables
+// are not walked; a vertex index outside the table draws at the origin; a target
+// outside the table is ignored; a normal or texture index outside its table sends
+// nothing for that corner; an edge's face2 beyond its group's faces is absent.
+//
+// drawCount: DrawModel sets it to 0 and counts its visible 3-corner faces; the group
+// and face picks and the group and face selection displays add their 3-corner faces;
+// DrawModelBlack and edge drawing never count.
 #include <array>
 #include <cstdint>
 
@@ -10,33 +28,93 @@
 
 namespace kgl {
 
-// Last read-back pixel of a pick (R, G, B); zero at program start.
+// Last read-back pixel of a pick (R, G, B); zero at program start. A pick whose
+// position lies outside the viewport leaves it as it was.
 extern std::array<uint8_t, 3> PickPixel;
-// Last pointer position over the view, logical pixels, origin top-left; written by
-// the editor window only.
+// Last pointer position over the view, logical pixels, origin top-left; written and
+// read by the editor window only (the pick procedures take their position as
+// arguments, already scaled to framebuffer pixels).
 extern int32_t MouseX;
 extern int32_t MouseY;
 
 // ---- rendering ----
+
+// All visible faces, textured, in the current colour. Per corner it sends, when the
+// face has one there: the normal nIdx[k] (a merged corner keeps its own normal;
+// normals never show, lighting is off), the texture coordinate tIdx[k] (for a merged
+// corner the coordinate's target when that is 0 or more), then the position. A corner
+// without one keeps the value the previous corner left current. fCount < 1: nothing,
+// drawCount unchanged. Leaves GL_TEXTURE_2D enabled; colour, binding, blending,
+// polygon mode and depth function are the caller's.
 void DrawModel(TKGLModel& model);
+// Outlines of the visible faces in wireColor: polygon mode GL_LINE on both sides,
+// depth function GL_LEQUAL, line width 1.5, then DrawModel (which recounts drawCount),
+// then GL_LESS and filled polygons again. Leaves line width 1.5, colour wireColor,
+// GL_TEXTURE_2D enabled (the caller binds texture 0 first).
 void DrawWireframe(TKGLModel& model);
+// The model's box, then (once groupSel exists) each group's box 0 .. gCount, each grown
+// by margin on every side, one GL_LINES primitive of 24 vertices per box. The model's
+// box is selColor only when there is one group and groupSel[0] is set; a group's box
+// is selColor when groupSel[g] is set, else unselColor, drawn even when none of its
+// faces is visible. fCount < 1: nothing. Leaves line width 1.0 and the last colour.
 void DrawBoundingBoxes(const TKGLModel& model, double margin);
+// All visible faces in opaque black, positions only, not counted: the depth pass of
+// edge picking. fCount < 1: nothing. Leaves texturing, fog and lighting disabled and
+// the colour black; polygon mode and depth function are the caller's.
 void DrawModelBlack(const TKGLModel& model);
 
 // ---- selection lists ----
+// Each sets its list's length to count + 2 (keeping existing entries, new ones
+// false), so calling it after a reload brings a list left over from the previous
+// model to the new model's size.
 void InitEdgeSelection(TKGLModel& model);   // edgeSel to eCount + 2 entries
 void InitGroupSelection(TKGLModel& model);  // groupSel to gCount + 2 entries
 void InitFaceSelection(TKGLModel& model);   // faceSel to fCount + 2 entries
 
-// ---- picking: x, y in framebuffer pixels, origin top-left; mode 0 select,
-// 1 deselect, 2 toggle, anything else changes nothing ----
+// ---- picking ----
+// x, y: framebuffer pixels (the caller scales logical pointer positions by the
+// device-pixel ratio), origin top-left of the viewport, y down. mode: 0 select,
+// 1 deselect, 2 toggle, anything else changes nothing.
+// Each pick: viewport read; a position outside it returns at once (nothing drawn,
+// PickPixel kept). Otherwise clear colour (0, 0, 0, 1), clear colour and depth,
+// blending, line and polygon smoothing, texturing, dithering and multisampling off
+// (so codes read back exactly), draw the codes, read the pixel at row h - 1 - y into
+// PickPixel, decode and apply mode to the entry when it is in the model's range and
+// inside the list (a shorter list is never written past its end).
+// Codes: edge i -> i + 1, group g -> g + 1, face with running number n -> n
+// (running numbers count every face slot in walk order, hidden ones too).
+// Left behind: blending, line and polygon smoothing and texturing off, clear colour
+// black, filled polygons, depth function GL_LESS (the face-filling passes also turn
+// the depth test on); PickEdge also line width 3.
+// Dithering, multisampling and the pack alignment are put back as they were.
+
+// Edge under (x, y) into edgeSel (indices 0 .. eCount). Does nothing at all while
+// edgeSel is empty. occlude: the visible faces first fill the depth buffer in black
+// so edges behind the front surface cannot be picked; edges are drawn with GL_LEQUAL
+// so those on it can. Every active edge is a candidate, visible faces or not; among
+// edges on one pixel the higher position wins.
 void PickEdge(TKGLModel& model, int32_t x, int32_t y, bool occlude, uint8_t mode);
+// Group under (x, y) into groupSel (0 .. gCount); filled faces with depth test,
+// GL_LESS. fCount < 1: nothing. With groupSel empty it still draws and reads back.
 void PickGroup(TKGLModel& model, int32_t x, int32_t y, uint8_t mode);
+// Face under (x, y) into faceSel (running numbers 1 .. fCount); at equal depth the
+// face drawn first keeps the pixel. fCount < 1: nothing.
 void PickFace(TKGLModel& model, int32_t x, int32_t y, uint8_t mode);
 
-// ---- selection displays ----
+// ---- selection displays (end of each frame, for the current mode) ----
+
+// Selected active edges whose face or face2 is visible, in selColor, smoothed lines of
+// width 1.5 with GL_LEQUAL. Nothing while edgeSel is empty. Leaves line smoothing on,
+// line width 1.5, texturing off, filled polygons, GL_LESS.
 void DrawSelectedEdges(TKGLModel& model);
+// Outlines of the visible faces of selected groups in selColor (GL_LEQUAL, width 1.5),
+// counted. Nothing when fCount < 1 or groupSel is empty. Leaves texturing off, filled
+// polygons, GL_LESS.
 void DrawSelectedGroups(TKGLModel& model);
+// Visible selected faces in selColor through a one-pixel checkerboard stipple (every
+// other pixel), depth test on with GL_LEQUAL, counted; hidden faces keep their
+// selection and show it again once visible. Nothing when fCount < 1 or faceSel is
+// empty. Leaves blending and texturing disabled, stipple off, GL_LESS.
 void DrawSelectedFaces(TKGLModel& model);
 
 }  // namespace kgl

@@ -16,3 +16,17 @@ build=${KGL_BUILD_DIR:-$root/build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build"
 (cd "$build" && ctest --output-on-failure -j2)
+
+# The model, display, texture and tool tests again under AddressSanitizer (with leak
+# checking) and UndefinedBehaviorSanitizer; the window tests stay in the build above.
+san=${KGL_SAN_BUILD_DIR:-$root/build-asan}
+export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:check_initialization_order=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$root/tests/common/lsan.supp:print_suppressions=0
+cmake -S . -B "$san" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKGL_SANITIZE=ON \
+  -DKGL_BUILD_APP=OFF -DKGL_BUILD_BENCH=OFF
+cmake --build "$san"
+(cd "$san" && ctest --output-on-failure -j2)
+
+# Every reader's fuzz target for a short run over its seed corpus, two at a time.
+KGL_FUZZ_JOBS=${KGL_FUZZ_JOBS:-2} bash scripts/fuzz.sh "${KGL_FUZZ_SECONDS:-20}"

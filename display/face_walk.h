@@ -1,0 +1,121 @@
+#pragma once
+// Internal to the display unit: the face walk and the corner rules every drawing and
+// picking pass shares. GL-free, so the guards can be tested on their own.
+//
+// Guards: tables loaded by this program are validated, but a hand-built or damaged
+// record must never make a draw read outside a table. Each guard is one compare on
+// the hot path: groups beyond the table, faces beyond a group's table and corners
+// beyond vIdx are not walked; a vertex index outside the table draws at the origin;
+// a target outside the table is ignored (own position); a normal or texture index
+// outside its table is not sent.
+#include <cstdint>
+#include <limits>
+
+#include "KGLModel.h"
+
+namespace kgl::detail {
+
+inline constexpr TVertex kOrigin{};
+
+// Vertex whose position a corner with vertex index v is drawn at: its own position
+// when free (-1) or pinned (-2), else exactly one step through its target (the
+// reduction resolves the targets of visible corners to the end of their chains).
+inline const TVertex& CornerVertex(const TKGLModel& model, int32_t v) {
+    const auto n = model.vertices.size();
+    if (v < 0 || static_cast<size_t>(v) >= n) return kOrigin;
+    const TVertex& own = model.vertices[static_cast<size_t>(v)];
+    const int32_t t = own.target;
+    if (t >= 0 && static_cast<size_t>(t) < n) return model.vertices[static_cast<size_t>(t)];
+    return own;
+}
+
+// Whether the corner with vertex index v is merged (its target is an entry).
+inline bool CornerMerged(const TKGLModel& model, int32_t v) {
+    if (v < 0 || static_cast<size_t>(v) >= model.vertices.size()) return false;
+    const int32_t t = model.vertices[static_cast<size_t>(v)].target;
+    return t >= 0 && static_cast<size_t>(t) < model.vertices.size();
+}
+
+// Texture coordinate a corner sends, or nullptr when ti addresses no entry. A merged
+// corner follows its texture coordinate's target one step when that is an entry; an
+// unmerged corner always uses its own.
+inline const TTexCoord* CornerTexCoord(const TKGLModel& model, int32_t ti, bool merged) {
+    const auto n = model.texCoords.size();
+    if (ti < 0 || static_cast<size_t>(ti) >= n) return nullptr;
+    const TTexCoord& own = model.texCoords[static_cast<size_t>(ti)];
+    if (merged && own.target >= 0 && static_cast<size_t>(own.target) < n)
+        return &model.texCoords[static_cast<size_t>(own.target)];
+    return &own;
+}
+
+// Normal a corner sends, or nullptr when ni addresses no entry. Normals have no
+// collapse targets, so a merged corner keeps the normal its face gave it (lighting
+// is never enabled, the choice is invisible).
+inline const TVec3* CornerNormal(const TKGLModel& model, int32_t ni) {
+    if (ni < 0 || static_cast<size_t>(ni) >= model.normals.size()) return nullptr;
+    return &model.normals[static_cast<size_t>(ni)];
+}
+
+// Corners a face sends: its count, but never more than vIdx holds.
+inline uint32_t FaceCorners(const TFace& face) {
+    if (face.count <= 0) return 0;
+    const auto c = static_cast<uint32_t>(face.count);
+    return c < face.vIdx.size() ? c : face.vIdx.size();
+}
+
+// Number of groups the walk visits: 0 .. gCount, within the table.
+inline size_t WalkGroups(const TKGLModel& model) {
+    if (model.gCount < 0) return 0;
+    const auto g = static_cast<size_t>(model.gCount) + 1;
+    return g < model.groups.size() ? g : model.groups.size();
+}
+// Last face index the walk visits in a group: fCount, within the table.
+inline int32_t WalkLastFace(const TGroup& group) {
+    if (group.fCount <= 0 || group.faces.size() < 2) return 0;
+    const auto last = static_cast<size_t>(group.fCount);
+    return static_cast<int32_t>(last < group.faces.size() ? last : group.faces.size() - 1);
+}
+
+// The face walk: groups 0 .. gCount ascending, faces 1 .. fCount ascending, visible
+// faces only. fn(face, g, n) gets the running face number n, which counts every face
+// slot (hidden or not) so that hiding never renumbers.
+template <class Fn>
+inline void WalkVisibleFaces(const TKGLModel& model, Fn&& fn) {
+    const size_t groups = WalkGroups(model);
+    int64_t base = 0;
+    for (size_t g = 0; g < groups; ++g) {
+        const TGroup& group = model.groups[g];
+        const int32_t last = WalkLastFace(group);
+        const TFace* faces = group.faces.data();
+        for (int32_t j = 1; j <= last; ++j) {
+            const TFace& face = faces[j];
+            if (!face.visible) continue;
+            fn(face, static_cast<int32_t>(g), base + j);
+        }
+        if (group.fCount > 0) base += group.fCount;
+    }
+}
+
+// Face j of group g when it is an entry of the walk (1 .. fCount within the table),
+// else nullptr: an edge's face2 beyond its group's faces counts as absent.
+inline const TFace* FaceAt(const TKGLModel& model, int32_t g, int32_t j) {
+    if (g < 0 || static_cast<size_t>(g) >= WalkGroups(model)) return nullptr;
+    const TGroup& group = model.groups[static_cast<size_t>(g)];
+    if (j < 1 || j > WalkLastFace(group)) return nullptr;
+    return &group.faces[static_cast<size_t>(j)];
+}
+
+// Where an edge end point with vertex index v is drawn: its own position when free,
+// else the end of its target chain (a pinned vertex resolves to itself). v outside
+// the table draws at the origin.
+inline const TVertex& EdgeEndVertex(const TKGLModel& model, int32_t v) {
+    const auto n = model.vertices.size();
+    if (v < 0 || static_cast<size_t>(v) >= n) return kOrigin;
+    const TVertex& own = model.vertices[static_cast<size_t>(v)];
+    if (own.target == kTargetFree) return own;
+    const int32_t r = ResolveVertex(model, v);
+    if (r < 0 || static_cast<size_t>(r) >= n) return own;
+    return model.vertices[static_cast<size_t>(r)];
+}
+
+}  // namespace kgl::detail
