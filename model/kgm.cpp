@@ -291,7 +291,8 @@ void ReadModel(TInput& in, TKGLModel& m) {
     }
     if (fixedBytes > in.Remaining())
         throw EReadError("KGM model file '" + in.Name() + "' is too short for the counts in its header");
-    if (fCount < -1)
+    // fCount sizes nothing, but every face it counts is a record of at least 21 bytes
+    if (fCount < -1 || static_cast<uint64_t>(fCount > 0 ? fCount : 0) * kEmptyFaceBytes > in.Remaining() - fixedBytes)
         throw EReadError("KGM model file '" + in.Name() + "' has an invalid face count " + std::to_string(fCount));
 
     m.vCount = vCount;
