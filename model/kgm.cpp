@@ -215,9 +215,10 @@ TVec3 ReadVec3(TInput& in) {
 
 // A count of -1 means an empty block; the block of count + 1 records must fit in what
 // is left of the input before anything is sized for it.
-void CheckCount(TInput& in, int64_t count, size_t recordBytes, const std::string& what) {
+void CheckCount(TInput& in, int64_t count, size_t recordBytes, const char* what) {
     if (count < -1)
-        throw EReadError("KGM model file '" + in.Name() + "' has an invalid " + what + " count " + std::to_string(count));
+        throw EReadError("KGM model file '" + in.Name() + "' has an invalid " + std::string(what) + " count " +
+                         std::to_string(count));
     if (static_cast<uint64_t>(count + 1) * recordBytes > in.Remaining())
         throw EReadError("KGM model file '" + in.Name() + "' is too short for its " + what + " count " +
                          std::to_string(count));
@@ -337,6 +338,10 @@ void ReadModel(TInput& in, TKGLModel& m) {
         e.active = r[32] ? 1 : 0;
     }
 
+    // corner counts of all faces, group after group: the edge check below looks faces
+    // up in edge order, all over the face tables, and this keeps those lookups small
+    std::vector<int32_t> corners;
+    std::vector<size_t> firstFace(static_cast<size_t>(gCount + 1));
     for (int32_t g = 0; g <= gCount; ++g) {
         in.Section("group blocks");
         TGroup& group = m.groups[static_cast<size_t>(g)];
@@ -346,6 +351,8 @@ void ReadModel(TInput& in, TKGLModel& m) {
         group.fCount = in.I32();
         CheckCount(in, group.fCount, kEmptyFaceBytes, "face");
         group.faces.resize(static_cast<size_t>(group.fCount) + 2);
+        firstFace[static_cast<size_t>(g)] = corners.size();
+        corners.resize(corners.size() + static_cast<size_t>(group.fCount) + 1);
         in.Section("face records");
         for (int32_t f = 0; f <= group.fCount; ++f) {
             TFace& face = group.faces[static_cast<size_t>(f)];
@@ -358,6 +365,7 @@ void ReadModel(TInput& in, TKGLModel& m) {
             ReadIndices(in, face.vIdx, face.count, vCount, g, f, "vertex index");
             ReadIndices(in, face.nIdx, ReadListLength(in, "normal index"), nCount, g, f, "normal index");
             ReadIndices(in, face.tIdx, ReadListLength(in, "texture index"), tCount, g, f, "texture index");
+            corners[firstFace[static_cast<size_t>(g)] + static_cast<size_t>(f)] = face.count;
         }
     }
 
@@ -366,13 +374,13 @@ void ReadModel(TInput& in, TKGLModel& m) {
     for (int32_t s = 0; s <= eCount; ++s) {
         const TEdge& e = m.edges[static_cast<size_t>(s)];
         if (e.face < 1) continue;
-        std::string where = "edge " + std::to_string(s);
-        if (e.group < 0 || e.group > gCount) OutOfRange(in, where, "group", e.group, 0, gCount);
-        const TGroup& group = m.groups[static_cast<size_t>(e.group)];
-        if (e.face > group.fCount) OutOfRange(in, where, "face", e.face, 1, group.fCount);
-        const int32_t corners = group.faces[static_cast<size_t>(e.face)].count;
-        if (e.corner0 < 0 || e.corner0 >= corners) OutOfRange(in, where, "corner", e.corner0, 0, corners - 1);
-        if (e.corner1 < 0 || e.corner1 >= corners) OutOfRange(in, where, "corner", e.corner1, 0, corners - 1);
+        auto where = [s] { return "edge " + std::to_string(s); };
+        if (e.group < 0 || e.group > gCount) OutOfRange(in, where(), "group", e.group, 0, gCount);
+        const int32_t faces = m.groups[static_cast<size_t>(e.group)].fCount;
+        if (e.face > faces) OutOfRange(in, where(), "face", e.face, 1, faces);
+        const int32_t n = corners[firstFace[static_cast<size_t>(e.group)] + static_cast<size_t>(e.face)];
+        if (e.corner0 < 0 || e.corner0 >= n) OutOfRange(in, where(), "corner", e.corner0, 0, n - 1);
+        if (e.corner1 < 0 || e.corner1 >= n) OutOfRange(in, where(), "corner", e.corner1, 0, n - 1);
     }
 }
 

@@ -130,8 +130,37 @@ void Reduce(TKGLModel& model, double fraction) {
     const double goal = std::nearbyint(static_cast<double>(model.fCount) * fraction);  // halves to even
     int64_t removed = 0;
     const int32_t loopEnd = model.eCount < lastE + 1 ? model.eCount : lastE + 1;
+    // The entries name faces all over the face tables, so the loop is bound by memory
+    // latency: fetch the face of entry i + 2 x kAhead early, and the two end vertices of
+    // entry i + kAhead, whose face has arrived by then.
+    constexpr int32_t kAhead = 16;
+    auto prefetchFace = [&](int32_t k) {
+        if (k >= loopEnd) return;
+        const TEdge& p = edges[k];
+        if (p.group < 0 || p.group > lastG) return;
+        const TGroup& g = model.groups[static_cast<size_t>(p.group)];
+        if (p.face >= 0 && static_cast<size_t>(p.face) < g.faces.size()) {
+            // vIdx (with its size and inline flag) is the first 24 bytes, which may span two lines
+            const char* f = reinterpret_cast<const char*>(&g.faces[static_cast<size_t>(p.face)]);
+            __builtin_prefetch(f);
+            __builtin_prefetch(f + sizeof(TIndexList) - 1);
+        }
+        if (p.face2 >= 0 && static_cast<size_t>(p.face2) < g.faces.size()) __builtin_prefetch(&g.faces[static_cast<size_t>(p.face2)].visible);
+    };
+    auto prefetchEnds = [&](int32_t k) {
+        if (k >= loopEnd) return;
+        const TEdge& p = edges[k];
+        const TFace* f = FaceAt(model, lastG, p.group, p.face);
+        const int32_t a = CornerVertex(f, p.corner0), b = CornerVertex(f, p.corner1);
+        if (a >= 0 && a <= lastV) __builtin_prefetch(&verts[a].target);
+        if (b >= 0 && b <= lastV) __builtin_prefetch(&verts[b].target);
+    };
+    for (int32_t k = 0; k < 2 * kAhead; ++k) prefetchFace(k);
+    for (int32_t k = 0; k < kAhead; ++k) prefetchEnds(k);
     int32_t i = 0;
     for (; static_cast<double>(removed) < goal && i < loopEnd; ++i) {
+        prefetchFace(i + 2 * kAhead);
+        prefetchEnds(i + kAhead);
         TEdge& e = edges[i];
         e.active = 1;
         TFace* f = FaceAt(model, lastG, e.group, e.face);
