@@ -1,0 +1,172 @@
+#include "fuzz_checks.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "KGLModel.h"
+#include "image_decode.h"
+#include "messages.h"
+#include "model_json.h"
+
+namespace kgl::fuzz {
+
+namespace {
+
+TFailHandler g_fail = nullptr;
+
+void Fail(const char* what) {
+    if (g_fail) g_fail(what);
+    std::fprintf(stderr, "reader promise broken: %s\n", what);
+    std::abort();
+}
+
+int g_messages = 0;
+
+// Messages are counted, not printed: a fuzzer sees thousands of refusals a second.
+// Installed for each check so a test's own recorder does not stay in the way.
+struct TQuietMessages {
+    TMessageHandler previous;
+    TQuietMessages() {
+        previous = SetMessageHandler([](const std::string&, const std::string& text) {
+            ++g_messages;
+            // The quoted text may hold the file's own control bytes; kglmodel and the
+            // message box show them on one line, so only an empty text is a fault.
+            if (text.empty()) Fail("an empty message");
+        });
+    }
+    ~TQuietMessages() { SetMessageHandler(std::move(previous)); }
+};
+
+std::string_view Bytes(const uint8_t* data, size_t size) {
+    return std::string_view(reinterpret_cast<const char*>(data), size);
+}
+
+// A refusal shows exactly one message, a success none.
+void CheckLoadReport(bool loaded, int messagesBefore) {
+    int shown = g_messages - messagesBefore;
+    if (loaded && shown != 0) Fail("a successful load showed a message");
+    if (!loaded && shown != 1) Fail("a failed load did not show exactly one message");
+}
+
+// Everything kglmodel and the editor do with a loaded model, so that an index a reader
+// let through is caught where a consumer reads with it.
+void ExerciseModel(TKGLModel& model) {
+    for (int32_t e = 0; e <= model.eCount && e < static_cast<int32_t>(model.edges.size()); ++e) {
+        (void)EdgeVertexA(model, model.edges[e]);
+        (void)EdgeVertexB(model, model.edges[e]);
+    }
+    (void)InfoText(model, '\n');
+    (void)ModelToJson(model);
+    (void)SaveToOBJText(model, "fuzz");
+    Reduce(model, 0.5);
+    (void)ModelToJson(model);
+    Reduce(model, 1.0);
+    OptimizeTexCoords(model);
+    Reduce(model, 0.0);
+    (void)SaveToKGMBytes(model);
+    (void)SaveToOBJText(model, "fuzz");
+}
+
+// The faces in file order; group boundaries aside, since a writer may drop groups that
+// hold no face.
+bool SameFaces(const TKGLModel& a, const TKGLModel& b) {
+    auto faces = [](const TKGLModel& m) {
+        std::vector<const TFace*> out;
+        for (int32_t g = 0; g <= m.gCount; ++g)
+            for (int32_t f = 1; f <= m.groups[g].fCount; ++f) out.push_back(&m.groups[g].faces[f]);
+        return out;
+    };
+    std::vector<const TFace*> fa = faces(a), fb = faces(b);
+    if (fa.size() != fb.size()) return false;
+    for (size_t i = 0; i < fa.size(); ++i)
+        if (fa[i]->count != fb[i]->count || !(fa[i]->vIdx == fb[i]->vIdx) || !(fa[i]->tIdx == fb[i]->tIdx) ||
+            !(fa[i]->nIdx == fb[i]->nIdx))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+void SetFailHandler(TFailHandler handler) { g_fail = handler; }
+
+void CheckObjInput(const uint8_t* data, size_t size) {
+    TQuietMessages quiet;
+    TKGLModel model;
+    int before = g_messages;
+    bool loaded = LoadOBJFromMemory(model, Bytes(data, size));
+    CheckLoadReport(loaded, before);
+    if (loaded) ExerciseModel(model);
+}
+
+void CheckKgmInput(const uint8_t* data, size_t size) {
+    TQuietMessages quiet;
+    TKGLModel model;
+    int before = g_messages;
+    bool loaded = LoadKGMFromMemory(model, Bytes(data, size));
+    CheckLoadReport(loaded, before);
+    if (!loaded) return;
+    std::string again = SaveToKGMBytes(model);
+    TKGLModel reread;
+    if (!LoadKGMFromMemory(reread, again)) Fail("a loaded KGM model saves to bytes that do not load");
+    if (SaveToKGMBytes(reread) != again) Fail("KGM load -> save -> load -> save is not byte for byte");
+    ExerciseModel(model);
+}
+
+void CheckRoundTrip(const uint8_t* data, size_t size) {
+    TQuietMessages quiet;
+    TKGLModel model;
+    if (!LoadOBJFromMemory(model, Bytes(data, size))) return;
+    Reduce(model, 0.0);  // as LoadFromFile leaves it
+
+    std::string kgm = SaveToKGMBytes(model);
+    TKGLModel fromKgm;
+    int before = g_messages;
+    if (!LoadKGMFromMemory(fromKgm, kgm)) Fail("a model read from OBJ saves as KGM that does not load");
+    CheckLoadReport(true, before);
+    Reduce(fromKgm, 0.0);
+    if (SaveToKGMBytes(fromKgm) != kgm) Fail("OBJ -> KGM -> load -> KGM is not byte for byte");
+    if (!SameFaces(model, fromKgm)) Fail("the KGM copy has other faces");
+
+    if (model.fCount >= 1) {
+        std::string text = SaveToOBJText(model, "fuzz");
+        TKGLModel fromObj;
+        if (!LoadOBJFromMemory(fromObj, text)) Fail("the OBJ writer wrote text the reader refuses");
+        if (!SameFaces(model, fromObj)) Fail("OBJ -> write -> read changed the faces");
+    }
+}
+
+void CheckImageInput(const std::string& extension, const uint8_t* data, size_t size) {
+    // The decoders read files; a file in memory-backed /dev/shm keeps a run cheap.
+    static const std::string stem = [] {
+        const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        return std::string(dir) + "/kgl-fuzz-" + std::to_string(getpid());
+    }();
+    const std::string path = stem + extension;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) Fail("cannot write the scratch file");
+    bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
+    std::fclose(f);
+    if (!written) Fail("cannot write the scratch file");
+
+    TImage image;
+    TImageRefusal refusal;
+    bool decoded = DecodeImageFile(path, image, refusal);
+    std::remove(path.c_str());
+    if (!decoded) {
+        if (refusal.caption.empty() || refusal.message.empty()) Fail("a refusal without caption or message");
+        if (refusal.message.find_first_of("\r\n") != std::string::npos) Fail("a refusal message of more than one line");
+        return;
+    }
+    if (image.width < 1 || image.height < 1 || image.width > 65535 || image.height > 65535)
+        Fail("a decoded image with an impossible size");
+    if (image.channels != 3 && image.channels != 4) Fail("a decoded image with neither 3 nor 4 channels");
+    size_t texels = size_t(image.width) * size_t(image.height) * size_t(image.channels);
+    if (image.pixels.size() < texels) Fail("a pixel buffer smaller than the texels OpenGL reads");
+}
+
+}  // namespace kgl::fuzz

@@ -1,0 +1,219 @@
+// Reading limits: a hostile file fails with one clear message, in memory it pays for.
+// Peak memory is read from the kernel (ru_maxrss): the input is built first, so only
+// what the reader itself takes while refusing counts against the bound.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "KGLModel.h"
+#include "image_decode.h"
+#include "test_support.h"
+
+namespace {
+
+using kgl::test::TMessageRecorder;
+
+long PeakRssMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+// What a refusing reader may take beyond what the process already peaked at.
+constexpr long kRefusalBudgetMb = 200;
+
+void ExpectOneShortMessage(const TMessageRecorder& messages, const std::string& context) {
+    ASSERT_EQ(messages.count(), 1u) << context;
+    const std::string& text = messages.lastText();
+    EXPECT_EQ(text.rfind("Exception Name: ", 0), 0u) << context << ": " << text.substr(0, 200);
+    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << context;
+    EXPECT_LE(text.size(), 400u) << context << ": a message that quotes the hostile text whole";
+}
+
+std::string Seed(const std::string& target, const std::string& name) {
+    return kgl::test::ReadFile(std::string(KGL_FUZZ_DIR) + "/corpus/" + target + "/" + name);
+}
+
+void PutInt32(std::string& bytes, size_t offset, int32_t value) {
+    ASSERT_LE(offset + 4, bytes.size());
+    uint32_t u = static_cast<uint32_t>(value);
+    for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+}
+
+// ---- OBJ ----
+
+TEST(ObjLimits, FaceLineOfTwentyMillionCornersIsRefusedByTheLineLimit) {
+    std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf";
+    text.reserve(text.size() + 40'000'010);
+    for (int i = 0; i < 20'000'000; ++i) text += " 1";
+    text += "\n";
+    long before = PeakRssMb();
+    TMessageRecorder messages;
+    kgl::TKGLModel model;
+    EXPECT_FALSE(kgl::LoadOBJFromMemory(model, text));
+    ExpectOneShortMessage(messages, "40 MB face line");
+    EXPECT_NE(messages.lastText().find("Line 4 "), std::string::npos) << messages.lastText().substr(0, 200);
+    EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb);
+}
+
+TEST(ObjLimits, LongLineInAFileIsRefusedWithoutHoldingIt) {
+    // The file reader streams in blocks; a line without end must not grow its buffer
+    // to the size of the file.
+    kgl::test::TTempDir dir;
+    const std::string path = dir.file("long.obj");
+    {
+        std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf";
+        for (int i = 0; i < 30'000'000; ++i) text += " 2";
+        kgl::test::WriteFile(path, text);
+    }
+    long before = PeakRssMb();
+    TMessageRecorder messages;
+    kgl::TKGLModel model;
+    EXPECT_FALSE(kgl::LoadOBJ(model, path));
+    ExpectOneShortMessage(messages, "60 MB face line in a file");
+    EXPECT_NE(messages.lastText().find("Line 4 "), std::string::npos) << messages.lastText().substr(0, 200);
+    EXPECT_LE(PeakRssMb() - before, 64);
+}
+
+TEST(ObjLimits, LongCommentLineIsRefusedToo) {
+    // The limit is on lines, whatever they say: a reader that streams must never hold
+    // an unbounded line.
+    std::string text = "# " + std::string(40'000'000, 'x') + "\nv 0 0 0\n";
+    TMessageRecorder messages;
+    kgl::TKGLModel model;
+    EXPECT_FALSE(kgl::LoadOBJFromMemory(model, text));
+    ExpectOneShortMessage(messages, "40 MB comment line");
+}
+
+TEST(ObjLimits, LongNumberIsQuotedShortInItsMessage) {
+    std::string text = "v 1 2 " + std::string(1'000'000, '7') + "\n";
+    TMessageRecorder messages;
+    kgl::TKGLModel model;
+    EXPECT_FALSE(kgl::LoadOBJFromMemory(model, text));
+    ExpectOneShortMessage(messages, "a million-digit number");
+    EXPECT_NE(messages.lastText().find("EConvertError"), std::string::npos) << messages.lastText().substr(0, 200);
+}
+
+TEST(ObjLimits, LongIndexIsQuotedShortInItsMessage) {
+    std::string text = "v 0 0 0\nf 1 1 " + std::string(1'000'000, '9') + "\n";
+    TMessageRecorder messages;
+    kgl::TKGLModel model;
+    EXPECT_FALSE(kgl::LoadOBJFromMemory(model, text));
+    ExpectOneShortMessage(messages, "a million-digit index");
+}
+
+TEST(ObjLimits, LineJustUnderTheLimitStillLoads) {
+    // A face of 400,000 corners (about 2.4 MB): unusual, but an OBJ file may hold it.
+    std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf";
+    for (int i = 0; i < 400'000; ++i) text += i % 3 == 0 ? " 1/1" : i % 3 == 1 ? " 2/1" : " 3/1";
+    text = "vt 0 0\n" + text + "\n";
+    TMessageRecorder messages;
+    kgl::TKGLModel model;
+    EXPECT_TRUE(kgl::LoadOBJFromMemory(model, text)) << messages.lastText().substr(0, 200);
+    ASSERT_EQ(model.fCount, 1);
+    EXPECT_EQ(model.groups[0].faces[1].count, 400'000);
+}
+
+// ---- KGM ----
+// Offsets into corpus/kgm/triangle.kgm (see make_corpus.py): the six counts of the
+// header, the group's fCount, and face 1's corner count and list lengths.
+constexpr size_t kCountOffsets[] = {363, 367, 371, 375, 379, 383, 774, 808, 824, 840};
+
+TEST(KgmLimits, CountsThatClaimMoreRecordsThanTheFileHasAreRefused) {
+    const std::string seed = Seed("kgm", "triangle.kgm");
+    {
+        TMessageRecorder messages;
+        kgl::TKGLModel model;
+        ASSERT_TRUE(kgl::LoadKGMFromMemory(model, seed)) << messages.lastText();
+        ASSERT_EQ(model.groups[0].faces[1].count, 3);
+    }
+    for (size_t offset : kCountOffsets) {
+        for (int32_t value : {INT32_MAX, INT32_MAX / 20, 50'000'000, 1'000'000, -2, INT32_MIN}) {
+            std::string bytes = seed;
+            PutInt32(bytes, offset, value);
+            long before = PeakRssMb();
+            TMessageRecorder messages;
+            kgl::TKGLModel model;
+            std::string context = "offset " + std::to_string(offset) + " = " + std::to_string(value);
+            EXPECT_FALSE(kgl::LoadKGMFromMemory(model, bytes)) << context;
+            ExpectOneShortMessage(messages, context);
+            EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb) << context;
+        }
+    }
+}
+
+// ---- images ----
+
+struct TImageCase {
+    const char* name;
+    std::string bytes;
+};
+
+std::string TgaHeader(int type, int width, int height, int bits, int idLength = 0) {
+    std::string h(18, '\0');
+    h[0] = static_cast<char>(idLength);
+    h[2] = static_cast<char>(type);
+    h[12] = static_cast<char>(width & 0xFF);
+    h[13] = static_cast<char>(width >> 8);
+    h[14] = static_cast<char>(height & 0xFF);
+    h[15] = static_cast<char>(height >> 8);
+    h[16] = static_cast<char>(bits);
+    return h;
+}
+
+std::string BmpWith(int32_t width, int32_t height, uint32_t sizeImage, uint32_t clrUsed, uint32_t offBits = 54) {
+    std::string b = Seed("bmp", "red4x4.bmp");
+    PutInt32(b, 10, static_cast<int32_t>(offBits));
+    PutInt32(b, 18, width);
+    PutInt32(b, 22, height);
+    PutInt32(b, 34, static_cast<int32_t>(sizeImage));
+    PutInt32(b, 46, static_cast<int32_t>(clrUsed));
+    return b;
+}
+
+// rgb3x2.jpg with the frame header's height and width replaced.
+std::string JpegWithSize(int height, int width) {
+    std::string j = Seed("jpeg", "rgb3x2.jpg");
+    for (size_t i = 2; i + 9 < j.size(); ++i) {
+        if (static_cast<uint8_t>(j[i]) == 0xFF && static_cast<uint8_t>(j[i + 1]) == 0xC0) {
+            j[i + 5] = static_cast<char>(height >> 8);
+            j[i + 6] = static_cast<char>(height & 0xFF);
+            j[i + 7] = static_cast<char>(width >> 8);
+            j[i + 8] = static_cast<char>(width & 0xFF);
+            return j;
+        }
+    }
+    ADD_FAILURE() << "rgb3x2.jpg has no baseline frame header";
+    return j;
+}
+
+TEST(ImageLimits, SizesThatTheFileCannotHoldAreRefusedInBoundedMemory) {
+    const TImageCase cases[] = {
+        {"huge.tga", TgaHeader(2, 65535, 65535, 24) + std::string(30, '\x55')},
+        {"huge_id.tga", TgaHeader(2, 2, 2, 24, 255) + std::string(12, '\x55')},
+        {"huge.bmp", BmpWith(65535, 65535, 0, 0)},
+        {"huge_sizeimage.bmp", BmpWith(4, 4, 0xFFFFFFF0u, 0)},
+        {"huge_palette.bmp", BmpWith(4, 4, 0, 0xFFFFFFFFu)},
+        {"huge_offset.bmp", BmpWith(4, 4, 0, 0, 0xFFFFFFF0u)},
+        {"overflowing.bmp", BmpWith(0x40000000, 4, 0, 0)},
+        {"huge.jpg", JpegWithSize(65500, 65500)},
+    };
+    kgl::test::TTempDir dir;
+    for (const TImageCase& c : cases) {
+        std::string path = dir.file(c.name);
+        kgl::test::WriteFile(path, c.bytes);
+        long before = PeakRssMb();
+        kgl::TImage image;
+        kgl::TImageRefusal refusal;
+        EXPECT_FALSE(kgl::DecodeImageFile(path, image, refusal)) << c.name;
+        EXPECT_FALSE(refusal.caption.empty()) << c.name;
+        EXPECT_FALSE(refusal.message.empty()) << c.name;
+        EXPECT_EQ(refusal.message.find_first_of("\r\n"), std::string::npos) << c.name;
+        EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb) << c.name;
+    }
+}
+
+}  // namespace
