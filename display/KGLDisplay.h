@@ -83,8 +83,10 @@ void InitFaceSelection(TKGLModel& model);   // faceSel to fCount + 2 entries
 // inside the list (a shorter list is never written past its end).
 // Codes: edge i -> i + 1, group g -> g + 1, face with running number n -> n
 // (running numbers count every face slot in walk order, hidden ones too).
-// Left behind: blending, smoothing, texturing, dithering, multisampling off, clear
-// colour black, filled polygons, depth function GL_LESS; PickEdge also line width 3.
+// Left behind: blending, line and polygon smoothing and texturing off, clear colour
+// black, filled polygons, depth function GL_LESS (the face-filling passes also turn
+// the depth test on); PickEdge also line width 3.
+// Dithering, multisampling and the pack alignment are put back as they were.
 
 // Edge under (x, y) into edgeSel (indices 0 .. eCount). Does nothing at all while
 // edgeSel is empty. occlude: the visible faces first fill the depth buffer in black

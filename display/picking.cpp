@@ -36,26 +36,43 @@ bool PickViewport(int32_t x, int32_t y, GLint viewport[4]) {
     return PickInside(x, y, viewport[2], viewport[3]);
 }
 
-// Clear to the background code and turn off everything that could alter a code on
-// its way to the framebuffer.
-void BeginPickImage() {
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glDisable(GL_BLEND);
-    glDisable(GL_LINE_SMOOTH);
-    glDisable(GL_POLYGON_SMOOTH);
-    glDisable(GL_TEXTURE_2D);
-    glDisable(GL_DITHER);
-    glDisable(GL_MULTISAMPLE);
-}
+// One pick image: cleared to the background code, with everything off that could
+// alter a code on its way to the framebuffer. Blending, smoothing and texturing stay
+// off afterwards (the next frame turns on what it needs); dithering and
+// multisampling, which no frame turns on again, are put back as they were.
+class TPickImage {
+public:
+    TPickImage() : dither_(glIsEnabled(GL_DITHER)), multisample_(glIsEnabled(GL_MULTISAMPLE)) {
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glDisable(GL_BLEND);
+        glDisable(GL_LINE_SMOOTH);
+        glDisable(GL_POLYGON_SMOOTH);
+        glDisable(GL_TEXTURE_2D);
+        glDisable(GL_DITHER);
+        glDisable(GL_MULTISAMPLE);
+    }
+    ~TPickImage() {
+        if (dither_) glEnable(GL_DITHER);
+        if (multisample_) glEnable(GL_MULTISAMPLE);
+    }
+    TPickImage(const TPickImage&) = delete;
+    TPickImage& operator=(const TPickImage&) = delete;
 
-// The pixel under (x, y), rows counted from the bottom: h - 1 - y.
-uint32_t ReadPickCode(int32_t x, int32_t y, const GLint viewport[4]) {
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(viewport[0] + x, viewport[1] + PickRow(y, viewport[3]), 1, 1, GL_RGB, GL_UNSIGNED_BYTE,
-                 PickPixel.data());
-    return RGBToCode(PickPixel);
-}
+    // The pixel under (x, y) into PickPixel, rows counted from the bottom: h - 1 - y.
+    uint32_t Read(int32_t x, int32_t y, const GLint viewport[4]) {
+        GLint alignment = 4;
+        glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(viewport[0] + x, viewport[1] + PickRow(y, viewport[3]), 1, 1, GL_RGB, GL_UNSIGNED_BYTE,
+                     PickPixel.data());
+        glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+        return RGBToCode(PickPixel);
+    }
+
+private:
+    GLboolean dither_, multisample_;
+};
 
 void ApplyPick(std::vector<TBool>& list, int64_t index, int64_t first, int64_t last, uint8_t mode) {
     if (PickIndexAccepted(index, first, last, list.size())) ApplyPickMode(list, static_cast<size_t>(index), mode);
@@ -75,7 +92,7 @@ void PickEdge(TKGLModel& model, int32_t x, int32_t y, bool occlude, uint8_t mode
     if (model.edgeSel.empty()) return;  // Edge mode not entered since the last load
     GLint viewport[4];
     if (!PickViewport(x, y, viewport)) return;
-    BeginPickImage();
+    TPickImage image;
     if (occlude) {
         FillWithDepth();
         DrawModelBlack(model);  // the model's front surface into the depth buffer
@@ -96,7 +113,7 @@ void PickEdge(TKGLModel& model, int32_t x, int32_t y, bool occlude, uint8_t mode
     }
     glDepthFunc(GL_LESS);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    const uint32_t code = ReadPickCode(x, y, viewport);
+    const uint32_t code = image.Read(x, y, viewport);
     ApplyPick(model.edgeSel, EdgeIndexOfCode(code), 0, model.eCount, mode);
 }
 
@@ -104,7 +121,7 @@ void PickGroup(TKGLModel& model, int32_t x, int32_t y, uint8_t mode) {
     if (model.fCount < 1) return;
     GLint viewport[4];
     if (!PickViewport(x, y, viewport)) return;
-    BeginPickImage();
+    TPickImage image;
     FillWithDepth();
     int32_t triangles = 0;
     int32_t current = -1;
@@ -118,7 +135,7 @@ void PickGroup(TKGLModel& model, int32_t x, int32_t y, uint8_t mode) {
         SendFacePositions(model, face, corners);
     });
     model.drawCount += triangles;
-    const uint32_t code = ReadPickCode(x, y, viewport);
+    const uint32_t code = image.Read(x, y, viewport);
     ApplyPick(model.groupSel, GroupIndexOfCode(code), 0, model.gCount, mode);
 }
 
@@ -126,7 +143,7 @@ void PickFace(TKGLModel& model, int32_t x, int32_t y, uint8_t mode) {
     if (model.fCount < 1) return;
     GLint viewport[4];
     if (!PickViewport(x, y, viewport)) return;
-    BeginPickImage();
+    TPickImage image;
     FillWithDepth();
     int32_t triangles = 0;
     WalkVisibleFaces(model, [&](const TFace& face, int32_t, int64_t n) {
@@ -136,7 +153,7 @@ void PickFace(TKGLModel& model, int32_t x, int32_t y, uint8_t mode) {
         SendFacePositions(model, face, corners);
     });
     model.drawCount += triangles;
-    const uint32_t code = ReadPickCode(x, y, viewport);
+    const uint32_t code = image.Read(x, y, viewport);
     // Code 0, the background, is below the first face number and changes nothing.
     ApplyPick(model.faceSel, FaceIndexOfCode(code), 1, model.fCount, mode);
 }

@@ -129,28 +129,93 @@ void FreeModel(TKGLModel& model);
 void ClearEdgeSelection(TKGLModel& model);
 
 // ---- loading (obj_reader.cpp) ----
+//
+// The OBJ dialect, one statement a line (LF or CR LF; a UTF-8 byte-order mark at the
+// start is skipped), keywords in any letter case, classified by the first character:
+//   "v " vertex x y z | "vn" normal x y z | "vt" texture coordinate u v (a third value
+//   ignored) | other "v.." ignored | "g" group, the rest of the line its name (blanks and
+//   control characters trimmed, upper-cased a-z, cut to 50) | "f" face | anything else
+//   (empty, "#", o, s, usemtl, mtllib, l, a leading blank) ignored.
+// v / vn: the numbers after the keyword, trimmed, separated by exactly one blank.
+// vt: not trimmed; u after the first blank, v after the second up to the next blank.
+// f: corners after the first blank, trimmed, separated by exactly one blank, each
+//   "v", "v/t", "v//n" or "v/t/n"; tIdx / nIdx get an entry only from corners that
+//   carry one. A negative index counts back from the latest entry of its table read so
+//   far (-1 is the latest); the result must lie in 1 .. the table's count, else the load
+//   fails with ERangeError "Line N: the vertex index of corner 'TOKEN' is outside 1 .. C"
+//   (or "texture-coordinate" / "normal"). Faces store the resolved indices.
+// Numbers: [+-]?(digits[.digits]|.digits)([eE][+-]?digits)? and finite as a float, else
+//   EConvertError "'TEXT' is not a valid floating point value"; integers [+-]?digits
+//   within 32 bits, else "'TEXT' is not a valid integer value" (TEXT upper-cased; an
+//   empty TEXT where two blanks meet or a number is missing).
+// Groups: faces before the first g line (all faces of a file without g lines) form
+//   group 0 "DEFAULT", which exists only when there are such faces; every g line starts
+//   the next group. gCount = number of groups - 1. name = the name of group 1 when
+//   gCount >= 1, else empty.
+// A successful load replaces the model (InitModel state first, so nothing of the old
+// geometry survives); groupSel and faceSel survive a reload, edgeSel is emptied. Then
+// the finishing steps (FinishOBJ) run. A failed load leaves the model exactly as it
+// was and shows "Exception Name: <class> Exception message: <text>" (ShowMessage).
 
-// Reads fileName by its lower-cased extension (".obj" or ".kgm"); on success runs
-// Reduce(model, 0.0). Any other extension, or a missing file, returns false and
-// leaves the model untouched. A failed read shows its message and leaves the model
-// as it was before the call.
+// Reads fileName by its lower-cased extension (".obj" LoadOBJ, ".kgm" LoadKGM); on
+// success runs Reduce(model, 0.0). Any other extension, or a missing file, returns
+// false and leaves the model untouched.
 bool LoadFromFile(TKGLModel& model, const std::string& fileName);
-// OBJ from a file: false without a message when the file does not exist; false with
-// the "Exception Name: ..." message when reading fails (model unchanged).
+// OBJ from a file, streamed twice in large blocks (counting pass, reading pass): false
+// without a message when the file does not exist; false with the message when it
+// cannot be opened or read (EInOutError) or its text is refused (model unchanged).
 bool LoadOBJ(TKGLModel& model, const std::string& fileName);
 // OBJ from bytes in memory; same results and messages as LoadOBJ.
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text);
 
+// Line handlers of the reading pass (any letter case); they throw EConvertError.
+TVertex ParseVertex(std::string_view line);      // target kTargetFree, merges 0
+TVec3 ParseNormal(std::string_view line);
+TTexCoord ParseTexCoord(std::string_view line);  // target kTargetFree
+// The number grammars above; EConvertError with the messages above.
+float ParseFloat(std::string_view text);
+int32_t ParseInteger(std::string_view text);
+
 // ---- measures and edge table (measures.cpp, edges.cpp) ----
 
-// Mean length of the open chain P0 P1 .. P(n-1); 0 for fewer than two corners.
+// The finishing steps of an OBJ load, in this order: center (box midpoint, floats),
+// centroid (the running vertex sum in centroid divided by vCount; not-a-number with no
+// vertices), scale = diagonal = box diagonal (double), ComputeFaceAreas, name (group
+// 1's), NormaliseFaceAreas, ComputeGroupBoxes, BuildEdges.
+void FinishOBJ(TKGLModel& model);
+// Mean length of the open chain P0 P1 .. P(n-1) (closing side not included), in
+// double precision; 0 for fewer than two corners.
 double FaceMeasure(const TVertices& corners);
-// area of every face 1 .. fCount of every group (raw measure); widens minArea/maxArea.
+// Raw area of every face 1 .. fCount of groups 0 .. gCount (hidden faces too), over
+// corner positions offset by 1e6 and rounded to float (1/16 resolution near the
+// origin); widens minArea / maxArea. A corner index outside the vertex table reads
+// the spare vertex 0.
 void ComputeFaceAreas(TKGLModel& model);
-// Builds the weight-sorted edge table edges[0 .. eCount + 1] from the faces.
+// area := (area - minArea) / (maxArea - minArea) for faces 0 .. fCount of every group
+// (the spare slot 0 included); when maxArea == minArea every area becomes +0.0.
+// minArea / maxArea keep the raw values.
+void NormaliseFaceAreas(TKGLModel& model);
+// Widens each group's box (from its reset values) by every corner of faces 0 .. fCount.
+void ComputeGroupBoxes(TKGLModel& model);
+// Builds edges[0 .. eCount + 1] and eCount from the faces, exactly as this literal
+// algorithm would (but in n log n at worst):
+//  - candidates in order groups 0 .. gCount, faces 1 .. fCount (hidden ones too), sides
+//    (0,1) .. (n-2,n-1) then the closing (0,n-1); a face of one corner gives only (0,0),
+//    a face of two corners gives its side twice (the entry then has face2 == face), a
+//    face without corners gives none. Each carries face = f, face2 = kNoFace, group = g,
+//    weight = the face's area, active = 0.
+//  - a candidate matches the first entry with the same unordered pair of end vertices
+//    (EdgeVertexA/B) whose active is 0: that entry gets active = 1, face2 = f and
+//    weight = (weight + area) / 2; else it is appended. So each entry pairs at most two
+//    faces, and a third face along the same side starts a new entry.
+//  - the eCount entries and one all-zero entry after them are sorted by weight,
+//    stably (ties keep creation order; the all-zero entry follows every weight-0 edge);
+//    edges[eCount + 1] is all zero. The table grows as needed: no bound by vCount.
+// Throws ERangeError when the faces have more than 2^31 - 4 sides.
 void BuildEdges(TKGLModel& model);
-// Vertex index of the edge's first / second end point through its first face; 0 when
-// face < 1 or when the lookup would leave a table.
+// Vertex index of the edge's first / second end point through its first face
+// (groups[group].faces[face].vIdx[corner0 / corner1]); 0 when face < 1 or when the
+// lookup would leave a table.
 int32_t EdgeVertexA(const TKGLModel& model, const TEdge& edge);
 int32_t EdgeVertexB(const TKGLModel& model, const TEdge& edge);
 

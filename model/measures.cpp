@@ -1,5 +1,107 @@
+// Derived measures of a freshly read model: box centre, mean vertex, diagonal, the face
+// measure and its normalisation, the group boxes. Ends with the edge table.
+#include <cmath>
+
 #include "KGLModel.h"
+
 namespace kgl {
-double FaceMeasure(const TVertices&) { return 0; }
-void ComputeFaceAreas(TKGLModel&) {}
+
+namespace {
+
+constexpr float kMeasureOffset = 1000000.0f;  // quantises corner positions to 1/16 near the origin
+
+// Vertex of a face corner; the spare entry 0 for an index that addresses no entry
+// (a loaded OBJ never has one, a hand-built model might).
+const TVertex& CornerVertex(const TKGLModel& model, int32_t index) {
+    if (index < 0 || static_cast<size_t>(index) >= model.vertices.size()) {
+        static const TVertex none{};
+        return none;
+    }
+    return model.vertices[static_cast<size_t>(index)];
+}
+
+}  // namespace
+
+double FaceMeasure(const TVertices& corners) {
+    const size_t n = corners.size();
+    if (n < 2) return 0;
+    double sum = 0;
+    for (size_t i = 0; i + 1 < n; ++i) {
+        double dx = static_cast<double>(corners[i].x) - corners[i + 1].x;
+        double dy = static_cast<double>(corners[i].y) - corners[i + 1].y;
+        double dz = static_cast<double>(corners[i].z) - corners[i + 1].z;
+        sum += std::sqrt(dx * dx + dy * dy + dz * dz);
+    }
+    return sum / static_cast<double>(n - 1);
+}
+
+void ComputeFaceAreas(TKGLModel& model) {
+    TVertices corners;  // reused: no allocation per face
+    for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
+        TGroup& group = model.groups[g];
+        for (int32_t f = 1; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
+            TFace& face = group.faces[f];
+            corners.resize(face.vIdx.size());
+            for (uint32_t j = 0; j < face.vIdx.size(); ++j) {
+                const TVertex& v = CornerVertex(model, face.vIdx[j]);
+                corners[j] = {v.x + kMeasureOffset, v.y + kMeasureOffset, v.z + kMeasureOffset};
+            }
+            face.area = FaceMeasure(corners);
+            if (face.area < model.minArea) model.minArea = face.area;
+            if (face.area > model.maxArea) model.maxArea = face.area;
+        }
+    }
+}
+
+void NormaliseFaceAreas(TKGLModel& model) {
+    // All faces alike (or a single face): every normalised area is +0.0, never
+    // 0 x infinity; slot 0 included, so no -0.0 reaches a file either.
+    const bool flat = model.maxArea == model.minArea;
+    const double k = flat ? 0.0 : 1.0 / (model.maxArea - model.minArea);
+    for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
+        TGroup& group = model.groups[g];
+        for (int32_t f = 0; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
+            TFace& face = group.faces[f];
+            face.area = flat ? 0.0 : (face.area - model.minArea) * k;
+        }
+    }
+}
+
+void ComputeGroupBoxes(TKGLModel& model) {
+    for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
+        TGroup& group = model.groups[g];
+        for (int32_t f = 0; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
+            const TFace& face = group.faces[f];
+            for (int32_t index : face.vIdx) {
+                const TVertex& p = CornerVertex(model, index);
+                if (p.x < group.boxMin.x) group.boxMin.x = p.x;
+                if (p.x > group.boxMax.x) group.boxMax.x = p.x;
+                if (p.y < group.boxMin.y) group.boxMin.y = p.y;
+                if (p.y > group.boxMax.y) group.boxMax.y = p.y;
+                if (p.z < group.boxMin.z) group.boxMin.z = p.z;
+                if (p.z > group.boxMax.z) group.boxMax.z = p.z;
+            }
+        }
+    }
+}
+
+void FinishOBJ(TKGLModel& model) {
+    const TVec3 lo = model.boxMin, hi = model.boxMax;
+    model.center = {static_cast<float>((static_cast<double>(lo.x) + hi.x) / 2),
+                    static_cast<float>((static_cast<double>(lo.y) + hi.y) / 2),
+                    static_cast<float>((static_cast<double>(lo.z) + hi.z) / 2)};
+    // no vertices: 0 / 0, a not-a-number centroid, as the record documents
+    const float n = static_cast<float>(model.vCount);
+    model.centroid = {model.centroid.x / n, model.centroid.y / n, model.centroid.z / n};
+    double dx = static_cast<double>(lo.x) - hi.x, dy = static_cast<double>(lo.y) - hi.y,
+           dz = static_cast<double>(lo.z) - hi.z;
+    model.scale = std::sqrt(dx * dx + dy * dy + dz * dz);
+    model.diagonal = model.scale;
+    ComputeFaceAreas(model);
+    if (model.gCount >= 1) model.name = ShortString(model.groups[1].name, kModelNameMax);
+    NormaliseFaceAreas(model);
+    ComputeGroupBoxes(model);
+    BuildEdges(model);
+}
+
 }  // namespace kgl

@@ -1,6 +1,550 @@
+// OBJ reading: a counting pass that sizes every table once, then a reading pass that
+// fills them, then the finishing steps (measures.cpp, edges.cpp).
+//
+// Both passes walk lines of a byte source: a string in memory, or a file read in large
+// blocks into one reused buffer, so a big file is never held whole and no line is
+// copied. Keywords are matched without case; only group names and error texts are
+// upper-cased, as the dialect reads every line in upper case.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <new>
+#include <vector>
+
 #include "KGLModel.h"
+#include "errors.h"
+#include "messages.h"
+
 namespace kgl {
-bool LoadFromFile(TKGLModel&, const std::string&) { return false; }
-bool LoadOBJ(TKGLModel&, const std::string&) { return false; }
-bool LoadOBJFromMemory(TKGLModel&, std::string_view) { return false; }
+
+namespace {
+
+constexpr int32_t kCountLimit = std::numeric_limits<int32_t>::max() - 2;  // tables hold count + 2
+
+bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }  // blank or control character
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsTrimmed(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsTrimmed(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string Upper(std::string_view s) {
+    std::string u(s);
+    for (char& c : u)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return u;
+}
+
+enum class TLineKind { kOther, kFace, kGroup, kVertex, kNormal, kTexCoord };
+
+// Classification by the first character and, for v lines, the second.
+TLineKind Classify(std::string_view line) {
+    if (line.empty()) return TLineKind::kOther;
+    switch (line[0]) {
+        case 'f':
+        case 'F':
+            return TLineKind::kFace;
+        case 'g':
+        case 'G':
+            return TLineKind::kGroup;
+        case 'v':
+        case 'V':
+            if (line.size() < 2) return TLineKind::kOther;
+            switch (line[1]) {
+                case ' ': return TLineKind::kVertex;
+                case 'n':
+                case 'N': return TLineKind::kNormal;
+                case 't':
+                case 'T': return TLineKind::kTexCoord;
+                default: return TLineKind::kOther;
+            }
+        default:
+            return TLineKind::kOther;  // "#", blank, o, s, usemtl, mtllib, l, ...
+    }
+}
+
+std::string GroupName(std::string_view line) { return ShortString(Upper(Trim(line.substr(1))), kGroupNameMax); }
+
+[[noreturn]] void BadFloat(std::string_view text) {
+    throw EConvertError("'" + Upper(text) + "' is not a valid floating point value");
+}
+[[noreturn]] void BadInteger(std::string_view text) {
+    throw EConvertError("'" + Upper(text) + "' is not a valid integer value");
+}
+
+// Source of lines: memory.
+class TMemoryLines {
+public:
+    explicit TMemoryLines(std::string_view text) : text_(text) { SkipBom(); }
+    void Rewind() {
+        pos_ = 0;
+        line_ = 0;
+        SkipBom();
+    }
+    bool Next(std::string_view& line) {
+        if (pos_ >= text_.size()) return false;
+        const char* start = text_.data() + pos_;
+        const void* nl = std::memchr(start, '\n', text_.size() - pos_);
+        size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : text_.size() - pos_;
+        pos_ += len + (nl ? 1 : 0);
+        if (len && start[len - 1] == '\r') --len;
+        line = std::string_view(start, len);
+        ++line_;
+        return true;
+    }
+    int64_t lineNumber() const { return line_; }
+
+private:
+    void SkipBom() {
+        if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+    }
+    std::string_view text_;
+    size_t pos_ = 0;
+    int64_t line_ = 0;
+};
+
+// Source of lines: a file read in blocks. A line longer than the buffer grows it.
+class TFileLines {
+public:
+    TFileLines(std::FILE* f, std::string name) : f_(f), name_(std::move(name)), buf_(kBlock) {}
+    ~TFileLines() { std::fclose(f_); }
+    TFileLines(const TFileLines&) = delete;
+    TFileLines& operator=(const TFileLines&) = delete;
+
+    void Rewind() {
+        if (std::fseek(f_, 0, SEEK_SET) != 0) throw EInOutError("Cannot read file \"" + name_ + "\"");
+        begin_ = end_ = 0;
+        eof_ = false;
+        first_ = true;
+        line_ = 0;
+    }
+    bool Next(std::string_view& line) {
+        for (;;) {
+            const char* start = buf_.data() + begin_;
+            if (const void* nl = std::memchr(start, '\n', end_ - begin_)) {
+                size_t len = static_cast<size_t>(static_cast<const char*>(nl) - start);
+                begin_ += len + 1;
+                if (len && start[len - 1] == '\r') --len;
+                line = std::string_view(start, len);
+                ++line_;
+                return true;
+            }
+            if (eof_) {
+                if (begin_ >= end_) return false;
+                size_t len = end_ - begin_;
+                begin_ = end_;
+                if (start[len - 1] == '\r') --len;
+                line = std::string_view(start, len);
+                ++line_;
+                return true;
+            }
+            Fill();
+        }
+    }
+    int64_t lineNumber() const { return line_; }
+
+private:
+    static constexpr size_t kBlock = size_t(1) << 20;
+
+    void Fill() {
+        size_t rest = end_ - begin_;
+        if (begin_ > 0) {
+            std::memmove(buf_.data(), buf_.data() + begin_, rest);
+            begin_ = 0;
+            end_ = rest;
+        }
+        if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // one line fills the buffer
+        size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, f_);
+        if (got == 0) {
+            if (std::ferror(f_)) throw EInOutError("Cannot read file \"" + name_ + "\"");
+            eof_ = true;
+        }
+        end_ += got;
+        if (first_ && end_ >= 3) {
+            first_ = false;
+            if (std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) begin_ = 3;
+        } else if (first_ && eof_) {
+            first_ = false;
+        }
+    }
+
+    std::FILE* f_;
+    std::string name_;
+    std::vector<char> buf_;
+    size_t begin_ = 0, end_ = 0;
+    bool eof_ = false;
+    bool first_ = true;
+    int64_t line_ = 0;
+};
+
+// What the counting pass found, kept for the range checks of the reading pass.
+struct TCounts {
+    int32_t v = 0, n = 0, t = 0, f = 0;
+    bool hasDefault = false;  // faces before the first g line: group 0 "DEFAULT"
+};
+
+void Bump(int32_t& count, const char* what) {
+    if (count >= kCountLimit) throw ERangeError(std::string("The file has too many ") + what);
+    ++count;
+}
+
+template <class TLines>
+TCounts CountLines(TKGLModel& model, TLines& lines) {
+    InitModel(model);
+    TCounts c;
+    int32_t preFaces = 0;
+    std::vector<int32_t> faces;  // per g line
+    std::vector<std::string> names;
+    std::string_view line;
+    while (lines.Next(line)) {
+        switch (Classify(line)) {
+            case TLineKind::kFace:
+                Bump(c.f, "faces");
+                Bump(names.empty() ? preFaces : faces.back(), "faces");
+                break;
+            case TLineKind::kGroup:
+                if (names.size() >= static_cast<size_t>(kCountLimit)) throw ERangeError("The file has too many groups");
+                names.push_back(GroupName(line));
+                faces.push_back(0);
+                break;
+            case TLineKind::kVertex: Bump(c.v, "vertices"); break;
+            case TLineKind::kNormal: Bump(c.n, "normals"); break;
+            case TLineKind::kTexCoord: Bump(c.t, "texture coordinates"); break;
+            case TLineKind::kOther: break;
+        }
+    }
+    c.hasDefault = preFaces > 0;
+    size_t groupCount = names.size() + (c.hasDefault ? 1 : 0);
+    model.groups.resize(groupCount);
+    size_t g = 0;
+    if (c.hasDefault) {
+        model.groups[0].name = "DEFAULT";
+        model.groups[0].fCount = preFaces;
+        g = 1;
+    }
+    for (size_t i = 0; i < names.size(); ++i, ++g) {
+        model.groups[g].name = std::move(names[i]);
+        model.groups[g].fCount = faces[i];
+    }
+    model.vCount = c.v;
+    model.nCount = c.n;
+    model.tCount = c.t;
+    model.fCount = c.f;
+    model.gCount = static_cast<int32_t>(groupCount) - 1;
+    return c;
+}
+
+}  // namespace
+
+// ---- number grammar ----
+
+// [+-]?(digits[.digits]|.digits)([eE][+-]?digits)?, finite as a float.
+float ParseFloat(std::string_view text) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    const char* q = p;
+    if (q < end && (*q == '+' || *q == '-')) ++q;
+    const char* intStart = q;
+    while (q < end && *q >= '0' && *q <= '9') ++q;
+    const char* intEnd = q;
+    size_t fracDigits = 0;
+    if (q < end && *q == '.') {
+        ++q;
+        while (q < end && *q >= '0' && *q <= '9') ++q, ++fracDigits;
+        if (fracDigits == 0) BadFloat(text);
+    } else if (intEnd == intStart) {
+        BadFloat(text);
+    }
+    if (q < end && (*q == 'e' || *q == 'E')) {
+        ++q;
+        if (q < end && (*q == '+' || *q == '-')) ++q;
+        const char* expStart = q;
+        while (q < end && *q >= '0' && *q <= '9') ++q;
+        if (q == expStart) BadFloat(text);
+    }
+    if (q != end) BadFloat(text);
+    const char* from = (*p == '+') ? p + 1 : p;
+    float value = 0;
+    auto [ptr, ec] = std::from_chars(from, end, value);
+    if (ec == std::errc::result_out_of_range) {
+        // Underflow rounds to zero; overflow is not a float. Tell them apart by the
+        // decimal magnitude: significant integer digits plus the exponent.
+        long long magnitude = 0;
+        const char* d = intStart;
+        while (d < intEnd && *d == '0') ++d;
+        magnitude = intEnd - d;
+        const char* e = static_cast<const char*>(std::memchr(intEnd, 'e', static_cast<size_t>(end - intEnd)));
+        if (!e) e = static_cast<const char*>(std::memchr(intEnd, 'E', static_cast<size_t>(end - intEnd)));
+        if (e) {
+            long long exponent = 0;
+            const char* x = e + 1;
+            bool negative = x < end && *x == '-';
+            if (x < end && (*x == '+' || *x == '-')) ++x;
+            for (; x < end && exponent < 100000; ++x) exponent = exponent * 10 + (*x - '0');
+            magnitude += negative ? -exponent : exponent;
+        }
+        if (magnitude > 0) BadFloat(text);
+        return *p == '-' ? -0.0f : 0.0f;
+    }
+    if (ec != std::errc() || ptr != end || !std::isfinite(value)) BadFloat(text);
+    return value;
+}
+
+// [+-]?digits that fits 32 bits.
+int32_t ParseInteger(std::string_view text) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    const char* q = p;
+    if (q < end && (*q == '+' || *q == '-')) ++q;
+    if (q == end) BadInteger(text);
+    for (const char* d = q; d < end; ++d)
+        if (*d < '0' || *d > '9') BadInteger(text);
+    int32_t value = 0;
+    auto [ptr, ec] = std::from_chars(*p == '+' ? p + 1 : p, end, value);
+    if (ec != std::errc() || ptr != end) BadInteger(text);
+    return value;
+}
+
+// ---- line handlers ----
+
+namespace {
+// x y z after the keyword, separated by exactly one blank each.
+TVec3 ParseThree(std::string_view line) {
+    std::string_view s = Trim(line.substr(2));
+    size_t p1 = s.find(' ');
+    size_t p2 = p1 == std::string_view::npos ? std::string_view::npos : s.find(' ', p1 + 1);
+    // a missing blank leaves an empty number, as the dialect's positions do
+    std::string_view xs = p1 == std::string_view::npos ? std::string_view() : s.substr(0, p1);
+    std::string_view ys = p2 == std::string_view::npos ? std::string_view() : s.substr(p1 + 1, p2 - p1 - 1);
+    TVec3 v;
+    v.x = ParseFloat(xs);
+    v.y = ParseFloat(ys);
+    v.z = ParseFloat(s.substr(p2 + 1));
+    return v;
+}
+}  // namespace
+
+TVertex ParseVertex(std::string_view line) {
+    TVec3 p = ParseThree(line);
+    return TVertex{p.x, p.y, p.z, kTargetFree, 0};
+}
+
+TVec3 ParseNormal(std::string_view line) { return ParseThree(line); }
+
+TTexCoord ParseTexCoord(std::string_view line) {
+    // not trimmed: u starts right after the first blank, v after the second
+    size_t p1 = line.find(' ');
+    size_t p2 = p1 == std::string_view::npos ? std::string_view::npos : line.find(' ', p1 + 1);
+    TTexCoord t;
+    t.target = kTargetFree;
+    if (p2 == std::string_view::npos) BadFloat({});
+    t.u = ParseFloat(line.substr(p1 + 1, p2 - p1 - 1));
+    std::string_view rest = line.substr(p2 + 1);
+    rest = rest.substr(0, rest.find(' '));
+    t.v = ParseFloat(rest);
+    return t;
+}
+
+namespace {
+
+// The reading pass.
+struct TReader {
+    TKGLModel& m;
+    const TCounts& counted;
+    int64_t lineNo = 0;
+    int32_t group = -1;
+    int32_t v = 0, n = 0, t = 0, f = 0;
+    TVec3 sum{};  // running vertex sum, float additions
+
+    [[noreturn]] void Changed() const { throw EReadError("The file changed while it was being read"); }
+
+    // Relative indices count back from the latest entry read; then 1 .. counted.
+    int32_t Resolve(std::string_view part, std::string_view corner, int32_t readSoFar, int32_t countedTotal,
+                    const char* what) const {
+        int32_t idx = ParseInteger(part);
+        if (idx < 0) idx = readSoFar + 1 + idx;  // no overflow: idx >= INT32_MIN + 1 after the add of readSoFar + 1
+        if (idx < 1 || idx > countedTotal)
+            throw ERangeError("Line " + std::to_string(lineNo) + ": the " + what + " index of corner '" +
+                              Upper(corner) + "' is outside 1 .. " + std::to_string(countedTotal));
+        return idx;
+    }
+
+    void Face(std::string_view line) {
+        if (group < 0 || group >= static_cast<int32_t>(m.groups.size())) Changed();
+        TGroup& g = m.groups[group];
+        int32_t slot = g.fCount + 1;
+        if (slot + 1 >= static_cast<int32_t>(g.faces.size())) Changed();
+        TFace& face = g.faces[slot];
+        size_t p = line.find(' ');
+        std::string_view s = Trim(p == std::string_view::npos ? line : line.substr(p + 1));
+        int32_t count = 0;
+        while (!s.empty()) {
+            size_t b = s.find(' ');
+            std::string_view token = s.substr(0, b);
+            s = b == std::string_view::npos ? std::string_view() : s.substr(b + 1);
+            size_t s1 = token.find('/');
+            if (s1 == std::string_view::npos) {
+                face.vIdx.push_back(Resolve(token, token, v, counted.v, "vertex"));
+            } else {
+                face.vIdx.push_back(Resolve(token.substr(0, s1), token, v, counted.v, "vertex"));
+                size_t s2 = token.find('/', s1 + 1);
+                if (s2 == std::string_view::npos) {
+                    face.tIdx.push_back(Resolve(token.substr(s1 + 1), token, t, counted.t, "texture-coordinate"));
+                } else if (s2 == s1 + 1) {
+                    face.nIdx.push_back(Resolve(token.substr(s2 + 1), token, n, counted.n, "normal"));
+                } else {
+                    face.tIdx.push_back(
+                        Resolve(token.substr(s1 + 1, s2 - s1 - 1), token, t, counted.t, "texture-coordinate"));
+                    face.nIdx.push_back(Resolve(token.substr(s2 + 1), token, n, counted.n, "normal"));
+                }
+            }
+            ++count;
+        }
+        face.count = count;
+        face.visible = 1;
+        g.fCount = slot;
+        ++f;
+    }
+
+    void VLine(std::string_view line, TLineKind kind) {
+        switch (kind) {
+            case TLineKind::kVertex: {
+                if (v >= counted.v) Changed();
+                TVertex p = ParseVertex(line);
+                m.vertices[++v] = p;
+                sum.x += p.x;
+                sum.y += p.y;
+                sum.z += p.z;
+                if (p.x < m.boxMin.x) m.boxMin.x = p.x;
+                if (p.x > m.boxMax.x) m.boxMax.x = p.x;
+                if (p.y < m.boxMin.y) m.boxMin.y = p.y;
+                if (p.y > m.boxMax.y) m.boxMax.y = p.y;
+                if (p.z < m.boxMin.z) m.boxMin.z = p.z;
+                if (p.z > m.boxMax.z) m.boxMax.z = p.z;
+                break;
+            }
+            case TLineKind::kNormal:
+                if (n >= counted.n) Changed();
+                m.normals[++n] = ParseNormal(line);
+                break;
+            case TLineKind::kTexCoord:
+                if (t >= counted.t) Changed();
+                m.texCoords[++t] = ParseTexCoord(line);
+                break;
+            default:
+                break;
+        }
+    }
+};
+
+template <class TLines>
+void ReadOBJ(TKGLModel& m, TLines& lines) {
+    TCounts counted = CountLines(m, lines);
+    AllocateModel(m);
+    for (int32_t g = 0; g <= m.gCount; ++g) m.groups[g].fCount = 0;
+    m.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
+    m.boxMax = {kBoxResetMax, kBoxResetMax, kBoxResetMax};
+    m.minArea = kAreaResetMin;
+    m.maxArea = kAreaResetMax;
+
+    lines.Rewind();
+    TReader r{m, counted, 0, -1, 0, 0, 0, 0, {}};
+    r.group = counted.hasDefault ? 0 : -1;
+    int32_t lastGroup = m.gCount;
+    std::string_view line;
+    while (lines.Next(line)) {
+        TLineKind kind = Classify(line);
+        if (kind == TLineKind::kOther) continue;
+        r.lineNo = lines.lineNumber();
+        switch (kind) {
+            case TLineKind::kFace: r.Face(line); break;
+            case TLineKind::kGroup:
+                if (r.group >= lastGroup) r.Changed();
+                ++r.group;
+                break;
+            default: r.VLine(line, kind); break;
+        }
+    }
+    if (r.v != counted.v || r.n != counted.n || r.t != counted.t || r.f != counted.f || r.group != lastGroup)
+        r.Changed();
+    m.centroid = r.sum;
+    FinishOBJ(m);
+}
+
+// A successful load replaces the model; the group and face selections survive it.
+void Commit(TKGLModel& model, TKGLModel& fresh) {
+    fresh.groupSel = std::move(model.groupSel);
+    fresh.faceSel = std::move(model.faceSel);
+    fresh.edgeSel.clear();
+    fresh.drawCount = model.drawCount;
+    std::swap(model, fresh);
+}
+
+template <class F>
+bool Guarded(F&& read) {
+    try {
+        read();
+        return true;
+    } catch (const EModelError& e) {
+        ShowMessage(FormatExceptionText(e));
+    } catch (const std::bad_alloc&) {
+        ShowMessage(FormatExceptionText("EOutOfMemory", "Out of memory"));
+    } catch (const std::exception& e) {
+        ShowMessage(FormatExceptionText("Exception", e.what()));
+    }
+    return false;
+}
+
+std::string LowerExtension(const std::string& fileName) {
+    size_t slash = fileName.find_last_of("/\\");
+    size_t dot = fileName.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = fileName.substr(dot);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
+}  // namespace
+
+bool LoadOBJFromMemory(TKGLModel& model, std::string_view text) {
+    TKGLModel fresh;
+    bool ok = Guarded([&] {
+        TMemoryLines lines(text);
+        ReadOBJ(fresh, lines);
+    });
+    if (ok) Commit(model, fresh);
+    return ok;
+}
+
+bool LoadOBJ(TKGLModel& model, const std::string& fileName) {
+    std::FILE* f = std::fopen(fileName.c_str(), "rb");
+    if (!f) {
+        std::error_code ec;
+        if (!std::filesystem::exists(fileName, ec)) return false;  // missing: no message
+        ShowMessage(FormatExceptionText("EInOutError", "Cannot open file \"" + fileName + "\""));
+        return false;
+    }
+    TKGLModel fresh;
+    bool ok = Guarded([&] {
+        TFileLines lines(f, fileName);
+        ReadOBJ(fresh, lines);
+    });
+    if (ok) Commit(model, fresh);
+    return ok;
+}
+
+bool LoadFromFile(TKGLModel& model, const std::string& fileName) {
+    std::string ext = LowerExtension(fileName);
+    bool result = false;
+    if (ext == ".obj") result = LoadOBJ(model, fileName);
+    if (ext == ".kgm") result = LoadKGM(model, fileName);
+    if (result) Reduce(model, 0.0);
+    return result;
+}
+
 }  // namespace kgl

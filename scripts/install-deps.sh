@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev libglu1-mesa-dev libjpeg-dev
+  qt6-base-dev libqt6opengl6-dev libgl-dev libglu1-mesa-dev libjpeg-dev
   libgtest-dev libgmock-dev libosmesa6-dev
   xvfb xauth imagemagick
   libbenchmark-dev libtinyobjloader-dev libmeshoptimizer-dev

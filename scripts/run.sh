@@ -1,15 +1,12 @@
 #!/usr/bin/env bash
-# Builds the editor and starts it on the bundled sample models.
+# Installs what is missing, builds, and starts the editor on the bundled samples. The
+# editor starts from the folder of the programs, where "checker.jpg" and obj/ lie.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 bash scripts/install-deps.sh
 build=${KGL_BUILD_DIR:-$root/build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build "$build"
+cmake --build "$build" --target kgl-editor
 cd "$build/bin"
-if [ -x ./kgl-editor ]; then
-  exec ./kgl-editor
-fi
-# Until the editor is built, show what the command-line companion reads.
-exec ./kglmodel info obj/cube.obj
+exec ./kgl-editor

@@ -1,0 +1,543 @@
+#include "Unit1.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QVBoxLayout>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+
+#include "Application.h"
+#include "KGLDisplay.h"
+#include "OpenGlPanel.h"
+#include "Textures.h"
+#include "errors.h"
+#include "messages.h"
+
+TForm1* Form1 = nullptr;
+kgl::TKGLModel Model;
+uint32_t TextureId = 0;
+double RotationAngle = 0.0;
+uint32_t FrameCount = 0;
+uint32_t ShownFps = 0;
+uint32_t LastFpsTick = 0;
+
+uint32_t GetTickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+void ResetUnit1State() {
+    kgl::FreeModel(Model);
+    Model = kgl::TKGLModel{};
+    TextureId = 0;
+    RotationAngle = 0.0;
+    FrameCount = 0;
+    ShownFps = 0;
+    LastFpsTick = 0;
+    kgl::PickPixel = {0, 0, 0};
+    kgl::MouseX = 0;
+    kgl::MouseY = 0;
+}
+
+namespace {
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// An exception that escaped the create handler: shown as the toolkit shows any
+// escaped exception, and the window opens all the same.
+void ReportEscapedException(const std::exception& e) {
+    if (TApplication* app = TApplication::Instance())
+        app->ShowException(e.what());
+    else
+        kgl::ShowMessage(e.what(), "Error");
+}
+
+// Coordinate axes from o, each of length L: a wide half-transparent grey halo under
+// thin red, green and blue lines. Leaves lighting off and depth testing on.
+void DrawAxes(const kgl::TVec3& o, float L) {
+    glPushMatrix();
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_LINE_SMOOTH);
+    glEnable(GL_BLEND);
+
+    glLineWidth(2.0f);
+    glBegin(GL_LINES);
+    glColor4f(0.5f, 0.5f, 0.5f, 0.5f);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x + L, o.y, o.z);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x, o.y + L, o.z);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x, o.y, o.z + L);
+    glEnd();
+
+    glLineWidth(1.0f);
+    glBegin(GL_LINES);
+    glColor4f(1, 0, 0, 1);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x + L, o.y, o.z);
+    glColor4f(0, 1, 0, 1);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x, o.y + L, o.z);
+    glColor4f(0, 0, 1, 1);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x, o.y, o.z + L);
+    glEnd();
+
+    glLineWidth(1.0f);
+    glEnable(GL_DEPTH_TEST);
+    glPopMatrix();
+}
+
+QFrame* MakePanel(QWidget* owner) {
+    auto* panel = new QFrame(owner);
+    panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+    return panel;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TFileListBox
+
+TFileListBox::TFileListBox(QWidget* owner) : QListWidget(owner) {
+    FDirectory = QDir::currentPath();
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    // A selection the user makes, by mouse or keyboard, loads as a click does.
+    connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (!FProgramChange && row >= 0 && OnClick) OnClick(this);
+    });
+    Update();
+}
+
+void TFileListBox::SetDirectory(const QString& path) {
+    QDir dir(path);
+    if (path.isEmpty() || !dir.exists())
+        throw kgl::EInOutError("Folder not found: " + LocalPath(QDir::toNativeSeparators(path)));
+    FDirectory = dir.absolutePath();
+    Update();
+}
+
+void TFileListBox::SetMask(const QString& mask) {
+    FMask = mask;
+    Update();
+}
+
+void TFileListBox::Update() {
+    QDir dir(FDirectory);
+    QDir::setCurrent(FDirectory);
+    // QDir matches name filters without regard to letter case unless told otherwise.
+    const QStringList names =
+        dir.entryList(QStringList{FMask}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    FProgramChange = true;
+    clear();
+    addItems(names);
+    setCurrentRow(-1);
+    FProgramChange = false;
+}
+
+void TFileListBox::SetItemIndex(int index) {
+    FProgramChange = true;
+    setCurrentRow(index >= 0 && index < count() ? index : -1);
+    FProgramChange = false;
+}
+
+QString TFileListBox::FileName() const {
+    const QListWidgetItem* item = currentItem();
+    if (!item || currentRow() < 0) return QString();
+    return QDir(FDirectory).filePath(item->text());
+}
+
+void TFileListBox::mousePressEvent(QMouseEvent* event) {
+    const int before = currentRow();
+    QListWidget::mousePressEvent(event);
+    // Clicking the entry that is already selected raises OnClick too; a click that
+    // moved the selection has raised it through currentRowChanged.
+    if (event->button() == Qt::LeftButton && before >= 0 && currentRow() == before &&
+        itemAt(event->position().toPoint()) == item(before) && OnClick)
+        OnClick(this);
+}
+
+// ---------------------------------------------------------------- TTrackBar
+
+TTrackBar::TTrackBar(QWidget* owner) : QSlider(Qt::Horizontal, owner) {
+    setTickPosition(QSlider::TicksBelow);
+    setTickInterval(10);
+    connect(this, &QSlider::valueChanged, this, [this](int) {
+        if (OnChange) OnChange(this);
+    });
+}
+
+// ---------------------------------------------------------------- TLabel
+
+TLabel::TLabel(const QString& caption, QWidget* owner) : QLabel(owner) {
+    setTextFormat(Qt::PlainText);
+    SetCaption(caption);
+}
+
+void TLabel::SetCaption(const QString& caption) {
+    if (caption == FCaption && !text().isEmpty()) return;  // labels updated every frame stay cheap
+    FCaption = caption;
+    QString shown = caption;
+    shown.replace(QChar('\r'), QChar('\n'));
+    setText(shown);
+}
+
+// ---------------------------------------------------------------- TForm1
+
+TForm1::TForm1(const QString& programFolder, QWidget* owner) : QWidget(owner) {
+    FProgramFolder = programFolder;
+    if (FProgramFolder.isEmpty()) FProgramFolder = QCoreApplication::applicationDirPath();
+    if (!FProgramFolder.endsWith(QLatin1Char('/'))) FProgramFolder += QLatin1Char('/');
+    CreateControls();
+    try {
+        FormCreate(this);
+    } catch (const std::exception& e) {
+        // The rest of creation is skipped; the window opens all the same.
+        ReportEscapedException(e);
+    }
+}
+
+TForm1::~TForm1() {
+    if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::CreateControls() {
+    setWindowTitle(QString::fromLatin1(kDesignCaption));
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    setFont(font);
+    resize(774, 452);
+
+    OpenGlPanel = new TOpenGlPanel(this);
+    OpenGlPanel->setCursor(Qt::ArrowCursor);
+    OpenGlPanel->setMinimumSize(1, 1);
+
+    // ---- left column: file choice, file list, information text ----
+    Panel1 = MakePanel(this);
+    Panel1->setFixedWidth(129);
+    RadioButton1 = new QRadioButton(QStringLiteral("OBJ"), Panel1);
+    RadioButton2 = new QRadioButton(QStringLiteral("KGM"), Panel1);
+    RadioButton2->setChecked(true);
+    FileListBox = new TFileListBox(Panel1);
+    FileListBox->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
+    FileListBox->SetMask(QStringLiteral("*.kgm"));
+    Label4 = new TLabel(QStringLiteral("Info:"), Panel1);
+    Label1 = new TLabel(QStringLiteral("-"), Panel1);
+    QFont fixed(QStringLiteral("Courier New"));
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setFixedPitch(true);
+    fixed.setPixelSize(11);
+    Label1->setFont(fixed);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label1->setMinimumHeight(10 * QFontMetrics(fixed).lineSpacing() + 4);
+    Label1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);  // a long name must not widen the column
+    {
+        auto* col = new QVBoxLayout(Panel1);
+        col->setContentsMargins(2, 2, 2, 2);
+        col->setSpacing(2);
+        auto* choice = new QHBoxLayout;
+        choice->addWidget(RadioButton1);
+        choice->addWidget(RadioButton2);
+        col->addLayout(choice);
+        col->addWidget(FileListBox, 1);
+        col->addWidget(Label4);
+        col->addWidget(Label1);
+    }
+
+    // ---- right column: selection tools ----
+    Panel3 = MakePanel(this);
+    Panel3->setFixedWidth(182);
+    GroupBox1 = new QGroupBox(QStringLiteral(" Select "), Panel3);
+    Edit1 = new QLineEdit(GroupBox1);
+    RadioButton3 = new QRadioButton(QStringLiteral("Point"), GroupBox1);
+    RadioButton4 = new QRadioButton(QStringLiteral("Edge"), GroupBox1);
+    RadioButton5 = new QRadioButton(QStringLiteral("Group"), GroupBox1);
+    RadioButton6 = new QRadioButton(QStringLiteral("Face"), GroupBox1);
+    RadioButton6->setChecked(true);
+    {
+        auto* box = new QVBoxLayout(GroupBox1);
+        box->setSpacing(2);
+        box->addWidget(Edit1);
+        box->addWidget(RadioButton3);
+        box->addWidget(RadioButton4);
+        box->addWidget(RadioButton5);
+        box->addWidget(RadioButton6);
+    }
+    Label6 = new TLabel(QStringLiteral("Label6"), Panel3);
+    Label5 = new TLabel(QStringLiteral("Color Code:"), Panel3);
+    Label5->hide();
+    Label3 = new TLabel(QStringLiteral("Label3"), Panel3);
+    Label3->hide();
+    Button1 = new QPushButton(QStringLiteral("TextureCoord optimalisation"), Panel3);
+    Button2 = new QPushButton(QStringLiteral("Save To OBJ"), Panel3);
+    Button2->hide();
+    Button3 = new QPushButton(QStringLiteral("Save To KGM"), Panel3);
+    Button3->hide();
+    {
+        auto* col = new QVBoxLayout(Panel3);
+        col->setContentsMargins(4, 4, 4, 4);
+        col->addWidget(GroupBox1);
+        col->addWidget(Label6);
+        col->addWidget(Label5);
+        col->addWidget(Label3);
+        col->addWidget(Button1);
+        col->addWidget(Button2);
+        col->addWidget(Button3);
+        col->addStretch(1);
+    }
+
+    // ---- bottom strip: view controls ----
+    Panel2 = MakePanel(this);
+    Panel2->setFixedHeight(41);
+    CheckBox1 = new QCheckBox(QStringLiteral("rotate"), Panel2);
+    CheckBox2 = new QCheckBox(QStringLiteral("x rot: 90"), Panel2);
+    CheckBox2->setChecked(true);
+    CheckBox3 = new QCheckBox(QStringLiteral("Wireframe"), Panel2);
+    CheckBox3->setChecked(true);
+    CheckBox4 = new QCheckBox(QStringLiteral("Bunding Box"), Panel2);
+    CheckBox4->setChecked(true);
+    TrackBar1 = new TTrackBar(Panel2);
+    TrackBar1->setRange(0, 100);
+    TrackBar2 = new TTrackBar(Panel2);
+    TrackBar2->setRange(0, 200);
+    TrackBar2->setTickInterval(20);
+    TrackBar3 = new TTrackBar(Panel2);
+    TrackBar3->setRange(0, 100);
+    Label2 = new TLabel(QStringLiteral("Label2"), Panel2);
+    Label2->setMinimumWidth(48);
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    {
+        auto* row = new QHBoxLayout(Panel2);
+        row->setContentsMargins(6, 2, 6, 2);
+        row->addWidget(CheckBox1);
+        row->addWidget(CheckBox2);
+        row->addWidget(CheckBox3);
+        row->addWidget(CheckBox4);
+        row->addWidget(TrackBar1, 1);
+        row->addWidget(TrackBar2, 1);
+        row->addWidget(TrackBar3, 1);
+        row->addWidget(Label2);
+    }
+
+    // The bottom strip spans the whole width; the columns and the view sit above it.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto* middle = new QHBoxLayout;
+    middle->setSpacing(0);
+    middle->addWidget(Panel1);
+    middle->addWidget(OpenGlPanel, 1);
+    middle->addWidget(Panel3);
+    outer->addLayout(middle, 1);
+    outer->addWidget(Panel2);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1);
+    Timer1->setTimerType(Qt::PreciseTimer);
+
+    // ---- handlers ----
+    auto radio1 = [this](QRadioButton* b) { connect(b, &QRadioButton::clicked, this, [this, b] { RadioButton1Click(b); }); };
+    radio1(RadioButton1);
+    radio1(RadioButton2);
+    FileListBox->OnClick = [this](QObject* sender) { FileListBoxClick(sender); };
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(Button2); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(Button3); });
+    OpenGlPanel->glDraw = [this](TOpenGlBasePanel* sender) { OpenGlPanelglDraw(sender); };
+    OpenGlPanel->OnMouseDown = [this](QMouseEvent* e) { OpenGlPanelMouseDown(e); };
+    OpenGlPanel->OnMouseMove = [this](QMouseEvent* e) { OpenGlPanelMouseMove(e); };
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
+    TrackBar1->OnChange = [this](QObject* sender) { TrackBar1Change(sender); };
+    TrackBar3->OnChange = [this](QObject* sender) { TrackBar3Change(sender); };
+    auto radio4 = [this](QRadioButton* b) { connect(b, &QRadioButton::clicked, this, [this, b] { RadioButton4Click(b); }); };
+    radio4(RadioButton4);
+    radio4(RadioButton5);
+    radio4(RadioButton6);
+
+    Timer1->start();  // enabled by design: it ticks from the window's creation
+}
+
+// ---------------------------------------------------------------- start and close
+
+void TForm1::FormCreate(QObject* sender) {
+    OpenGlPanel->InitGL();
+    glDisable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glShadeModel(GL_SMOOTH);
+    glEnable(GL_TEXTURE_2D);
+    // Relative on purpose: looked for in the folder the program was started from,
+    // before the file list moves the current folder.
+    kgl::LoadTexture("checker.jpg", TextureId, false);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_BLEND);
+    glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+    FileListBox->SetDirectory(FProgramFolder + QStringLiteral("obj"));
+    FileListBox->SetItemIndex(1);  // the second entry, as designed
+    FileListBoxClick(sender);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    FormClose(this);
+    event->accept();
+}
+
+void TForm1::FormClose(QObject*) { kgl::FreeModel(Model); }
+
+// ---------------------------------------------------------------- file list and buttons
+
+void TForm1::RadioButton1Click(QObject* sender) {
+    auto* button = qobject_cast<QRadioButton*>(sender);
+    if (!button) return;
+    FileListBox->SetMask(QStringLiteral("*.") + button->text());
+}
+
+void TForm1::FileListBoxClick(QObject*) {
+    TrackBar2->SetPosition(0);
+    kgl::LoadFromFile(Model, LocalPath(FileListBox->FileName()));
+    TrackBar1->SetMin(0);
+    TrackBar1->SetMax(100);
+    TrackBar3->SetPosition(0);
+    RefreshInfoText();
+}
+
+void TForm1::RefreshInfoText() {
+    Label1->SetCaption(QString::fromStdString(kgl::InfoText(Model, '\r')));
+}
+
+void TForm1::Button1Click(QObject*) {
+    kgl::OptimizeTexCoords(Model);
+    RefreshInfoText();
+}
+
+namespace {
+// The selected file's path less its extension (last four characters) plus suffix.
+std::string SaveName(const QString& selected, const char* suffix) {
+    std::string path = LocalPath(selected);
+    path.erase(path.size() >= 4 ? path.size() - 4 : 0);
+    return path + suffix;
+}
+}  // namespace
+
+void TForm1::Button2Click(QObject*) { kgl::SaveToOBJ(Model, SaveName(FileListBox->FileName(), "_.obj")); }
+
+void TForm1::Button3Click(QObject*) { kgl::SaveToKGM(Model, SaveName(FileListBox->FileName(), ".kgm")); }
+
+// ---------------------------------------------------------------- the frame
+
+void TForm1::OpenGlPanelglDraw(TOpenGlBasePanel*) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    const double d = Model.diagonal;
+    const double z = static_cast<double>(TrackBar2->Position()) - d - TrackBar1->Position() * d / 10.0;
+    glTranslatef(0, 0, static_cast<float>(z));
+    if (CheckBox2->isChecked()) glRotatef(90, 1, 0, 0);
+    glRotated(RotationAngle, 0, 1, 0);
+    glTranslatef(-Model.center.x, -Model.center.y, -Model.center.z);
+    DrawAxes(kgl::TVec3{0, 0, 0}, 100);
+
+    glColor4f(1, 1, 1, 1);
+    glBindTexture(GL_TEXTURE_2D, TextureId);
+    glEnable(GL_LINE_SMOOTH);
+    glEnable(GL_POLYGON_SMOOTH);
+    glEnable(GL_BLEND);
+    kgl::DrawModel(Model);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    if (CheckBox3->isChecked()) kgl::DrawWireframe(Model);
+    if (CheckBox4->isChecked()) kgl::DrawBoundingBoxes(Model, 0.0);
+    glBindTexture(GL_TEXTURE_2D, TextureId);
+
+    if (RadioButton5->isChecked())
+        kgl::DrawSelectedGroups(Model);
+    else if (RadioButton4->isChecked())
+        kgl::DrawSelectedEdges(Model);
+    else if (RadioButton6->isChecked())
+        kgl::DrawSelectedFaces(Model);
+
+    Label3->SetCaption(QString::asprintf("%d %d %d", kgl::PickPixel[0], kgl::PickPixel[1], kgl::PickPixel[2]));
+    glFlush();
+
+    const uint32_t now = GetTickCount();
+    if (static_cast<uint32_t>(now - LastFpsTick) >= 1000) {
+        LastFpsTick = GetTickCount();
+        ShownFps = FrameCount;
+        FrameCount = 0;
+        setWindowTitle(QString::asprintf("Kestivan Graphics Library OBJ/KGM editor  %u FPS", ShownFps));
+    }
+    ++FrameCount;
+}
+
+void TForm1::Timer1Timer(QObject*) {
+    if (CheckBox1->isChecked()) RotationAngle += 0.8;
+    Label2->SetCaption(QString::number(Model.drawCount));
+}
+
+void TForm1::TrackBar1Change(QObject*) { kgl::Reduce(Model, TrackBar1->Position() / 100.0); }
+
+void TForm1::TrackBar3Change(QObject*) { kgl::Reduce(Model, TrackBar3->Position() / 100.0); }
+
+// ---------------------------------------------------------------- mouse and selection modes
+
+void TForm1::PickCheckedModes(uint8_t mode) {
+    // A pointer held outside the view has no pixel of the view under it: nothing to pick.
+    if (kgl::MouseX < 0 || kgl::MouseY < 0 || kgl::MouseX >= OpenGlPanel->width() ||
+        kgl::MouseY >= OpenGlPanel->height())
+        return;
+    const bool edge = RadioButton4->isChecked();
+    const bool group = RadioButton5->isChecked();
+    const bool face = RadioButton6->isChecked();
+    if (!edge && !group && !face) return;
+    // Picks work in framebuffer pixels; the pointer comes in logical ones.
+    const double ratio = OpenGlPanel->devicePixelRatioF();
+    const int32_t x = static_cast<int32_t>(std::floor(kgl::MouseX * ratio));
+    const int32_t y = static_cast<int32_t>(std::floor(kgl::MouseY * ratio));
+    // Drawn offscreen, so the code colours are never presented.
+    OpenGlPanel->RunOffscreen([&] {
+        if (edge) kgl::PickEdge(Model, x, y, true, mode);
+        if (group) kgl::PickGroup(Model, x, y, mode);
+        if (face) kgl::PickFace(Model, x, y, mode);
+    });
+}
+
+void TForm1::OpenGlPanelMouseMove(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    kgl::MouseX = p.x();
+    kgl::MouseY = p.y();
+    if (event->buttons() & Qt::LeftButton) PickCheckedModes(0);
+    if (event->buttons() & Qt::RightButton) PickCheckedModes(1);
+}
+
+void TForm1::OpenGlPanelMouseDown(QMouseEvent* event) {
+    // The press picks where the last move left the pointer, not at the press position.
+    if (event->button() == Qt::LeftButton)
+        PickCheckedModes(0);
+    else if (event->button() == Qt::RightButton)
+        PickCheckedModes(1);
+}
+
+void TForm1::RadioButton4Click(QObject* sender) {
+    auto* button = qobject_cast<QRadioButton*>(sender);
+    if (!button) return;
+    const QString caption = button->text();
+    if (caption == QLatin1String("Edge") && Model.edgeSel.empty()) kgl::InitEdgeSelection(Model);
+    if (caption == QLatin1String("Group") && Model.groupSel.empty()) kgl::InitGroupSelection(Model);
+    if (caption == QLatin1String("Face") && Model.faceSel.empty()) kgl::InitFaceSelection(Model);
+}

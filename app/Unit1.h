@@ -1,0 +1,190 @@
+#pragma once
+// The editor window: the file list with its OBJ/KGM choice and the information text
+// on the left, the OpenGL view in the centre, the selection tools on the right and
+// the view controls along the bottom. The window owns the one model on display.
+//
+// Unit state (one instance each, for the life of the program):
+//  - Model        the model on display; every load, save and edit acts on it.
+//  - TextureId    texture made from "checker.jpg"; 0 while that file did not load.
+//  - RotationAngle spin about the vertical axis in degrees; starts at 0, only grows.
+//  - FrameCount   frames drawn since the caption was last updated.
+//  - ShownFps     frame count shown in the caption.
+//  - LastFpsTick  tick count (ms, wrapping 32-bit) at the last caption update.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "KGLModel.h"
+
+class TOpenGlPanel;
+class TOpenGlBasePanel;
+class QMouseEvent;
+class QCloseEvent;
+
+// ---- toolkit controls the window needs beyond what Qt offers as it stands ----
+
+// The plain files of one folder that match a mask ("*.kgm"; letter case ignored),
+// sorted by name without regard to letter case. OnClick is raised when the user
+// selects an entry, by mouse or keyboard; never by the program's own changes.
+class TFileListBox : public QListWidget {
+    Q_OBJECT
+public:
+    explicit TFileListBox(QWidget* owner = nullptr);
+
+    // Points the list at path and re-reads it; the folder becomes the process's
+    // current folder. Throws std::runtime_error when path names no folder (the list
+    // keeps what it showed).
+    void SetDirectory(const QString& path);
+    const QString& Directory() const { return FDirectory; }
+    // Re-reads the list with the new mask; afterwards no entry is selected.
+    void SetMask(const QString& mask);
+    const QString& Mask() const { return FMask; }
+    // Selects the entry with zero-based index; an index out of range selects nothing.
+    void SetItemIndex(int index);
+    int ItemIndex() const { return currentRow(); }
+    // Full path of the selected file, or an empty text when none is selected.
+    QString FileName() const;
+    // Re-reads the folder's entries (and makes it the current folder).
+    void Update();
+
+    std::function<void(QObject* sender)> OnClick;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    QString FDirectory;
+    QString FMask = QStringLiteral("*.*");
+    bool FProgramChange = false;  // true while the program itself moves the selection
+};
+
+// A slider with Min, Max and Position; every change of Position, by the user or by
+// the program, raises OnChange once.
+class TTrackBar : public QSlider {
+    Q_OBJECT
+public:
+    explicit TTrackBar(QWidget* owner = nullptr);
+    int Min() const { return minimum(); }
+    int Max() const { return maximum(); }
+    int Position() const { return value(); }
+    void SetMin(int v) { setMinimum(v); }
+    void SetMax(int v) { setMaximum(v); }
+    void SetPosition(int v) { setValue(v); }
+    std::function<void(QObject* sender)> OnChange;
+};
+
+// A label whose caption may hold several lines separated by carriage returns.
+class TLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TLabel(const QString& caption, QWidget* owner = nullptr);
+    void SetCaption(const QString& caption);
+    const QString& Caption() const { return FCaption; }
+
+private:
+    QString FCaption;
+};
+
+// ---- the window ----
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // programFolder: the folder of the program file, with its trailing separator;
+    // empty means the folder of the running executable. Creating the window runs
+    // FormCreate.
+    explicit TForm1(const QString& programFolder = QString(), QWidget* owner = nullptr);
+    ~TForm1() override;
+
+    // Controls, in the window's field order.
+    TOpenGlPanel* OpenGlPanel;
+    QWidget* Panel1;
+    TFileListBox* FileListBox;
+    QTimer* Timer1;
+    QWidget* Panel2;
+    TTrackBar* TrackBar1;
+    TLabel* Label1;
+    QCheckBox* CheckBox1;
+    TTrackBar* TrackBar2;
+    QCheckBox* CheckBox2;
+    TTrackBar* TrackBar3;
+    TLabel* Label2;
+    QWidget* Panel3;
+    TLabel* Label3;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QPushButton* Button3;
+    QRadioButton* RadioButton1;
+    QRadioButton* RadioButton2;
+    TLabel* Label5;
+    QGroupBox* GroupBox1;
+    QRadioButton* RadioButton3;
+    QRadioButton* RadioButton4;
+    QRadioButton* RadioButton5;
+    QLineEdit* Edit1;
+    TLabel* Label4;
+    QRadioButton* RadioButton6;
+    TLabel* Label6;
+    QCheckBox* CheckBox3;
+    QCheckBox* CheckBox4;
+
+    // Handlers (public so that tests can raise them as the toolkit would).
+    void FormCreate(QObject* sender);
+    void FormClose(QObject* sender);
+    void RadioButton1Click(QObject* sender);
+    void FileListBoxClick(QObject* sender);
+    void Button1Click(QObject* sender);
+    void Button2Click(QObject* sender);
+    // Throws what SaveToKGM throws: the failure reaches the toolkit's error dialog.
+    void Button3Click(QObject* sender);
+    void OpenGlPanelglDraw(TOpenGlBasePanel* sender);
+    void Timer1Timer(QObject* sender);
+    void TrackBar1Change(QObject* sender);
+    void TrackBar3Change(QObject* sender);
+    void OpenGlPanelMouseMove(QMouseEvent* event);
+    void OpenGlPanelMouseDown(QMouseEvent* event);
+    void RadioButton4Click(QObject* sender);
+
+    // The information text of the model on display, carriage returns between items.
+    void RefreshInfoText();
+    // The program file's folder with its trailing separator; "obj" is looked for in it.
+    const QString& ProgramFolder() const { return FProgramFolder; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    // Runs the pick of every checked mode (Edge, Group, Face) with pick mode.
+    void PickCheckedModes(uint8_t mode);
+
+    QString FProgramFolder;
+};
+
+extern TForm1* Form1;
+extern kgl::TKGLModel Model;
+extern uint32_t TextureId;
+extern double RotationAngle;
+extern uint32_t FrameCount;
+extern uint32_t ShownFps;
+extern uint32_t LastFpsTick;
+
+// Milliseconds since system start as a wrapping 32-bit count.
+uint32_t GetTickCount();
+
+// Back to the state at program start (for windows created one after another, as the
+// window tests do): an all-zero model, texture 0, angle and frame counters 0.
+void ResetUnit1State();
+
+inline constexpr const char* kDesignCaption = "Kestivan Graphics Library OBJ/KGM editor";

@@ -1,0 +1,246 @@
+// Display benchmark: in an offscreen software GL context of the view's default size
+// (774 x 452), times one frame as the editor draws it (textured model, outline
+// overlay, bounding boxes) and one pick of each kind, on grid models of about 100k
+// and 1M triangles built in memory. Peer: the same triangles sent as one vertex-array
+// draw, to show what the immediate-mode reference path costs.
+//
+// Usage: bench_display [triangles ...]   (default 100000 1000000)
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#include "KGLDisplay.h"
+#include "osmesa_context.h"
+
+using namespace kgl;
+
+namespace {
+
+constexpr int kWidth = 774;
+constexpr int kHeight = 452;
+constexpr int kGroups = 4;
+
+// An n x n grid of quads over [-1, 1]^2, each split into two triangles, in kGroups
+// bands of rows, with one texture coordinate per vertex and a hand-made edge table
+// (every distinct side once, through a face that holds it).
+TKGLModel GridModel(int n) {
+    TKGLModel m;
+    InitModel(m);
+    const int side = n + 1;
+    m.vCount = side * side;
+    m.tCount = m.vCount;
+    m.nCount = 1;
+    m.gCount = kGroups - 1;
+    auto vid = [side](int i, int j) { return 1 + j * side + i; };
+    m.vertices.resize(m.vCount + 2);
+    m.texCoords.resize(m.tCount + 2);
+    m.normals.resize(3);
+    m.normals[1] = {0, 0, 1};
+    for (int j = 0; j < side; ++j)
+        for (int i = 0; i < side; ++i) {
+            const float u = float(i) / n, v = float(j) / n;
+            m.vertices[vid(i, j)] = {2 * u - 1, 2 * v - 1, 0.05f * std::sin(9 * u) * std::cos(7 * v), kTargetFree, 0};
+            m.texCoords[vid(i, j)] = {4 * u, 4 * v, kTargetFree};
+        }
+    m.groups.resize(kGroups + 1);
+    m.edges.reserve(static_cast<size_t>(3) * n * n + 2 * n + 2);
+    for (int g = 0; g < kGroups; ++g) {
+        const int j0 = n * g / kGroups, j1 = n * (g + 1) / kGroups;
+        TGroup& group = m.groups[g];
+        group.name = "band" + std::to_string(g);
+        group.fCount = 2 * n * (j1 - j0);
+        group.faces.resize(group.fCount + 2);
+        group.boxMin = {-1, 2.0f * j0 / n - 1, -0.05f};
+        group.boxMax = {1, 2.0f * j1 / n - 1, 0.05f};
+        int32_t f = 0;
+        auto edge = [&](int32_t face, int32_t c0, int32_t c1) {
+            TEdge e;
+            e.corner0 = c0;
+            e.corner1 = c1;
+            e.face = face;
+            e.face2 = kNoFace;
+            e.group = g;
+            e.active = 1;
+            m.edges.push_back(e);
+        };
+        for (int j = j0; j < j1; ++j)
+            for (int i = 0; i < n; ++i) {
+                const int32_t a = vid(i, j), b = vid(i + 1, j), c = vid(i + 1, j + 1), d = vid(i, j + 1);
+                for (auto corners : {std::array<int32_t, 3>{a, b, c}, std::array<int32_t, 3>{a, c, d}}) {
+                    TFace& face = group.faces[++f];
+                    face.count = 3;
+                    face.vIdx = TIndexList({corners[0], corners[1], corners[2]});
+                    face.tIdx = face.vIdx;
+                    face.nIdx = TIndexList({1, 1, 1});
+                    face.visible = 1;
+                }
+                edge(f - 1, 0, 1);                   // bottom
+                edge(f - 1, 1, 2);                   // right
+                edge(f - 1, 0, 2);                   // diagonal
+                if (i == 0) edge(f, 2, 0);           // left border
+                if (j == n - 1) edge(f, 1, 2);       // top border
+            }
+    }
+    m.fCount = 2 * n * n;
+    m.eCount = static_cast<int32_t>(m.edges.size());
+    m.edges.emplace_back();  // the all-zero entry and the spare
+    m.edges.emplace_back();
+    m.boxMin = {-1, -1, -0.05f};
+    m.boxMax = {1, 1, 0.05f};
+    return m;
+}
+
+GLuint CheckerTexture() {
+    std::vector<uint8_t> texels(64 * 64 * 3);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const uint8_t c = ((x / 8 + y / 8) % 2) ? 255 : 64;
+            for (int k = 0; k < 3; ++k) texels[(y * 64 + x) * 3 + k] = c;
+        }
+    GLuint tex = 0;
+    glGenTextures(1, &tex);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB, 64, 64, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    return tex;
+}
+
+void SetView() {
+    glViewport(0, 0, kWidth, kHeight);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, double(kWidth) / kHeight, 1.0, 500.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glTranslatef(0, 0, -2.6f);
+    glRotatef(-35, 1, 0, 0);
+    glRotatef(20, 0, 0, 1);
+}
+
+// The editor's frame: model, outline overlay, boxes.
+void Frame(TKGLModel& m, GLuint tex) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    SetView();
+    glEnable(GL_DEPTH_TEST);
+    glColor4f(1, 1, 1, 1);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glEnable(GL_LINE_SMOOTH);
+    glEnable(GL_POLYGON_SMOOTH);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    DrawModel(m);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    DrawWireframe(m);
+    DrawBoundingBoxes(m, 0.0);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glFinish();
+}
+
+// Peer: the same textured triangles (no overlay) as one glDrawElements call.
+struct TArrays {
+    std::vector<float> xyz, uv;
+    std::vector<uint32_t> idx;
+};
+TArrays FlatArrays(const TKGLModel& m) {
+    TArrays a;
+    for (int v = 0; v <= m.vCount; ++v) {
+        a.xyz.insert(a.xyz.end(), {m.vertices[v].x, m.vertices[v].y, m.vertices[v].z});
+        a.uv.insert(a.uv.end(), {m.texCoords[v].u, m.texCoords[v].v});
+    }
+    for (int g = 0; g <= m.gCount; ++g)
+        for (int j = 1; j <= m.groups[g].fCount; ++j)
+            for (int32_t v : m.groups[g].faces[j].vIdx) a.idx.push_back(static_cast<uint32_t>(v));
+    return a;
+}
+void ArrayFrame(const TArrays& a, GLuint tex) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    SetView();
+    glColor4f(1, 1, 1, 1);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_POLYGON_SMOOTH);
+    glEnable(GL_BLEND);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, a.xyz.data());
+    glTexCoordPointer(2, GL_FLOAT, 0, a.uv.data());
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(a.idx.size()), GL_UNSIGNED_INT, a.idx.data());
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glFinish();
+}
+void ModelOnlyFrame(TKGLModel& m, GLuint tex) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    SetView();
+    glColor4f(1, 1, 1, 1);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glEnable(GL_POLYGON_SMOOTH);
+    glEnable(GL_BLEND);
+    DrawModel(m);
+    glFinish();
+}
+
+double MedianMs(int reps, const std::function<void()>& fn) {
+    std::vector<double> ms;
+    fn();  // warm-up
+    for (int r = 0; r < reps; ++r) {
+        const auto t0 = std::chrono::steady_clock::now();
+        fn();
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<long> sizes;
+    for (int i = 1; i < argc; ++i) sizes.push_back(std::atol(argv[i]));
+    if (sizes.empty()) sizes = {100000, 1000000};
+
+    kgl::test::TOSMesaContext ctx(kWidth, kHeight);
+    if (!ctx.ok()) {
+        std::fprintf(stderr, "bench_display: no OSMesa context\n");
+        return 1;
+    }
+    const GLuint tex = CheckerTexture();
+    std::printf("display benchmark, OSMesa %d x %d, medians\n", kWidth, kHeight);
+    std::printf("%10s %10s %10s %10s %10s %10s %10s %8s\n", "triangles", "frame_ms", "model_ms", "array_ms",
+                "face_ms", "group_ms", "edge_ms", "imm/arr");
+    for (long want : sizes) {
+        const int n = std::max(1, static_cast<int>(std::lround(std::sqrt(want / 2.0))));
+        TKGLModel m = GridModel(n);
+        InitEdgeSelection(m);
+        InitGroupSelection(m);
+        InitFaceSelection(m);
+        const TArrays arrays = FlatArrays(m);
+        const int reps = m.fCount > 300000 ? 5 : 9;
+        const double frame = MedianMs(reps, [&] { Frame(m, tex); });
+        const double model = MedianMs(reps, [&] { ModelOnlyFrame(m, tex); });
+        const double array = MedianMs(reps, [&] { ArrayFrame(arrays, tex); });
+        const int x = kWidth / 2, y = kHeight / 2;
+        // The picks run on the matrices the last frame left, as in the editor.
+        Frame(m, tex);
+        const double face = MedianMs(reps, [&] { PickFace(m, x, y, 2); });
+        const double group = MedianMs(reps, [&] { PickGroup(m, x, y, 2); });
+        const double edge = MedianMs(reps, [&] { PickEdge(m, x, y, true, 2); });
+        std::printf("%10d %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f %8.2f\n", m.fCount, frame, model, array, face,
+                    group, edge, model / array);
+        std::printf("  pick pixel after the edge pick: %d %d %d\n", PickPixel[0], PickPixel[1], PickPixel[2]);
+    }
+    return 0;
+}

@@ -1,0 +1,107 @@
+// The editor window's own figures, on the real window under a (virtual) display:
+//  - time from program start to the first frame drawn, with the largest bundled
+//    sample selected at start-up, and how much of it the load takes;
+//  - frames per second as the caption shows them, with "Wireframe" and "Bunding Box"
+//    on and off.
+//   bench_editor [SAMPLE.kgm] [SECONDS]
+// SAMPLE defaults to obj/torus.kgm beside the programs.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include <GL/gl.h>
+
+#include "OpenGlPanel.h"
+#include "Unit1.h"
+#include "messages.h"
+
+namespace {
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// Runs the loop for seconds and collects the frame counts the caption showed.
+std::vector<double> CaptionFps(TForm1& form, int seconds) {
+    std::vector<double> shown;
+    QString last = form.windowTitle();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < seconds * 1000 + 200) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (form.windowTitle() != last) {
+            last = form.windowTitle();
+            shown.push_back(ShownFps);
+        }
+    }
+    if (shown.size() > 1) shown.erase(shown.begin());  // the first interval starts mid-way
+    return shown;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const auto start = std::chrono::steady_clock::now();
+    QApplication app(argc, argv);
+    kgl::SetMessageHandler([](const std::string& caption, const std::string& text) {
+        std::fprintf(stderr, "message: %s %s\n", caption.c_str(), text.c_str());
+    });
+    const QString bin = QCoreApplication::applicationDirPath() + "/../bin";
+    const QString sample = argc > 1 ? QString::fromLocal8Bit(argv[1]) : bin + "/obj/torus.kgm";
+    const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    if (!QFile::exists(sample)) {
+        std::fprintf(stderr, "bench_editor: %s not found\n", qPrintable(sample));
+        return 1;
+    }
+    // A program folder whose list has the sample as its second entry, as at start-up.
+    QTemporaryDir prog;
+    QDir(prog.path()).mkdir("obj");
+    QFile::copy(bin + "/obj/cube.kgm", prog.path() + "/obj/a.kgm");
+    QFile::copy(sample, prog.path() + "/obj/b.kgm");
+    QDir::setCurrent(bin);  // checker.jpg
+
+    double firstFrameMs = -1;
+    TForm1 form(prog.path() + "/");
+    const double createdMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    form.OpenGlPanel->glDraw = [&](TOpenGlBasePanel* sender) {
+        form.OpenGlPanelglDraw(sender);
+        if (firstFrameMs < 0) {
+            glFinish();
+            firstFrameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        }
+    };
+    form.show();
+    while (firstFrameMs < 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+
+    // The load alone, as a click on the entry runs it.
+    QElapsedTimer load;
+    load.start();
+    form.FileListBoxClick(form.FileListBox);
+    const double loadMs = load.nsecsElapsed() / 1e6;
+
+    const int faces = Model.fCount;
+    std::printf("sample %s: %d faces, %d vertices\n", qPrintable(QFileInfo(sample).fileName()), faces, Model.vCount);
+    std::printf("start to window created (incl. load): %.1f ms\n", createdMs);
+    std::printf("start to first frame:                 %.1f ms\n", firstFrameMs);
+    std::printf("load of the selected file alone:      %.1f ms (%.0f%% of start-up)\n", loadMs,
+                100.0 * loadMs / firstFrameMs);
+
+    const double withOverlays = Median(CaptionFps(form, seconds));
+    form.CheckBox3->setChecked(false);
+    form.CheckBox4->setChecked(false);
+    const double plain = Median(CaptionFps(form, seconds));
+    std::printf("caption FPS, wireframe + boxes on:    %.0f (median of %d s)\n", withOverlays, seconds);
+    std::printf("caption FPS, wireframe + boxes off:   %.0f\n", plain);
+    if (plain > 0) std::printf("ratio overlays on / off:              %.2f\n", withOverlays / plain);
+    std::printf("triangles per second, overlays on:    %.2f M\n", withOverlays * Model.drawCount / 1e6);
+    form.close();
+    return 0;
+}

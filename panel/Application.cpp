@@ -1,0 +1,115 @@
+#include "Application.h"
+
+#include <QMessageBox>
+#include <QMetaObject>
+
+#include <exception>
+
+#include "messages.h"
+
+namespace {
+
+void DefaultErrorDialog(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), QString::fromStdString(text),
+                    QMessageBox::Ok);
+    box.exec();
+}
+
+}  // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // Zero interval: the timer fires once per pass of the event loop, after the
+    // events that were pending have been handled.
+    FIdleTimer.setInterval(0);
+    connect(&FIdleTimer, &QTimer::timeout, this, [this] { RaiseIdle(); });
+    kgl::SetMessageHandler(&TApplication::ShowMessageDialog);
+}
+
+TApplication::~TApplication() {
+    FIdleTimer.stop();
+    kgl::SetMessageHandler({});
+}
+
+TApplication* TApplication::Instance() { return qobject_cast<TApplication*>(QCoreApplication::instance()); }
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    // After a pass that set done, the next event handled brings the idle event back.
+    if (FOnIdle && !FIdleTimer.isActive() && !FInsideIdle) FIdleTimer.start();
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ShowException(e.what());
+    } catch (...) {
+        ShowException(kUnknownExceptionText);
+    }
+    return false;
+}
+
+TIdleEvent TApplication::SetOnIdle(TIdleEvent handler) {
+    TIdleEvent previous = std::move(FOnIdle);
+    FOnIdle = std::move(handler);
+    if (FOnIdle)
+        FIdleTimer.start();
+    else
+        FIdleTimer.stop();
+    return previous;
+}
+
+void TApplication::RaiseIdle() {
+    if (!FOnIdle || FShowingException || FInsideIdle) return;
+    bool done = true;
+    FInsideIdle = true;
+    ++FIdlePasses;
+    // Copied so that a handler replacing itself does not destroy the running closure.
+    TIdleEvent handler = FOnIdle;
+    try {
+        handler(this, done);
+    } catch (...) {
+        FInsideIdle = false;
+        throw;  // notify shows it
+    }
+    FInsideIdle = false;
+    if (done) FIdleTimer.stop();
+}
+
+void TApplication::ShowException(const std::string& text) {
+    if (FShowingException) return;
+    FShowingException = true;
+    try {
+        if (FErrorDialog)
+            FErrorDialog(text);
+        else
+            DefaultErrorDialog(text);
+    } catch (...) {
+        // The dialog itself failed; there is nothing left to report it with.
+    }
+    FShowingException = false;
+}
+
+void TApplication::PostException(const std::string& text) {
+    QMetaObject::invokeMethod(this, [this, text] { ShowException(text); }, Qt::QueuedConnection);
+}
+
+bool TApplication::Guard(const std::function<void()>& fn) {
+    try {
+        fn();
+        return true;
+    } catch (const std::exception& e) {
+        ShowException(e.what());
+    } catch (...) {
+        ShowException(kUnknownExceptionText);
+    }
+    return false;
+}
+
+TErrorDialog TApplication::SetErrorDialog(TErrorDialog dialog) {
+    TErrorDialog previous = std::move(FErrorDialog);
+    FErrorDialog = std::move(dialog);
+    return previous;
+}
+
+void TApplication::ShowMessageDialog(const std::string& caption, const std::string& text) {
+    QString title = caption.empty() ? QApplication::applicationName() : QString::fromStdString(caption);
+    QMessageBox box(QMessageBox::NoIcon, title, QString::fromStdString(text), QMessageBox::Ok);
+    box.exec();
+}

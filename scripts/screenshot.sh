@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Starts the editor on a virtual X display, waits for it to draw, and saves a picture
+# of the screen (imagemagick's import), cropped to the window.
+#   scripts/screenshot.sh [OUT.png] [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out=$(realpath -m "${1:-$root/docs/editor.png}")
+wait_s=${2:-4}
+build=${KGL_BUILD_DIR:-$root/build}
+mkdir -p "$(dirname "$out")"
+
+if [ -z "${KGL_SHOT_XVFB:-}" ]; then
+  export KGL_SHOT_XVFB=1
+  exec xvfb-run -a -s "-screen 0 800x480x24" bash "$0" "$out" "$wait_s"
+fi
+
+cd "$build/bin"
+./kgl-editor &
+pid=$!
+trap 'kill "$pid" 2>/dev/null || true' EXIT
+sleep "$wait_s"
+# Without a window manager the window sits at the top-left corner.
+import -window root -crop 774x452+0+0 +repage "$out"
+kill "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null || true
+trap - EXIT
+echo "$out"

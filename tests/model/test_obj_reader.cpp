@@ -1,0 +1,268 @@
+// The OBJ reader: the dialect, the groups, the number grammar, index resolution and
+// the guarantee that a failed load changes nothing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "KGLModel.h"
+#include "errors.h"
+#include "test_support.h"
+
+using namespace kgl;
+using kgl::test::TMessageRecorder;
+
+namespace {
+
+const char* kTriangle = "v 0 0 0\nv 3 0 0\nv 3 4 0\nf 1 2 3\n";
+
+bool Load(TKGLModel& m, const std::string& text) {
+    InitModel(m);
+    return LoadOBJFromMemory(m, text);
+}
+
+// Loads text expecting failure; returns the one message shown.
+std::string Refusal(const std::string& text) {
+    TMessageRecorder rec;
+    TKGLModel m;
+    EXPECT_FALSE(Load(m, text)) << text;
+    EXPECT_EQ(rec.count(), 1u) << text;
+    return rec.lastText();
+}
+
+std::string ConvertText(const std::string& what, const char* kind) {
+    return "Exception Name: EConvertError Exception message: '" + what + "' is not a valid " + kind + " value";
+}
+
+}  // namespace
+
+TEST(ObjReader, ReadsVerticesNormalsTexCoordsAndFaces) {
+    TKGLModel m;
+    ASSERT_TRUE(Load(m,
+                     "# comment\nv 1.5 -2 3e2\nv 0 0 0\nv 1 1 1\nvn 0 0 1\nvt 0.25 0.75 0.0\nvt 1 0\n"
+                     "o thing\ns 1\nusemtl x\nmtllib y.mtl\nvp 1 2\n l 1 2\n"
+                     "f 1/1/1 2/2/1 3/1/1\n"));
+    EXPECT_EQ(m.vCount, 3);
+    EXPECT_EQ(m.nCount, 1);
+    EXPECT_EQ(m.tCount, 2);
+    ASSERT_EQ(m.vertices.size(), 5u);
+    EXPECT_EQ(m.vertices[1].x, 1.5f);
+    EXPECT_EQ(m.vertices[1].y, -2.0f);
+    EXPECT_EQ(m.vertices[1].z, 300.0f);
+    EXPECT_EQ(m.vertices[1].target, kTargetFree);
+    EXPECT_EQ(m.vertices[0].target, 0);  // the spare stays zero
+    EXPECT_EQ(m.texCoords[1].u, 0.25f);
+    EXPECT_EQ(m.texCoords[1].v, 0.75f);
+    EXPECT_EQ(m.texCoords[1].target, kTargetFree);
+    EXPECT_EQ(m.normals[1].z, 1.0f);
+    EXPECT_EQ(m.normals.size(), 3u);
+    EXPECT_EQ(m.texCoords.size(), 4u);
+    ASSERT_EQ(m.gCount, 0);
+    EXPECT_EQ(m.groups[0].name, "DEFAULT");
+    const TFace& f = m.groups[0].faces[1];
+    EXPECT_EQ(f.count, 3);
+    EXPECT_EQ(f.vIdx, (TIndexList{1, 2, 3}));
+    EXPECT_EQ(f.tIdx, (TIndexList{1, 2, 1}));
+    EXPECT_EQ(f.nIdx, (TIndexList{1, 1, 1}));
+    EXPECT_TRUE(f.visible);
+    EXPECT_EQ(m.vertices.size(), 5u);
+    EXPECT_EQ(m.boxMin.y, -2.0f);
+    EXPECT_EQ(m.boxMax.z, 300.0f);
+}
+
+TEST(ObjReader, CornerFormsFillTheirLists) {
+    TKGLModel m;
+    ASSERT_TRUE(Load(m,
+                     "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvt 0 0\nvt 0 0\n"
+                     "vn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\n"
+                     "f 1 2 3 4\nf 1/4 2/5 3/6\nf 1//7 2//8 3//9\nf 1/4/7 2/5/8 3/6/9\nf 1/4 2 3\n"));
+    const auto& faces = m.groups[0].faces;
+    ASSERT_EQ(m.groups[0].fCount, 5);
+    EXPECT_EQ(faces[1].count, 4);
+    EXPECT_TRUE(faces[1].tIdx.empty() && faces[1].nIdx.empty());
+    EXPECT_EQ(faces[2].tIdx, (TIndexList{4, 5, 6}));
+    EXPECT_TRUE(faces[2].nIdx.empty());
+    EXPECT_TRUE(faces[3].tIdx.empty());
+    EXPECT_EQ(faces[3].nIdx, (TIndexList{7, 8, 9}));
+    EXPECT_EQ(faces[4].tIdx, (TIndexList{4, 5, 6}));
+    EXPECT_EQ(faces[4].nIdx, (TIndexList{7, 8, 9}));
+    EXPECT_EQ(faces[5].vIdx, (TIndexList{1, 2, 3}));
+    EXPECT_EQ(faces[5].tIdx, (TIndexList{4}));
+}
+
+TEST(ObjReader, GroupsNamesAndTheDefaultGroup) {
+    TKGLModel m;
+    // faces before the first g line go to DEFAULT at index 0; the name is group 1's
+    ASSERT_TRUE(Load(m, std::string(kTriangle) + "g  Body Part \nf 1 2 3\nf 3 2 1\ng empty\n"));
+    ASSERT_EQ(m.gCount, 2);
+    EXPECT_EQ(m.groups[0].name, "DEFAULT");
+    EXPECT_EQ(m.groups[0].fCount, 1);
+    EXPECT_EQ(m.groups[1].name, "BODY PART");
+    EXPECT_EQ(m.groups[1].fCount, 2);
+    EXPECT_EQ(m.groups[2].fCount, 0);
+    EXPECT_EQ(m.groups[2].faces.size(), 2u);
+    EXPECT_EQ(m.fCount, 3);
+    EXPECT_EQ(m.name, "BODY PART");
+
+    // explicit "g default" then "g cube": no extra group; one g line: empty name
+    ASSERT_TRUE(Load(m, "v 0 0 0\nv 1 0 0\nv 1 1 0\ng default\nf 1 2 3\ng cube\nf 1 2 3\n"));
+    ASSERT_EQ(m.gCount, 1);
+    EXPECT_EQ(m.groups[0].name, "DEFAULT");
+    EXPECT_EQ(m.name, "CUBE");
+    ASSERT_TRUE(Load(m, "v 0 0 0\nv 1 0 0\nv 1 1 0\ng cube\nf 1 2 3\n"));
+    EXPECT_EQ(m.gCount, 0);
+    EXPECT_EQ(m.groups[0].name, "CUBE");
+    EXPECT_EQ(m.name, "");
+
+    // no faces, no g line: no group at all
+    ASSERT_TRUE(Load(m, "v 0 0 0\n"));
+    EXPECT_EQ(m.gCount, -1);
+    EXPECT_EQ(m.fCount, 0);
+    EXPECT_EQ(m.eCount, 0);
+
+    ASSERT_TRUE(Load(m, "g " + std::string(60, 'x') + "\n"));
+    EXPECT_EQ(m.groups[0].name, std::string(50, 'X'));
+}
+
+TEST(ObjReader, KeywordsInAnyCaseBomAndCrLf) {
+    TKGLModel m;
+    ASSERT_TRUE(Load(m, "\xEF\xBB\xBFV 0 0 0\r\nv 1 0 0\r\nVT 0 0\r\nVn 0 0 1\r\nv 1 1 0\r\nF 1/1/1 2/1/1 3/1/1\r\n"));
+    EXPECT_EQ(m.vCount, 3);
+    EXPECT_EQ(m.tCount, 1);
+    EXPECT_EQ(m.nCount, 1);
+    EXPECT_EQ(m.fCount, 1);
+    // the last line without a line break is read too
+    ASSERT_TRUE(Load(m, "v 0 0 0\nv 1 0 0\nv 1 1 1\nf 1 2 3"));
+    EXPECT_EQ(m.fCount, 1);
+    // extra blanks after the keyword are trimmed in v and f lines
+    ASSERT_TRUE(Load(m, "v   0 0 0 \nv 1 0 0\nv 1 1 1\nf   1 2 3  \n"));
+    EXPECT_EQ(m.fCount, 1);
+}
+
+TEST(ObjReader, NumberGrammar) {
+    for (const char* good : {"1", "-1", "+1", "1.5", ".5", "-.5", "1e3", "1E-3", "2.5e+2", "0.000"})
+        EXPECT_NO_THROW(ParseFloat(good)) << good;
+    for (const char* bad : {"", "1.", ".", "e5", "1e", "1e+", "nan", "inf", "-inf", "0x1p3", "1e39", "-1e39",
+                            "1,5", "1.5.2", "--1", " 1", "1 "})
+        EXPECT_THROW(ParseFloat(bad), EModelError) << bad;
+    EXPECT_EQ(ParseFloat("1e-50"), 0.0f);  // underflow is a float: zero
+    EXPECT_EQ(ParseFloat("3.4e38"), 3.4e38f);
+    EXPECT_EQ(ParseInteger("+7"), 7);
+    EXPECT_EQ(ParseInteger("-2147483648"), INT32_MIN);
+    for (const char* bad : {"", "+", "1.0", "2147483648", "1e3", "0x10", " 1"})
+        EXPECT_THROW(ParseInteger(bad), EModelError) << bad;
+}
+
+TEST(ObjReader, ConversionMessages) {
+    EXPECT_EQ(Refusal("v 1  2 3\n"), ConvertText("", "floating point"));
+    EXPECT_EQ(Refusal("v 1 2 3 1\n"), ConvertText("3 1", "floating point"));
+    EXPECT_EQ(Refusal("v 1 2 nan\n"), ConvertText("NAN", "floating point"));
+    EXPECT_EQ(Refusal("v 1 2 1e39\n"), ConvertText("1E39", "floating point"));
+    EXPECT_EQ(Refusal("v 1 2\n"), ConvertText("", "floating point"));
+    EXPECT_EQ(Refusal("vt 0.25\n"), ConvertText("", "floating point"));
+    EXPECT_EQ(Refusal("vt  0.25 0.75\n"), ConvertText("", "floating point"));  // vt is not trimmed
+    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1  2 3\n"), ConvertText("", "integer"));
+    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1 2 x\n"), ConvertText("X", "integer"));
+    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1 2 3.0\n"), ConvertText("3.0", "integer"));
+    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1/ 2 3\n"), ConvertText("", "integer"));
+}
+
+TEST(ObjReader, RelativeIndicesAndRangeErrors) {
+    TKGLModel m;
+    // -1 is the latest entry read before the f line
+    ASSERT_TRUE(Load(m, "v 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nf -3/-1 -2/-1 -1/-1\nv 2 2 2\nf -1 1 2\n"));
+    EXPECT_EQ(m.groups[0].faces[1].vIdx, (TIndexList{1, 2, 3}));
+    EXPECT_EQ(m.groups[0].faces[1].tIdx, (TIndexList{1, 1, 1}));
+    EXPECT_EQ(m.groups[0].faces[2].vIdx, (TIndexList{4, 1, 2}));
+    // a positive index may name a vertex that a later line defines
+    ASSERT_TRUE(Load(m, "f 1 2 3\nv 0 0 0\nv 1 0 0\nv 1 1 0\n"));
+    EXPECT_EQ(m.fCount, 1);
+
+    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1 2 0\n"),
+              "Exception Name: ERangeError Exception message: Line 5: the vertex index of corner '0' is outside 1 .. 3");
+    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1 2 4\n"),
+              "Exception Name: ERangeError Exception message: Line 5: the vertex index of corner '4' is outside 1 .. 3");
+    EXPECT_EQ(Refusal("v 0 0 0\nf -2 1 1\nv 1 1 1\n"),
+              "Exception Name: ERangeError Exception message: Line 2: the vertex index of corner '-2' is outside 1 .. 2");
+    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1/1 2/1 3/1\n"),
+              "Exception Name: ERangeError Exception message: Line 5: the texture-coordinate index of corner '1/1' is "
+              "outside 1 .. 0");
+    EXPECT_EQ(Refusal(std::string(kTriangle) + "vn 0 0 1\nf 1//2 2//1 3//1\n"),
+              "Exception Name: ERangeError Exception message: Line 6: the normal index of corner '1//2' is outside 1 .. 1");
+}
+
+TEST(ObjReader, FailedLoadLeavesTheModelAsItWas) {
+    TKGLModel m;
+    ASSERT_TRUE(Load(m, std::string(kTriangle) + "g a\nf 1 2 3\n"));
+    m.groupSel = {1, 0};
+    m.faceSel = {0, 1, 0};
+    m.edgeSel = {1, 1, 1};
+    TKGLModel before = m;
+    TMessageRecorder rec;
+    EXPECT_FALSE(LoadOBJFromMemory(m, "v 1 1 1\nv 2 2 2\nv 3 3 x\n"));
+    EXPECT_EQ(rec.count(), 1u);
+    EXPECT_EQ(m.vCount, before.vCount);
+    EXPECT_EQ(m.vertices.size(), before.vertices.size());
+    EXPECT_EQ(m.vertices[1].x, before.vertices[1].x);
+    EXPECT_EQ(m.gCount, before.gCount);
+    EXPECT_EQ(m.eCount, before.eCount);
+    EXPECT_EQ(m.edgeSel, before.edgeSel);
+
+    // a successful reload keeps group and face selections, empties the edge selection
+    ASSERT_TRUE(LoadOBJFromMemory(m, kTriangle));
+    EXPECT_EQ(m.groupSel, (std::vector<TBool>{1, 0}));
+    EXPECT_EQ(m.faceSel, (std::vector<TBool>{0, 1, 0}));
+    EXPECT_TRUE(m.edgeSel.empty());
+    EXPECT_EQ(m.gCount, 0);
+}
+
+TEST(ObjReader, FilesByExtension) {
+    kgl::test::TTempDir dir;
+    TKGLModel m;
+    InitModel(m);
+    kgl::test::WriteFile(dir.file("a.OBJ"), kTriangle);
+    kgl::test::WriteFile(dir.file("a.txt"), kTriangle);
+    TMessageRecorder rec;
+    EXPECT_TRUE(LoadFromFile(m, dir.file("a.OBJ")));
+    EXPECT_EQ(m.fCount, 1);
+    EXPECT_FALSE(LoadFromFile(m, dir.file("a.txt")));
+    EXPECT_FALSE(LoadFromFile(m, dir.file("missing.obj")));
+    EXPECT_EQ(m.fCount, 1);
+    EXPECT_EQ(rec.count(), 0u);  // neither a wrong extension nor a missing file shows a message
+    EXPECT_FALSE(LoadFromFile(m, dir.path() + "/"));
+    // a folder named like a model cannot be read: a message, the model unchanged
+    std::string folder = dir.file("d.obj");
+    ASSERT_EQ(std::system(("mkdir '" + folder + "'").c_str()), 0);
+    EXPECT_FALSE(LoadFromFile(m, folder));
+    EXPECT_EQ(rec.count(), 1u);
+    EXPECT_NE(rec.lastText().find("EInOutError"), std::string::npos);
+    EXPECT_EQ(m.fCount, 1);
+}
+
+TEST(ObjReader, FileAndMemoryGiveTheSameModel) {
+    // long lines cross the file reader's block boundaries
+    std::string text = "\xEF\xBB\xBF";
+    for (int i = 0; i < 100000; ++i) {
+        text += "v ";
+        text += std::to_string(i);
+        text += ".5 1 2\r\n";
+    }
+    text += "g big\nf";
+    for (int i = 1; i <= 100000; ++i) {
+        text += ' ';
+        text += std::to_string(i);
+    }
+    text += "\nf 1 2 3";
+    kgl::test::TTempDir dir;
+    kgl::test::WriteFile(dir.file("big.obj"), text);
+    TKGLModel a, b;
+    InitModel(a);
+    ASSERT_TRUE(LoadOBJ(a, dir.file("big.obj")));
+    ASSERT_TRUE(Load(b, text));
+    EXPECT_EQ(a.vCount, 100000);
+    EXPECT_EQ(a.groups[0].faces[1].count, 100000);
+    EXPECT_EQ(a.groups[0].faces[2].count, 3);
+    EXPECT_EQ(a.eCount, b.eCount);
+    EXPECT_EQ(a.vertices[100000].x, b.vertices[100000].x);
+    EXPECT_EQ(a.vertices[100000].x, 99999.5f);
+}
