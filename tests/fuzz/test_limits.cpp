@@ -195,7 +195,6 @@ TEST(ImageLimits, SizesThatTheFileCannotHoldAreRefusedInBoundedMemory) {
         {"huge.tga", TgaHeader(2, 65535, 65535, 24) + std::string(30, '\x55')},
         {"huge_id.tga", TgaHeader(2, 2, 2, 24, 255) + std::string(12, '\x55')},
         {"huge.bmp", BmpWith(65535, 65535, 0, 0)},
-        {"huge_sizeimage.bmp", BmpWith(4, 4, 0xFFFFFFF0u, 0)},
         {"huge_palette.bmp", BmpWith(4, 4, 0, 0xFFFFFFFFu)},
         {"huge_offset.bmp", BmpWith(4, 4, 0, 0, 0xFFFFFFF0u)},
         {"overflowing.bmp", BmpWith(0x40000000, 4, 0, 0)},
@@ -214,6 +213,21 @@ TEST(ImageLimits, SizesThatTheFileCannotHoldAreRefusedInBoundedMemory) {
         EXPECT_EQ(refusal.message.find_first_of("\r\n"), std::string::npos) << c.name;
         EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb) << c.name;
     }
+}
+
+TEST(ImageLimits, BmpSizeImageBeyondTheFileIsNotAllocated) {
+    // biSizeImage only has to cover the rows; a larger claim must not be what is allocated.
+    kgl::test::TTempDir dir;
+    const std::string path = dir.file("huge_sizeimage.bmp");
+    kgl::test::WriteFile(path, BmpWith(4, 4, 0xFFFFFFF0u, 0));
+    long before = PeakRssMb();
+    kgl::TImage image;
+    kgl::TImageRefusal refusal;
+    if (kgl::DecodeImageFile(path, image, refusal)) {
+        EXPECT_EQ(image.width, 4);
+        EXPECT_LE(image.pixels.size(), 64u);
+    }
+    EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb);
 }
 
 }  // namespace
