@@ -504,10 +504,6 @@ struct TReader {
         const char* p = line.data() + 2;
         const char* end = line.data() + line.size();
         if (p == end || *p == ' ' || end[-1] == ' ') return false;
-        // the common three or four corners gather here and go to the lists at once
-        constexpr int kLocal = 4;
-        int32_t va[kLocal], ta[kLocal], na[kLocal];
-        uint32_t nv = 0, nt = 0, nn = 0;
         int32_t count = 0;
         while (p < end) {
             int32_t a = 0, b = 0, c = 0;
@@ -533,27 +529,13 @@ struct TReader {
                 if (*p != ' ' || p + 1 == end || p[1] == ' ') return false;
                 ++p;
             }
-            if (count < kLocal) {
-                va[nv++] = a;
-                if (hasT) ta[nt++] = b;
-                if (hasN) na[nn++] = c;
-            } else {
-                if (count == kLocal) Spill(face, va, nv, ta, nt, na, nn);
-                face.vIdx.push_back(a);
-                if (hasT) face.tIdx.push_back(b);
-                if (hasN) face.nIdx.push_back(c);
-            }
+            face.vIdx.push_back(a);
+            if (hasT) face.tIdx.push_back(b);
+            if (hasN) face.nIdx.push_back(c);
             ++count;
         }
-        if (count <= kLocal) Spill(face, va, nv, ta, nt, na, nn);
         face.count = count;
         return true;
-    }
-    static void Spill(TFace& face, const int32_t* va, uint32_t nv, const int32_t* ta, uint32_t nt, const int32_t* na,
-                      uint32_t nn) {
-        face.vIdx.assign(va, nv);
-        face.tIdx.assign(ta, nt);
-        face.nIdx.assign(na, nn);
     }
 
     void ParseFace(std::string_view line) {
