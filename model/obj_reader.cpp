@@ -77,11 +77,22 @@ size_t StartOfText(std::string_view head) {
     return head.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
 }
 
+// A hostile token may be megabytes long; its message shows the start of it.
+std::string Quoted(std::string_view text) {
+    if (text.size() <= kObjQuoteMax) return Upper(text);
+    return Upper(text.substr(0, kObjQuoteMax)) + "...";
+}
+
 [[noreturn]] void BadFloat(std::string_view text) {
-    throw EConvertError("'" + Upper(text) + "' is not a valid floating point value");
+    throw EConvertError("'" + Quoted(text) + "' is not a valid floating point value");
 }
 [[noreturn]] void BadInteger(std::string_view text) {
-    throw EConvertError("'" + Upper(text) + "' is not a valid integer value");
+    throw EConvertError("'" + Quoted(text) + "' is not a valid integer value");
+}
+
+[[noreturn]] void LineTooLong(int64_t lineNo) {
+    throw EReadError("Line " + std::to_string(lineNo) + " is longer than " + std::to_string(kObjMaxLineLength) +
+                     " bytes");
 }
 
 // Source of lines: memory.
@@ -100,6 +111,7 @@ public:
         size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : text_.size() - pos_;
         pos_ += len + (nl ? 1 : 0);
         if (len && start[len - 1] == '\r') --len;
+        if (len > kObjMaxLineLength) LineTooLong(line_ + 1);
         line = std::string_view(start, len);
         ++line_;
         return true;
@@ -113,7 +125,8 @@ private:
     int64_t line_ = 0;
 };
 
-// Source of lines: a file read in blocks. A line longer than the buffer grows it.
+// Source of lines: a file read in blocks. A line longer than the buffer grows it, up to
+// the longest line accepted.
 class TFileLines {
 public:
     TFileLines(std::FILE* f, std::string name) : f_(f), name_(std::move(name)), buf_(kBlock) {}
@@ -135,6 +148,7 @@ public:
                 size_t len = static_cast<size_t>(static_cast<const char*>(nl) - start);
                 begin_ += len + 1;
                 if (len && start[len - 1] == '\r') --len;
+                if (len > kObjMaxLineLength) LineTooLong(line_ + 1);
                 line = std::string_view(start, len);
                 ++line_;
                 return true;
@@ -144,10 +158,13 @@ public:
                 size_t len = end_ - begin_;
                 begin_ = end_;
                 if (start[len - 1] == '\r') --len;
+                if (len > kObjMaxLineLength) LineTooLong(line_ + 1);
                 line = std::string_view(start, len);
                 ++line_;
                 return true;
             }
+            // no line break in what is held: it is all one line (a CR may still end it)
+            if (end_ - begin_ > kObjMaxLineLength + 1) LineTooLong(line_ + 1);
             Fill();
         }
     }
@@ -385,7 +402,7 @@ struct TReader {
         if (idx < 0) idx = readSoFar + 1 + idx;  // no overflow: idx >= INT32_MIN + 1 after the add of readSoFar + 1
         if (idx < 1 || idx > countedTotal)
             throw ERangeError("Line " + std::to_string(lineNo) + ": the " + what + " index of corner '" +
-                              Upper(corner) + "' is outside 1 .. " + std::to_string(countedTotal));
+                              Quoted(corner) + "' is outside 1 .. " + std::to_string(countedTotal));
         return idx;
     }
 
