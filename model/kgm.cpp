@@ -241,10 +241,14 @@ std::string FaceName(int32_t g, int32_t f) { return "face " + std::to_string(f) 
 void ReadIndices(TInput& in, TIndexList& list, int64_t n, int32_t count, int32_t g, int32_t f, const char* what) {
     list.resize(static_cast<uint32_t>(n));
     int32_t* d = list.data();
-    for (int64_t j = 0; j < n; ++j) {
-        int32_t v = in.I32();
-        if (v < 0 || v > count) OutOfRange(in, FaceName(g, f), what, v, 0, count);
-        d[j] = v;
+    for (int64_t j = 0; j < n;) {
+        const int64_t k = n - j < 64 ? n - j : 64;  // whole runs of indices per buffer check
+        const uint8_t* p = in.Take(static_cast<size_t>(k) * 4);
+        for (int64_t x = 0; x < k; ++x, ++j, p += 4) {
+            const int32_t v = TInput::GetI32(p);
+            if (v < 0 || v > count) OutOfRange(in, FaceName(g, f), what, v, 0, count);
+            d[j] = v;
+        }
     }
 }
 
