@@ -134,33 +134,37 @@ void Reduce(TKGLModel& model, double fraction) {
     // latency: fetch the face of entry i + 2 x kAhead early, and the two end vertices of
     // entry i + kAhead, whose face has arrived by then.
     constexpr int32_t kAhead = 16;
-    auto prefetchFace = [&](int32_t k) {
-        if (k >= loopEnd) return;
-        const TEdge& p = edges[k];
-        if (p.group < 0 || p.group > lastG) return;
-        const TGroup& g = model.groups[static_cast<size_t>(p.group)];
-        if (p.face >= 0 && static_cast<size_t>(p.face) < g.faces.size()) {
-            // vIdx (with its size and inline flag) is the first 24 bytes, which may span two lines
-            const char* f = reinterpret_cast<const char*>(&g.faces[static_cast<size_t>(p.face)]);
-            __builtin_prefetch(f);
-            __builtin_prefetch(f + sizeof(TIndexList) - 1);
-        }
-        if (p.face2 >= 0 && static_cast<size_t>(p.face2) < g.faces.size()) __builtin_prefetch(&g.faces[static_cast<size_t>(p.face2)].visible);
-    };
-    auto prefetchEnds = [&](int32_t k) {
-        if (k >= loopEnd) return;
-        const TEdge& p = edges[k];
-        const TFace* f = FaceAt(model, lastG, p.group, p.face);
-        const int32_t a = CornerVertex(f, p.corner0), b = CornerVertex(f, p.corner1);
-        if (a >= 0 && a <= lastV) __builtin_prefetch(&verts[a].target);
-        if (b >= 0 && b <= lastV) __builtin_prefetch(&verts[b].target);
-    };
-    for (int32_t k = 0; k < 2 * kAhead; ++k) prefetchFace(k);
-    for (int32_t k = 0; k < kAhead; ++k) prefetchEnds(k);
+    // Written out in the loop body: GCC takes a function that only prefetches for one
+    // without effects and drops its calls.
+#define KGL_PREFETCH_FACE(k)                                                                          \
+    if ((k) < loopEnd) {                                                                              \
+        const TEdge& p = edges[k];                                                                    \
+        if (p.group >= 0 && p.group <= lastG) {                                                       \
+            const TGroup& pg = model.groups[static_cast<size_t>(p.group)];                            \
+            /* vIdx with its size and inline flag: the first 24 bytes, maybe over two lines */       \
+            if (p.face >= 0 && static_cast<size_t>(p.face) < pg.faces.size()) {                       \
+                const char* pf = reinterpret_cast<const char*>(&pg.faces[static_cast<size_t>(p.face)]); \
+                __builtin_prefetch(pf);                                                               \
+                __builtin_prefetch(pf + sizeof(TIndexList) - 1);                                      \
+            }                                                                                         \
+            if (p.face2 >= 0 && static_cast<size_t>(p.face2) < pg.faces.size())                      \
+                __builtin_prefetch(&pg.faces[static_cast<size_t>(p.face2)].visible);                  \
+        }                                                                                             \
+    }
+#define KGL_PREFETCH_ENDS(k)                                                                          \
+    if ((k) < loopEnd) {                                                                              \
+        const TEdge& p = edges[k];                                                                    \
+        const TFace* pf = FaceAt(model, lastG, p.group, p.face);                                      \
+        const int32_t pa = CornerVertex(pf, p.corner0), pb = CornerVertex(pf, p.corner1);             \
+        if (pa >= 0 && pa <= lastV) __builtin_prefetch(&verts[pa].target);                            \
+        if (pb >= 0 && pb <= lastV) __builtin_prefetch(&verts[pb].target);                            \
+    }
+    for (int32_t k = 0; k < 2 * kAhead; ++k) KGL_PREFETCH_FACE(k)
+    for (int32_t k = 0; k < kAhead; ++k) KGL_PREFETCH_ENDS(k)
     int32_t i = 0;
     for (; static_cast<double>(removed) < goal && i < loopEnd; ++i) {
-        prefetchFace(i + 2 * kAhead);
-        prefetchEnds(i + kAhead);
+        KGL_PREFETCH_FACE(i + 2 * kAhead)
+        KGL_PREFETCH_ENDS(i + kAhead)
         TEdge& e = edges[i];
         e.active = 1;
         TFace* f = FaceAt(model, lastG, e.group, e.face);
@@ -190,6 +194,8 @@ void Reduce(TKGLModel& model, double fraction) {
         e.active = 0;
     }
     for (; i <= lastE; ++i) edges[i].active = 1;
+#undef KGL_PREFETCH_FACE
+#undef KGL_PREFETCH_ENDS
 
     // 3. marks to flags, resolve, degenerate test
     bool cut = false;
