@@ -375,7 +375,14 @@ void ReadModel(TInput& in, TKGLModel& m) {
 
     // Edges name their face and corners; face2 has no fixed range and is guarded
     // where it is used. An edge without a face (face < 1) has both ends at 0.
+    constexpr int32_t kAhead = 16;  // the lookups jump about: fetch them ahead
     for (int32_t s = 0; s <= eCount; ++s) {
+        if (s + kAhead <= eCount) {
+            const TEdge& ahead = m.edges[static_cast<size_t>(s + kAhead)];
+            if (ahead.group >= 0 && ahead.group <= gCount && ahead.face >= 0 &&
+                ahead.face <= m.groups[static_cast<size_t>(ahead.group)].fCount)
+                __builtin_prefetch(&corners[firstFace[static_cast<size_t>(ahead.group)] + static_cast<size_t>(ahead.face)]);
+        }
         const TEdge& e = m.edges[static_cast<size_t>(s)];
         if (e.face < 1) continue;
         auto where = [s] { return "edge " + std::to_string(s); };
