@@ -165,6 +165,12 @@ bool LoadFromFile(TKGLModel& model, const std::string& fileName);
 // without a message when the file does not exist; false with the message when it
 // cannot be opened or read (EInOutError) or its text is refused (model unchanged).
 bool LoadOBJ(TKGLModel& model, const std::string& fileName);
+// Longest OBJ line accepted, in bytes, its line break aside; a longer line (a face of
+// millions of corners, a number of megabytes) fails the load with EReadError before it
+// is parsed, so a hostile file cannot make the reader hold or build gigabytes. Texts
+// quoted in messages are cut to kObjQuoteMax characters and "...".
+constexpr size_t kObjMaxLineLength = size_t(4) << 20;
+constexpr size_t kObjQuoteMax = 64;
 // OBJ from bytes in memory; same results and messages as LoadOBJ.
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text);
 

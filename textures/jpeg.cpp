@@ -23,10 +23,13 @@ struct TJpegError {
     std::longjmp(reinterpret_cast<TJpegError*>(cinfo->err)->jump, 1);
 }
 
-// A truncated file is a failure, not a texture half filled with grey; other
-// warnings (stray bytes between markers, say) leave a usable image.
+// A truncated file is a failure, not a texture half filled with grey: the data may
+// end with the file (EOF) or at a marker before the image is complete (a header that
+// claims more pixels than the data holds). Other warnings (stray bytes between
+// markers, say) leave a usable image.
 void JpegEmitMessage(j_common_ptr cinfo, int level) {
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) JpegErrorExit(cinfo);
+    if (level < 0 && (cinfo->err->msg_code == JWRN_JPEG_EOF || cinfo->err->msg_code == JWRN_HIT_MARKER))
+        JpegErrorExit(cinfo);
 }
 
 void JpegOutputMessage(j_common_ptr) {}
@@ -59,6 +62,12 @@ int DecodeJpegFrame(TJpegJob* job) {
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, job->data, job->size);
     jpeg_read_header(&cinfo, TRUE);
+    // Before libjpeg sizes anything: a progressive image makes it allocate and clear
+    // whole-image coefficient buffers in jpeg_start_decompress.
+    if (uint64_t(cinfo.image_width) * cinfo.image_height > kMaxJpegPixels) {
+        jpeg_destroy_decompress(&cinfo);
+        return 0;
+    }
 
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     // Adobe writes CMYK inverted (0 is full ink); others store it plainly.

@@ -1,7 +1,5 @@
 #include "fuzz_checks.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -141,22 +139,19 @@ void CheckRoundTrip(const uint8_t* data, size_t size) {
 }
 
 void CheckImageInput(const std::string& extension, const uint8_t* data, size_t size) {
-    // The decoders read files; a file in memory-backed /dev/shm keeps a run cheap.
-    static const std::string stem = [] {
-        const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        return std::string(dir) + "/kgl-fuzz-" + std::to_string(getpid());
-    }();
-    const std::string path = stem + extension;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) Fail("cannot write the scratch file");
-    bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
-    std::fclose(f);
-    if (!written) Fail("cannot write the scratch file");
-
     TImage image;
     TImageRefusal refusal;
-    bool decoded = DecodeImageFile(path, image, refusal);
-    std::remove(path.c_str());
+    const std::string name = "fuzz" + extension;
+    std::string_view bytes = Bytes(data, size);
+    bool decoded = false;
+    if (extension == ".bmp")
+        decoded = DecodeBMP(bytes, name, image, refusal);
+    else if (extension == ".tga")
+        decoded = DecodeTGA(bytes, name, image, refusal);
+    else if (extension == ".jpg")
+        decoded = DecodeJPG(bytes, name, image, refusal);
+    else
+        Fail("no decoder for this extension");
     if (!decoded) {
         if (refusal.caption.empty() || refusal.message.empty()) Fail("a refusal without caption or message");
         if (refusal.message.find_first_of("\r\n") != std::string::npos) Fail("a refusal message of more than one line");
@@ -165,8 +160,13 @@ void CheckImageInput(const std::string& extension, const uint8_t* data, size_t s
     if (image.width < 1 || image.height < 1 || image.width > 65535 || image.height > 65535)
         Fail("a decoded image with an impossible size");
     if (image.channels != 3 && image.channels != 4) Fail("a decoded image with neither 3 nor 4 channels");
-    size_t texels = size_t(image.width) * size_t(image.height) * size_t(image.channels);
-    if (image.pixels.size() < texels) Fail("a pixel buffer smaller than the texels OpenGL reads");
+    if (image.alignment != 1 && image.alignment != 4) Fail("a decoded image with an unpack alignment other than 1 or 4");
+    // What glTexImage2D / gluBuild2DMipmaps read: every row but the last at the padded
+    // stride, the last one unpadded.
+    const size_t row = size_t(image.width) * size_t(image.channels);
+    const size_t stride = (row + size_t(image.alignment) - 1) / size_t(image.alignment) * size_t(image.alignment);
+    if (image.pixels.size() < stride * (size_t(image.height) - 1) + row)
+        Fail("a pixel buffer smaller than what OpenGL reads");
 }
 
 }  // namespace kgl::fuzz

@@ -22,8 +22,8 @@ void CheckKgmInput(const uint8_t* data, size_t size);
 // and OBJ -> write -> read with the same faces.
 void CheckRoundTrip(const uint8_t* data, size_t size);
 // Image bytes for the decoder of extension (".bmp", ".tga", ".jpg") either decode to a
-// buffer holding every texel OpenGL reads, or are refused with a caption and a
-// one-line message.
+// buffer holding every byte OpenGL reads at the image's unpack alignment, or are
+// refused with a caption and a one-line message.
 void CheckImageInput(const std::string& extension, const uint8_t* data, size_t size);
 
 }  // namespace kgl::fuzz

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of the fuzz targets: small valid files of every format.
 
-Run from anywhere; the files land in tests/fuzz/corpus/<target>/. The KGM seeds that
-kglmodel writes from the OBJ seeds (kgm/*-conv.kgm) come from make_kgm_seeds.sh.
+Run from anywhere; the files land in tests/fuzz/corpus/<target>/. The KGM seeds named
+from_<obj seed>.kgm are what `kglmodel convert` writes for the OBJ seeds; with a built
+kglmodel, `make_corpus.py path/to/kglmodel` writes them too.
 """
 import math
 import os
@@ -168,3 +169,8 @@ try:
     jpeg("cmyk4x4.jpg", ["-size", "4x4", "xc:orange", "-colorspace", "CMYK"])
 except (OSError, subprocess.CalledProcessError) as e:
     sys.exit("convert (ImageMagick) is needed for the JPEG seeds: %s" % e)
+
+if len(sys.argv) > 1:
+    for name in OBJ:
+        subprocess.run([sys.argv[1], "convert", os.path.join(CORPUS, "obj", name),
+                        os.path.join(CORPUS, "kgm", "from_" + name[:-4] + ".kgm")], check=True)

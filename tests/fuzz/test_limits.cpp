@@ -174,11 +174,12 @@ std::string BmpWith(int32_t width, int32_t height, uint32_t sizeImage, uint32_t 
     return b;
 }
 
-// rgb3x2.jpg with the frame header's height and width replaced.
-std::string JpegWithSize(int height, int width) {
-    std::string j = Seed("jpeg", "rgb3x2.jpg");
+// A seed JPEG with the frame header's (baseline or progressive) height and width replaced.
+std::string JpegWithSize(int height, int width, const char* seed = "rgb3x2.jpg") {
+    std::string j = Seed("jpeg", seed);
     for (size_t i = 2; i + 9 < j.size(); ++i) {
-        if (static_cast<uint8_t>(j[i]) == 0xFF && static_cast<uint8_t>(j[i + 1]) == 0xC0) {
+        if (static_cast<uint8_t>(j[i]) == 0xFF && (static_cast<uint8_t>(j[i + 1]) == 0xC0 ||
+                                                    static_cast<uint8_t>(j[i + 1]) == 0xC2)) {
             j[i + 5] = static_cast<char>(height >> 8);
             j[i + 6] = static_cast<char>(height & 0xFF);
             j[i + 7] = static_cast<char>(width >> 8);
@@ -186,7 +187,7 @@ std::string JpegWithSize(int height, int width) {
             return j;
         }
     }
-    ADD_FAILURE() << "rgb3x2.jpg has no baseline frame header";
+    ADD_FAILURE() << seed << " has no frame header";
     return j;
 }
 
@@ -195,11 +196,12 @@ TEST(ImageLimits, SizesThatTheFileCannotHoldAreRefusedInBoundedMemory) {
         {"huge.tga", TgaHeader(2, 65535, 65535, 24) + std::string(30, '\x55')},
         {"huge_id.tga", TgaHeader(2, 2, 2, 24, 255) + std::string(12, '\x55')},
         {"huge.bmp", BmpWith(65535, 65535, 0, 0)},
-        {"huge_sizeimage.bmp", BmpWith(4, 4, 0xFFFFFFF0u, 0)},
         {"huge_palette.bmp", BmpWith(4, 4, 0, 0xFFFFFFFFu)},
         {"huge_offset.bmp", BmpWith(4, 4, 0, 0, 0xFFFFFFF0u)},
         {"overflowing.bmp", BmpWith(0x40000000, 4, 0, 0)},
         {"huge.jpg", JpegWithSize(65500, 65500)},
+        {"huge_progressive.jpg", JpegWithSize(65500, 65500, "progressive16x9.jpg")},
+        {"big_progressive.jpg", JpegWithSize(16000, 16000, "progressive16x9.jpg")},
     };
     kgl::test::TTempDir dir;
     for (const TImageCase& c : cases) {
@@ -214,6 +216,47 @@ TEST(ImageLimits, SizesThatTheFileCannotHoldAreRefusedInBoundedMemory) {
         EXPECT_EQ(refusal.message.find_first_of("\r\n"), std::string::npos) << c.name;
         EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb) << c.name;
     }
+}
+
+// Bug: a 669-byte progressive JPEG whose frame header claims
+// 65500 x 65500 pixels made libjpeg allocate and clear 12 GB of coefficients (94 s)
+// before the pixel limit was looked at.
+TEST(ImageLimits, JpegHugeProgressiveHeaderIsRefusedBeforeDecoding) {
+    std::string bytes = JpegWithSize(65500, 65500, "progressive16x9.jpg");
+    long before = PeakRssMb();
+    kgl::TImage image;
+    kgl::TImageRefusal refusal;
+    EXPECT_FALSE(kgl::DecodeJPG(bytes, "huge.jpg", image, refusal));
+    EXPECT_EQ(refusal.message, "Couldn't load JPG - \"huge.jpg\"");
+    EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb);
+}
+
+// Bug: a frame header enlarged to 16000 x 16000 over 3 x 2 pixels of
+// data decoded "successfully" to a grey gigabyte texture, libjpeg's "premature end of
+// data segment" being only a warning. Data that ends early is a damaged file.
+TEST(ImageLimits, JpegWhoseDataEndsBeforeTheImageIsRefused) {
+    for (const char* seed : {"rgb3x2.jpg", "progressive16x9.jpg"}) {
+        std::string bytes = JpegWithSize(1000, 1000, seed);
+        kgl::TImage image;
+        kgl::TImageRefusal refusal;
+        EXPECT_FALSE(kgl::DecodeJPG(bytes, "short.jpg", image, refusal)) << seed;
+        EXPECT_EQ(refusal.caption, "BMP Unit") << seed;
+    }
+}
+
+TEST(ImageLimits, BmpSizeImageBeyondTheFileIsNotAllocated) {
+    // biSizeImage only has to cover the rows; a larger claim must not be what is allocated.
+    kgl::test::TTempDir dir;
+    const std::string path = dir.file("huge_sizeimage.bmp");
+    kgl::test::WriteFile(path, BmpWith(4, 4, 0xFFFFFFF0u, 0));
+    long before = PeakRssMb();
+    kgl::TImage image;
+    kgl::TImageRefusal refusal;
+    if (kgl::DecodeImageFile(path, image, refusal)) {
+        EXPECT_EQ(image.width, 4);
+        EXPECT_LE(image.pixels.size(), 64u);
+    }
+    EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb);
 }
 
 }  // namespace
