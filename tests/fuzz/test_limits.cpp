@@ -231,9 +231,11 @@ TEST(ImageLimits, JpegHugeProgressiveHeaderIsRefusedBeforeDecoding) {
     EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb);
 }
 
-// Bug: a frame header enlarged to 16000 x 16000 over 3 x 2 pixels of
-// data decoded "successfully" to a grey gigabyte texture, libjpeg's "premature end of
-// data segment" being only a warning. Data that ends early is a damaged file.
+// Bug, found by fuzz_jpeg (regressions/jpeg/progressive_header_larger_than_its_data.jpg,
+// a 290-byte progressive file claiming 32528 x 3840 pixels: 13 s): a frame header
+// larger than its data decoded "successfully" to a grey texture of up to a gigabyte,
+// libjpeg's "premature end of data segment" being only a warning. Data that ends
+// before the image does is a damaged file.
 TEST(ImageLimits, JpegWhoseDataEndsBeforeTheImageIsRefused) {
     for (const char* seed : {"rgb3x2.jpg", "progressive16x9.jpg"}) {
         std::string bytes = JpegWithSize(1000, 1000, seed);
