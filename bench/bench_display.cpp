@@ -1,10 +1,12 @@
 // Display benchmark: in an offscreen software GL context of the view's default size
 // (774 x 452), times one frame as the editor draws it (textured model, outline
-// overlay, bounding boxes) and one pick of each kind, on grid models of about 100k
-// and 1M triangles built in memory. Peer: the same triangles sent as one vertex-array
-// draw, to show what the immediate-mode reference path costs.
+// overlay, bounding boxes) and one pick of each kind, on the shared benchmark models
+// of about 100k and 1M triangles (loaded as the editor loads them), or with --grid
+// on grid models built in memory with a hand-made edge table (no loader involved).
+// Peer: the same triangles sent as one vertex-array draw, to show what the
+// immediate-mode reference path costs.
 //
-// Usage: bench_display [triangles ...]   (default 100000 1000000)
+// Usage: bench_display [--grid] [triangles ...]   (default 100000 1000000)
 #include <GL/gl.h>
 #include <GL/glu.h>
 
@@ -13,10 +15,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <exception>
 #include <functional>
 #include <vector>
 
 #include "KGLDisplay.h"
+#include "bench_models.h"
 #include "osmesa_context.h"
 
 using namespace kgl;
@@ -115,6 +121,10 @@ GLuint CheckerTexture() {
     return tex;
 }
 
+// The model fills most of the view, tilted so depth varies across it. The scale puts
+// any model inside the fixed near and far planes.
+TVec3 gCenter;
+float gScale = 1;
 void SetView() {
     glViewport(0, 0, kWidth, kHeight);
     glMatrixMode(GL_PROJECTION);
@@ -125,6 +135,31 @@ void SetView() {
     glTranslatef(0, 0, -2.6f);
     glRotatef(-35, 1, 0, 0);
     glRotatef(20, 0, 0, 1);
+    glScalef(gScale, gScale, gScale);
+    glTranslatef(-gCenter.x, -gCenter.y, -gCenter.z);
+}
+void FitView(const TKGLModel& m) {
+    gCenter = {(m.boxMin.x + m.boxMax.x) / 2, (m.boxMin.y + m.boxMax.y) / 2, (m.boxMin.z + m.boxMax.z) / 2};
+    const float extent = std::max({m.boxMax.x - m.boxMin.x, m.boxMax.y - m.boxMin.y, m.boxMax.z - m.boxMin.z});
+    gScale = extent > 0 ? 2.0f / extent : 1.0f;
+}
+
+// A benchmark model as the editor holds it after a load: every face visible and
+// every edge active (what the reduction to 0 leaves).
+bool LoadBenchModel(long triangles, TKGLModel& m, std::string& what) {
+    try {
+        const auto file = kgl::bench::EnsureBenchModel(triangles);
+        InitModel(m);
+        if (!LoadFromFile(m, file.path)) return false;
+        for (int g = 0; g <= m.gCount; ++g)
+            for (int j = 1; j <= m.groups[g].fCount; ++j) m.groups[g].faces[j].visible = 1;
+        for (int i = 0; i <= m.eCount; ++i) m.edges[i].active = 1;
+        what = "obj";
+        return true;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_display: %s\n", e.what());
+        return false;
+    }
 }
 
 // The editor's frame: model, outline overlay, boxes.
@@ -156,7 +191,8 @@ TArrays FlatArrays(const TKGLModel& m) {
     TArrays a;
     for (int v = 0; v <= m.vCount; ++v) {
         a.xyz.insert(a.xyz.end(), {m.vertices[v].x, m.vertices[v].y, m.vertices[v].z});
-        a.uv.insert(a.uv.end(), {m.texCoords[v].u, m.texCoords[v].v});
+        const TTexCoord t = v < static_cast<int>(m.texCoords.size()) ? m.texCoords[v] : TTexCoord{};
+        a.uv.insert(a.uv.end(), {t.u, t.v});
     }
     for (int g = 0; g <= m.gCount; ++g)
         for (int j = 1; j <= m.groups[g].fCount; ++j)
@@ -193,23 +229,42 @@ void ModelOnlyFrame(TKGLModel& m, GLuint tex) {
     glFinish();
 }
 
-double MedianMs(int reps, const std::function<void()>& fn) {
-    std::vector<double> ms;
+// Median wall time of reps runs after one warm-up, and the median process CPU time
+// (all of llvmpipe's threads), which stays meaningful on a machine shared with others.
+struct TTiming {
+    double wall = 0, cpu = 0;
+};
+double CpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+TTiming Median(int reps, const std::function<void()>& fn) {
+    std::vector<double> wall, cpu;
     fn();  // warm-up
     for (int r = 0; r < reps; ++r) {
+        const double c0 = CpuMs();
         const auto t0 = std::chrono::steady_clock::now();
         fn();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        wall.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        cpu.push_back(CpuMs() - c0);
     }
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<long> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(std::atol(argv[i]));
+    bool grid = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--grid") == 0)
+            grid = true;
+        else
+            sizes.push_back(std::atol(argv[i]));
+    }
     if (sizes.empty()) sizes = {100000, 1000000};
 
     kgl::test::TOSMesaContext ctx(kWidth, kHeight);
@@ -219,27 +274,37 @@ int main(int argc, char** argv) {
     }
     const GLuint tex = CheckerTexture();
     std::printf("display benchmark, OSMesa %d x %d, medians\n", kWidth, kHeight);
-    std::printf("%10s %10s %10s %10s %10s %10s %10s %8s\n", "triangles", "frame_ms", "model_ms", "array_ms",
+    std::printf("%5s %4s %10s %10s %10s %10s %10s %10s %10s %8s\n", "model", "ms", "triangles", "frame_ms", "model_ms", "array_ms",
                 "face_ms", "group_ms", "edge_ms", "imm/arr");
     for (long want : sizes) {
-        const int n = std::max(1, static_cast<int>(std::lround(std::sqrt(want / 2.0))));
-        TKGLModel m = GridModel(n);
+        TKGLModel m;
+        std::string what = "grid";
+        if (grid || !LoadBenchModel(want, m, what)) {
+            if (!grid) std::fprintf(stderr, "bench_display: no benchmark model loaded, using the grid\n");
+            const int n = std::max(1, static_cast<int>(std::lround(std::sqrt(want / 2.0))));
+            m = GridModel(n);
+        }
+        FitView(m);
         InitEdgeSelection(m);
         InitGroupSelection(m);
         InitFaceSelection(m);
         const TArrays arrays = FlatArrays(m);
         const int reps = m.fCount > 300000 ? 5 : 9;
-        const double frame = MedianMs(reps, [&] { Frame(m, tex); });
-        const double model = MedianMs(reps, [&] { ModelOnlyFrame(m, tex); });
-        const double array = MedianMs(reps, [&] { ArrayFrame(arrays, tex); });
+        const TTiming frame = Median(reps, [&] { Frame(m, tex); });
+        const TTiming model = Median(reps, [&] { ModelOnlyFrame(m, tex); });
+        const TTiming array = Median(reps, [&] { ArrayFrame(arrays, tex); });
         const int x = kWidth / 2, y = kHeight / 2;
         // The picks run on the matrices the last frame left, as in the editor.
         Frame(m, tex);
-        const double face = MedianMs(reps, [&] { PickFace(m, x, y, 2); });
-        const double group = MedianMs(reps, [&] { PickGroup(m, x, y, 2); });
-        const double edge = MedianMs(reps, [&] { PickEdge(m, x, y, true, 2); });
-        std::printf("%10d %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f %8.2f\n", m.fCount, frame, model, array, face,
-                    group, edge, model / array);
+        const TTiming face = Median(reps, [&] { PickFace(m, x, y, 2); });
+        const TTiming group = Median(reps, [&] { PickGroup(m, x, y, 2); });
+        const TTiming edge = Median(reps, [&] { PickEdge(m, x, y, true, 2); });
+        for (bool cpu : {false, true}) {
+            auto v = [cpu](const TTiming& t) { return cpu ? t.cpu : t.wall; };
+            std::printf("%5s %4s %10d %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f %8.2f\n", what.c_str(),
+                        cpu ? "cpu" : "wall", m.fCount, v(frame), v(model), v(array), v(face), v(group), v(edge),
+                        v(model) / v(array));
+        }
         std::printf("  pick pixel after the edge pick: %d %d %d\n", PickPixel[0], PickPixel[1], PickPixel[2]);
     }
     return 0;

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "message: %s %s\n", caption.c_str(), text.c_str());
     });
     const QString bin = QCoreApplication::applicationDirPath() + "/../bin";
-    const QString sample = argc > 1 ? QString::fromLocal8Bit(argv[1]) : bin + "/obj/torus.kgm";
+    const QString sample =
+        QFileInfo(argc > 1 ? QString::fromLocal8Bit(argv[1]) : bin + "/obj/torus.kgm").absoluteFilePath();
     const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     if (!QFile::exists(sample)) {
         std::fprintf(stderr, "bench_editor: %s not found\n", qPrintable(sample));
@@ -68,14 +70,17 @@ int main(int argc, char** argv) {
     QFile::copy(sample, prog.path() + "/obj/b.kgm");
     QDir::setCurrent(bin);  // checker.jpg
 
-    double firstFrameMs = -1;
+    double firstFrameMs = -1, firstDrawMs = -1;
     TForm1 form(prog.path() + "/");
     const double createdMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     form.OpenGlPanel->glDraw = [&](TOpenGlBasePanel* sender) {
+        const auto before = std::chrono::steady_clock::now();
         form.OpenGlPanelglDraw(sender);
         if (firstFrameMs < 0) {
             glFinish();
-            firstFrameMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            const auto after = std::chrono::steady_clock::now();
+            firstFrameMs = std::chrono::duration<double, std::milli>(after - start).count();
+            firstDrawMs = std::chrono::duration<double, std::milli>(after - before).count();
         }
     };
     form.show();
@@ -87,12 +92,27 @@ int main(int argc, char** argv) {
     form.FileListBoxClick(form.FileListBox);
     const double loadMs = load.nsecsElapsed() / 1e6;
 
+    // The same model from its OBJ text, when it lies beside the KGM file.
+    double objMs = -1;
+    const QString objSibling = sample.left(sample.size() - 4) + ".obj";
+    if (QFile::exists(objSibling)) {
+        kgl::TKGLModel fromText;
+        QElapsedTimer t;
+        t.start();
+        kgl::LoadFromFile(fromText, QFile::encodeName(objSibling).toStdString());
+        objMs = t.nsecsElapsed() / 1e6;
+    }
+
     const int faces = Model.fCount;
     std::printf("sample %s: %d faces, %d vertices\n", qPrintable(QFileInfo(sample).fileName()), faces, Model.vCount);
     std::printf("start to window created (incl. load): %.1f ms\n", createdMs);
     std::printf("start to first frame:                 %.1f ms\n", firstFrameMs);
+    std::printf("drawing the first frame:              %.1f ms\n", firstDrawMs);
     std::printf("load of the selected file alone:      %.1f ms (%.0f%% of start-up)\n", loadMs,
                 100.0 * loadMs / firstFrameMs);
+
+    if (objMs >= 0)
+        std::printf("the same model from OBJ text:         %.1f ms (KGM / OBJ load %.2f)\n", objMs, loadMs / objMs);
 
     const double withOverlays = Median(CaptionFps(form, seconds));
     form.CheckBox3->setChecked(false);

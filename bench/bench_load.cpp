@@ -26,6 +26,7 @@ namespace {
 
 struct TSample {
     double seconds = 0;
+    double cpu = 0;  // user + system time of the child: steadier than wall time on a busy machine
     double peakMB = 0;
     bool ok = false;
 };
@@ -56,6 +57,8 @@ TSample RunInChild(const std::function<bool()>& load) {
         r.seconds = msg[0];
         r.ok = msg[1] != 0;
         r.peakMB = static_cast<double>(ru.ru_maxrss) / 1024.0;  // kilobytes on Linux
+        r.cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     }
     return r;
 }
@@ -68,20 +71,21 @@ double Median(std::vector<double> v) {
 }
 
 struct TResult {
-    double seconds, peakMB;
+    double seconds, cpu, peakMB;
     bool ok;
 };
 
 TResult Measure(int runs, const std::function<bool()>& load) {
-    std::vector<double> times, peaks;
+    std::vector<double> times, cpus, peaks;
     bool ok = true;
     for (int i = 0; i < runs; ++i) {
         TSample s = RunInChild(load);
         ok = ok && s.ok;
         times.push_back(s.seconds);
+        cpus.push_back(s.cpu);
         peaks.push_back(s.peakMB);
     }
-    return {Median(times), Median(peaks), ok};
+    return {Median(times), Median(cpus), Median(peaks), ok};
 }
 
 }  // namespace
@@ -100,8 +104,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "message: %s\n", text.c_str());
     });
 
-    std::printf("%-10s %8s | %9s %8s %8s | %9s %8s %8s | %6s %6s\n", "triangles", "MB", "ours s", "MB/s", "peak MB",
-                "tinyobj s", "MB/s", "peak MB", "time", "memory");
+    std::printf("%-10s %7s | %7s %6s %6s %7s | %7s %6s %6s %7s | %5s %5s %6s\n", "triangles", "MB", "ours s", "cpu s",
+                "MB/s", "peak MB", "peer s", "cpu s", "MB/s", "peak MB", "time", "cpu", "memory");
     double firstPerTri = 0, firstTris = 0;
     for (long long n : sizes) {
         kgl::bench::TBenchModel m = kgl::bench::EnsureBenchModel(n);
@@ -125,10 +129,10 @@ int main(int argc, char** argv) {
             return tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, m.path.c_str(), nullptr,
                                     /*triangulate=*/false);
         });
-        std::printf("%-10lld %8.1f | %9.3f %8.0f %8.0f | %9.3f %8.0f %8.0f | %6.2f %6.2f%s\n",
-                    static_cast<long long>(m.triangles), mb, ours.seconds, mb / ours.seconds, ours.peakMB,
-                    peer.seconds, mb / peer.seconds, peer.peakMB, ours.seconds / peer.seconds,
-                    ours.peakMB / peer.peakMB, ours.ok && peer.ok ? "" : "  (a load failed)");
+        std::printf("%-10lld %7.1f | %7.3f %6.3f %6.0f %7.0f | %7.3f %6.3f %6.0f %7.0f | %5.2f %5.2f %6.2f%s\n",
+                    static_cast<long long>(m.triangles), mb, ours.seconds, ours.cpu, mb / ours.seconds, ours.peakMB,
+                    peer.seconds, peer.cpu, mb / peer.seconds, peer.peakMB, ours.seconds / peer.seconds,
+                    ours.cpu / peer.cpu, ours.peakMB / peer.peakMB, ours.ok && peer.ok ? "" : "  (a load failed)");
         double perTri = ours.seconds / static_cast<double>(m.triangles);
         if (firstPerTri == 0) {
             firstPerTri = perTri;
@@ -138,6 +142,7 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
-    std::printf("(medians of %d runs; time and memory columns are ours / tinyobjloader)\n", runs);
+    std::printf("(medians of %d runs, each in its own process; peer = tinyobjloader LoadObj; the last three\n"
+                " columns are ours / peer for wall time, CPU time and peak resident memory)\n", runs);
     return 0;
 }

@@ -19,6 +19,7 @@ struct TSurface {
     const char* group;
     int nu, nv;        // grid cells
     bool wrapU, wrapV; // shares the seam's vertices instead of repeating them
+    double tu, tv;     // texture repeats along u and v, chosen to keep the checker square
     std::function<TPoint(double, double)> at;
 };
 
@@ -56,7 +57,7 @@ bool Write(const std::string& folder, const TSurface& s) {
     // Texture coordinates repeat the seam so the checker does not smear across it.
     for (int j = 0; j <= s.nv; ++j)
         for (int i = 0; i <= s.nu; ++i)
-            std::fprintf(f, "vt %.6g %.6g\n", 4.0 * i / s.nu, 2.0 * j / s.nv);
+            std::fprintf(f, "vt %.6g %.6g\n", s.tu * i / s.nu, s.tv * j / s.nv);
     auto vi = [&](int i, int j) { return (j % cv) * cu + (i % cu) + 1; };
     auto ti = [&](int i, int j) { return j * (s.nu + 1) + i + 1; };
     for (int j = 0; j < s.nv; ++j)
@@ -81,18 +82,18 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1];
     const TSurface surfaces[] = {
         // 250 x 200 cells, two triangles each: 100,000 triangles.
-        {"torus.obj", "torus", 250, 200, true, true,
+        {"torus.obj", "torus", 250, 200, true, true, 4, 2,
          [pi](double u, double v) {
              double a = 2 * pi * u, b = 2 * pi * v, r = 3 + std::cos(b);
              return TPoint{r * std::cos(a), r * std::sin(a), std::sin(b)};
          }},
-        {"sphere.obj", "sphere", 64, 32, true, false,
+        {"sphere.obj", "sphere", 64, 32, true, false, 4, 2,
          [pi](double u, double v) {
              double a = 2 * pi * u, b = pi * v;
              return TPoint{2 * std::sin(b) * std::cos(a), 2 * std::sin(b) * std::sin(a), -2 * std::cos(b)};
          }},
         // A (2, 3) torus knot swept by a tube: 180 x 16 cells.
-        {"knot.obj", "knot", 180, 16, true, true,
+        {"knot.obj", "knot", 180, 16, true, true, 12, 1,
          [pi](double u, double v) {
              auto centre = [pi](double t) {
                  double a = 2 * pi * t;

@@ -36,6 +36,20 @@ inline bool CornerMerged(const TKGLModel& model, int32_t v) {
     return t >= 0 && static_cast<size_t>(t) < model.vertices.size();
 }
 
+// CornerVertex and CornerMerged in one lookup, for the textured draw's hot loop.
+inline const TVertex& CornerVertex(const TKGLModel& model, int32_t v, bool& merged) {
+    merged = false;
+    const auto n = model.vertices.size();
+    if (v < 0 || static_cast<size_t>(v) >= n) return kOrigin;
+    const TVertex& own = model.vertices[static_cast<size_t>(v)];
+    const int32_t t = own.target;
+    if (t >= 0 && static_cast<size_t>(t) < n) {
+        merged = true;
+        return model.vertices[static_cast<size_t>(t)];
+    }
+    return own;
+}
+
 // Texture coordinate a corner sends, or nullptr when ti addresses no entry. A merged
 // corner follows its texture coordinate's target one step when that is an entry; an
 // unmerged corner always uses its own.

@@ -22,17 +22,18 @@ void DrawModel(TKGLModel& model) {
         const uint32_t texs = face.tIdx.size();
         glBegin(FacePrimitive(corners));
         for (uint32_t k = 0; k < corners; ++k) {
-            const int32_t v = face.vIdx[k];
+            bool merged = false;
+            const TVertex& position = CornerVertex(model, face.vIdx[k], merged);
             // A corner without a normal or texture index sends none and so keeps the
             // one the previous corner left current.
             if (k < normals) {
                 if (const TVec3* n = CornerNormal(model, face.nIdx[k])) glNormal3fv(&n->x);
             }
             if (k < texs) {
-                if (const TTexCoord* t = CornerTexCoord(model, face.tIdx[k], CornerMerged(model, v)))
+                if (const TTexCoord* t = CornerTexCoord(model, face.tIdx[k], merged))
                     glTexCoord2fv(&t->u);
             }
-            glVertex3fv(&CornerVertex(model, v).x);
+            glVertex3fv(&position.x);
         }
         glEnd();
     });

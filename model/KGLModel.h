@@ -227,37 +227,88 @@ int32_t EdgeVertexB(const TKGLModel& model, const TEdge& edge);
 
 // ---- reduction (reduce.cpp) ----
 
-// Hides about fCount x fraction faces by collapsing edges lightest first; starts again
-// from the full model on every call; allocates nothing.
+// Hides about fCount x fraction faces by collapsing edges, walking edges[0 .. eCount - 1]
+// from the lightest. Every call starts again from the full model:
+//  - reset: every vertex 0 .. vCount gets target -1 (unless -2, pinned) and merges 0;
+//    every texture coordinate 0 .. tCount target -1 (unless -2); every face 1 .. fCount
+//    of every group visible; every edge 0 .. eCount active;
+//  - goal = fCount x fraction rounded to the nearest integer, halves to even. While fewer
+//    than goal faces were removed: an entry whose ends a = EdgeVertexA, b = EdgeVertexB
+//    are both free (-1) retires b into a (target[b] = a, merges[b] + 1), redirects the
+//    first face's texture coordinate at corner1 to the one at corner0 (when free), hides
+//    face and face2 (counting those that were visible) and becomes inactive;
+//  - the corners of the visible faces are resolved to the end of their chains
+//    (ResolveVertex / ResolveTexCoord), then a visible face whose consecutive corners
+//    (or first and last) land on the same vertex is hidden too (not counted). So more
+//    than goal faces may end hidden, and removed may reach goal + 1.
+// Indices that name nothing are never followed: face and face2 count only when they are
+// faces 1 .. fCount of the edge's group (any other face2 is taken as -1, neither counted
+// nor hidden); an edge whose end lies outside vertices is skipped; texture indices
+// outside texCoords are left alone. Fractions outside 0 .. 1 are accepted (<= 0: reset
+// only). Nothing happens, not even the reset, when vCount < 1 or fCount < 1.
+// Linear in the table sizes, allocates nothing. Face `visible` holds 0 or 1 between calls.
 void Reduce(TKGLModel& model, double fraction);
-// End of the target chain that starts at index (at most 101 steps).
+// End of the target chain that starts at index: follows targets while they are 0 or
+// more, stopping at an element that points at itself, on coming back to index, after
+// 101 steps (the element then reached), or at a target outside the table. An index
+// outside the table is returned as it is.
 int32_t ResolveVertex(const TKGLModel& model, int32_t index);
 int32_t ResolveTexCoord(const TKGLModel& model, int32_t index);
 
 // ---- KGM format (kgm.cpp) ----
+//
+// Little-endian, no alignment: a 387-byte header (magic "KGL_Model_file" and version "0.1"
+// as short strings of 20 and 5, boxes, centre, centroid, diagonal, minArea, maxArea, scale,
+// name as a 256-byte short string, the six counts), then slots 0 .. count of vertices (20
+// bytes: x y z target merges), normals (12), texCoords (12: u v target), edges (40: corner0
+// corner1 face face2 group, 4 zero bytes, weight, active, 7 zero bytes), then per group a
+// 79-byte header (name as 51 bytes, boxMin, boxMax, fCount) and faces 0 .. fCount, each
+// area, visible (1 byte), count, vIdx, last index of nIdx and nIdx, last index of tIdx and
+// tIdx. A count of -1 stores no slot, so a freed model is the header alone.
 
-// Writes the model as KGM. Throws EInOutError on failure; an existing file is replaced
-// only by a completely written one.
+// Writes the model as KGM. The file is written beside fileName and renamed over it once
+// complete, so a failure never destroys an existing file; it throws EInOutError (not
+// caught here). Slots the tables lack are written zero-filled.
 void SaveToKGM(const TKGLModel& model, const std::string& fileName);
 // The KGM bytes of the model, exactly as SaveToKGM writes them.
 std::string SaveToKGMBytes(const TKGLModel& model);
-// Reads a KGM file: false without a message when it does not exist; false with the
-// "Exception Name: ..." message when it cannot be read (model unchanged).
+// Reads a KGM file: false without a message when it does not exist. False with the
+// "Exception Name: ..." message, the model left exactly as it was, when the file is not
+// a KGM model file (magic or version differ: EReadError "'...' is not a KGM model
+// file"), ends early or holds a count that does not fit in the bytes left (EReadError),
+// or holds an index outside its table (ERangeError): face vertex / normal / texture
+// indices outside 0 .. count, targets outside -2 .. count, an edge with face >= 1 whose
+// group, face or corners name nothing. face2 is taken as it stands (guarded where used).
+// On success the model is replaced; groupSel, faceSel and drawCount are kept, edgeSel is
+// empty, and visible / active are 0 or 1. No reduction is run (LoadFromFile does that).
 bool LoadKGM(TKGLModel& model, const std::string& fileName);
 bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes);
 
 // ---- OBJ writer (obj_writer.cpp) ----
 
-// Writes the full-detail model as OBJ text (CR LF). Nothing when fCount < 1; a failure
-// shows the "Exception Name: ..." message and ends normally.
+// Writes the full-detail model as OBJ text (CR LF, reals "%.6f" with "." whatever the
+// locale): the header with the counts, the v / vn / vt sections (slots 1 .. count, each
+// only when its count > 0), then every group with its faces 1 .. fCount. Corner i is its
+// vertex index, then "/" + tIdx[i] when tIdx has an entry i, then "/" + nIdx[i] ("//" +
+// nIdx[i] when no texture index was written) when nIdx has an entry i, so reading the file
+// back gives the same index lists; a face without corners is left out (it has no OBJ
+// form). Reduction state is ignored. Nothing is written when fCount < 1. The file is
+// written beside fileName and renamed over it once complete; a failure shows the
+// "Exception Name: ..." message, keeps an existing file and ends normally.
 void SaveToOBJ(const TKGLModel& model, const std::string& fileName);
-// The OBJ text SaveToOBJ writes; dateTime stands on the "# File Created: " line.
+// The OBJ text SaveToOBJ writes ("" when fCount < 1); dateTime stands on the
+// "# File Created: " line (SaveToOBJ puts the local date and time there).
 std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime);
 
 // ---- texture-coordinate rewriting (texcoords.cpp) ----
 
-// Keeps each distinct (u, v) used by a face once, numbered in first-use order, and
-// renumbers every tIdx entry.
+// Keeps each distinct (u, v) used by a face once, numbered in first-use order (groups 0 ..
+// gCount, faces 1 .. fCount, hidden ones included, tIdx in order), and renumbers every
+// tIdx entry. Equality is exact: 0 equals -0, a NaN equals nothing; the first record used
+// is kept whole (target included). texCoords becomes tCount + 2 slots, 0 and tCount + 1
+// zero. An entry outside slots 0 .. tCount of the old table is read as the coordinate
+// (0, 0) with target -1, so it too ends on a valid entry. Unused coordinates are dropped;
+// a second run changes nothing.
 void OptimizeTexCoords(TKGLModel& model);
 
 // ---- information text (info_text.cpp) ----

@@ -61,28 +61,34 @@ uint64_t WeightKey(double w) {
     return (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
 }
 
-// Positions 0 .. n-1 of buffer in stable order of weight: LSD radix sort, 16 bits a
-// pass, passes skipped where every key has the same digit.
-std::vector<uint32_t> StableWeightOrder(const std::vector<TEdge>& buffer, uint32_t n) {
+// Positions 0 .. n-1 in stable order of weight: LSD radix sort, 11 bits a pass (the
+// counters stay in cache), all histograms from one read, passes skipped where every
+// key has the same digit.
+std::vector<uint32_t> StableWeightOrder(const std::vector<double>& weights) {
+    const uint32_t n = static_cast<uint32_t>(weights.size());
+    constexpr int kBits = 11, kPasses = 6;  // 66 bits cover the 64-bit key
+    constexpr uint32_t kMask = (1u << kBits) - 1;
     std::vector<uint64_t> keys(n), keys2(n);
     std::vector<uint32_t> order(n), order2(n);
+    std::vector<uint32_t> count(static_cast<size_t>(kPasses) << kBits, 0);
     for (uint32_t i = 0; i < n; ++i) {
-        keys[i] = WeightKey(buffer[i].weight);
+        const uint64_t k = WeightKey(weights[i]);
+        keys[i] = k;
         order[i] = i;
+        for (int pass = 0; pass < kPasses; ++pass) ++count[(static_cast<size_t>(pass) << kBits) + ((k >> (pass * kBits)) & kMask)];
     }
-    std::vector<uint32_t> count(65536);
-    for (int shift = 0; shift < 64; shift += 16) {
-        std::fill(count.begin(), count.end(), 0);
-        for (uint32_t i = 0; i < n; ++i) ++count[(keys[i] >> shift) & 0xFFFF];
-        if (n == 0 || count[(keys[0] >> shift) & 0xFFFF] == n) continue;
+    for (int pass = 0; pass < kPasses && n > 0; ++pass) {
+        uint32_t* c = count.data() + (static_cast<size_t>(pass) << kBits);
+        const int shift = pass * kBits;
+        if (c[(keys[0] >> shift) & kMask] == n) continue;
         uint32_t sum = 0;
-        for (uint32_t& c : count) {
-            uint32_t k = c;
-            c = sum;
+        for (uint32_t d = 0; d <= kMask; ++d) {
+            uint32_t k = c[d];
+            c[d] = sum;
             sum += k;
         }
         for (uint32_t i = 0; i < n; ++i) {
-            uint32_t d = count[(keys[i] >> shift) & 0xFFFF]++;
+            uint32_t d = c[(keys[i] >> shift) & kMask]++;
             keys2[d] = keys[i];
             order2[d] = order[i];
         }
@@ -199,31 +205,47 @@ void BuildEdges(TKGLModel& model) {
     std::vector<uint32_t>().swap(start);
     decltype(strays)().swap(strays);
 
-    // Phase 3: the entries in creation order, then the all-zero entry and the spare.
-    std::vector<TEdge> buffer(static_cast<size_t>(eCount) + 2);
-    int32_t next = 0;
+    // Phase 3: the weights of entries 0 .. eCount in creation order (the last is the
+    // all-zero entry); link[c] becomes the entry of a starting candidate.
+    std::vector<double> weights(static_cast<size_t>(eCount) + 1, 0.0);
+    {
+        int32_t next = 0;
+        ForEachSide(model, [&](uint32_t c, int32_t g, int32_t f, int32_t, int32_t) {
+            const double area = model.groups[g].faces[f].area;
+            if (link[c] == -1) {
+                weights[next] = area;
+                link[c] = next++;
+            } else {
+                double& w = weights[link[static_cast<uint32_t>(-link[c] - 2)]];
+                w = (w + area) / 2;
+            }
+        });
+    }
+
+    // Phase 4: rank of each entry in the stable weight order.
+    std::vector<uint32_t> rank = StableWeightOrder(weights);
+    std::vector<double>().swap(weights);
+    {
+        std::vector<uint32_t> order = std::move(rank);
+        rank.assign(order.size(), 0);
+        for (uint32_t i = 0; i < order.size(); ++i) rank[order[i]] = i;
+    }
+
+    // Phase 5: every entry written straight to its sorted place, its second face added
+    // the same way (and with the same arithmetic) as the weights above. The all-zero
+    // entry and the spare are the zero-filled slots left over.
+    std::vector<TEdge> edges(static_cast<size_t>(eCount) + 2);
     ForEachSide(model, [&](uint32_t c, int32_t g, int32_t f, int32_t c0, int32_t c1) {
         const double area = model.groups[g].faces[f].area;
-        if (link[c] == -1) {
-            buffer[next] = TEdge{c0, c1, f, kNoFace, g, 0, area};
-            link[c] = next++;
+        if (link[c] >= 0) {
+            edges[rank[static_cast<uint32_t>(link[c])]] = TEdge{c0, c1, f, kNoFace, g, 0, area};
         } else {
-            TEdge& e = buffer[link[static_cast<uint32_t>(-link[c] - 2)]];
+            TEdge& e = edges[rank[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])]];
             e.active = 1;
             e.weight = (e.weight + area) / 2;
             e.face2 = f;
         }
     });
-    std::vector<int32_t>().swap(link);
-
-    // Phase 4: stable order by weight over entries 0 .. eCount, gathered into the table
-    // (independent reads: much faster than following permutation cycles in place).
-    std::vector<TEdge> edges(buffer.size());
-    {
-        std::vector<uint32_t> order = StableWeightOrder(buffer, static_cast<uint32_t>(eCount) + 1);
-        for (uint32_t i = 0; i < order.size(); ++i) edges[i] = buffer[order[i]];
-    }
-    std::vector<TEdge>().swap(buffer);
 
     model.eCount = eCount;
     model.edges = std::move(edges);

@@ -1,8 +1,446 @@
+// The KGM model file: writer and reader, exact mirrors of each other.
+//
+// Every field is written and read byte by byte in little-endian order (never a struct
+// dump), through large buffers. The reader trusts nothing: every count is checked
+// against the bytes that remain before a table is sized, and every index with a fixed
+// range is checked against its table, so a hostile file fails with a message instead
+// of allocating gigabytes or pointing outside a table. It reads into a fresh record
+// and takes it over only when the whole file was good.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
 #include "KGLModel.h"
 #include "errors.h"
+#include "file_output.h"
+#include "messages.h"
+
 namespace kgl {
-void SaveToKGM(const TKGLModel&, const std::string&) { throw EInOutError("not built yet"); }
-std::string SaveToKGMBytes(const TKGLModel&) { return {}; }
-bool LoadKGM(TKGLModel&, const std::string&) { return false; }
-bool LoadKGMFromMemory(TKGLModel&, std::string_view) { return false; }
+
+namespace {
+
+constexpr char kMagic[] = "KGL_Model_file";
+constexpr size_t kMagicCapacity = 20;
+constexpr char kVersion[] = "0.1";
+constexpr size_t kVersionCapacity = 5;
+constexpr size_t kHeaderBytes = 387;
+constexpr size_t kVertexBytes = 20, kNormalBytes = 12, kTexCoordBytes = 12, kEdgeBytes = 40;
+constexpr size_t kGroupHeaderBytes = 79, kEmptyFaceBytes = 21;
+
+// ---------------------------------------------------------------- writing
+
+void ShortStr(TOutput& out, const std::string& text, size_t capacity) {
+    size_t n = text.size() < capacity ? text.size() : capacity;
+    out.U8(static_cast<uint8_t>(n));
+    out.Bytes(text.data(), n);
+    out.Zeros(capacity - n);
+}
+
+void Vec3(TOutput& out, const TVec3& v) {
+    out.F32(v.x);
+    out.F32(v.y);
+    out.F32(v.z);
+}
+
+void IndexList(TOutput& out, const TIndexList& list) {
+    out.I32(static_cast<int32_t>(list.size()) - 1);  // last index, -1 when empty
+    for (int32_t i : list) out.I32(i);
+}
+
+void WriteFace(TOutput& out, const TFace& f) {
+    out.F64(f.area);
+    out.U8(f.visible ? 1 : 0);
+    // count is the length of vIdx after every load; a count past vIdx is padded with 0
+    int32_t count = f.count > 0 ? f.count : 0;
+    out.I32(count);
+    for (int32_t j = 0; j < count; ++j)
+        out.I32(static_cast<uint32_t>(j) < f.vIdx.size() ? f.vIdx[static_cast<uint32_t>(j)] : 0);
+    IndexList(out, f.nIdx);  // normals before texture indices, as the format has it
+    IndexList(out, f.tIdx);
+}
+
+// Slots 0 .. count of a table; a slot the table lacks is written zero-filled.
+template <class T, class F>
+void Slots(const std::vector<T>& table, int32_t count, F write) {
+    static const T zero{};
+    for (int64_t s = 0; s <= count; ++s) write(static_cast<size_t>(s) < table.size() ? table[static_cast<size_t>(s)] : zero);
+}
+
+void WriteModel(const TKGLModel& m, TOutput& out) {
+    ShortStr(out, kMagic, kMagicCapacity);
+    ShortStr(out, kVersion, kVersionCapacity);
+    Vec3(out, m.boxMin);
+    Vec3(out, m.boxMax);
+    Vec3(out, m.center);
+    Vec3(out, m.centroid);
+    out.F64(m.diagonal);
+    out.F64(m.minArea);
+    out.F64(m.maxArea);
+    out.F64(m.scale);
+    ShortStr(out, m.name, kModelNameMax);
+    out.I32(m.vCount);
+    out.I32(m.nCount);
+    out.I32(m.tCount);
+    out.I32(m.gCount);
+    out.I32(m.fCount);
+    out.I32(m.eCount);
+    Slots(m.vertices, m.vCount, [&](const TVertex& v) {
+        out.F32(v.x);
+        out.F32(v.y);
+        out.F32(v.z);
+        out.I32(v.target);
+        out.I32(v.merges);
+    });
+    Slots(m.normals, m.nCount, [&](const TVec3& n) { Vec3(out, n); });
+    Slots(m.texCoords, m.tCount, [&](const TTexCoord& t) {
+        out.F32(t.u);
+        out.F32(t.v);
+        out.I32(t.target);
+    });
+    Slots(m.edges, m.eCount, [&](const TEdge& e) {
+        out.I32(e.corner0);
+        out.I32(e.corner1);
+        out.I32(e.face);
+        out.I32(e.face2);
+        out.I32(e.group);
+        out.Zeros(4);
+        out.F64(e.weight);
+        out.U8(e.active ? 1 : 0);
+        out.Zeros(7);
+    });
+    Slots(m.groups, m.gCount, [&](const TGroup& g) {
+        ShortStr(out, g.name, kGroupNameMax);
+        Vec3(out, g.boxMin);
+        Vec3(out, g.boxMax);
+        out.I32(g.fCount);
+        Slots(g.faces, g.fCount, [&](const TFace& f) { WriteFace(out, f); });
+    });
+    out.Flush();
+}
+
+// ---------------------------------------------------------------- reading
+
+// Bytes of a whole input (memory) or of a file read through a large buffer. Remaining()
+// is exact in both cases, which is what the count checks need.
+class TInput {
+public:
+    static constexpr size_t kBufferSize = size_t(1) << 20;
+
+    TInput(std::string_view bytes, const std::string& name)
+        : p_(reinterpret_cast<const uint8_t*>(bytes.data())), end_(p_ + bytes.size()), name_(name) {}
+    TInput(std::FILE* file, uint64_t size, const std::string& name) : file_(file), rest_(size), name_(name) {
+        buf_.resize(kBufferSize);
+        p_ = end_ = reinterpret_cast<const uint8_t*>(buf_.data());
+    }
+
+    uint64_t Remaining() const { return static_cast<uint64_t>(end_ - p_) + rest_; }
+    const std::string& Name() const { return name_; }
+    void Section(const char* what) { section_ = what; }
+
+    // n <= 256
+    const uint8_t* Take(size_t n) {
+        if (static_cast<size_t>(end_ - p_) < n) Refill(n);
+        const uint8_t* r = p_;
+        p_ += n;
+        return r;
+    }
+    uint8_t U8() { return *Take(1); }
+    int32_t I32() { return GetI32(Take(4)); }
+    double F64() { return GetF64(Take(8)); }
+    float F32() { return GetF32(Take(4)); }
+
+    static uint32_t GetU32(const uint8_t* p) {
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    }
+    static int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetU32(p)); }
+    static float GetF32(const uint8_t* p) {
+        uint32_t u = GetU32(p);
+        float f;
+        std::memcpy(&f, &u, 4);
+        return f;
+    }
+    static double GetF64(const uint8_t* p) {
+        uint64_t u = uint64_t(GetU32(p)) | uint64_t(GetU32(p + 4)) << 32;
+        double d;
+        std::memcpy(&d, &u, 8);
+        return d;
+    }
+
+    [[noreturn]] void Truncated() const {
+        throw EReadError("KGM model file '" + name_ + "' ends inside its " + section_);
+    }
+
+private:
+    void Refill(size_t n) {
+        if (Remaining() < n || !file_) Truncated();
+        size_t left = static_cast<size_t>(end_ - p_);
+        std::memmove(buf_.data(), p_, left);
+        size_t want = kBufferSize - left;
+        if (want > rest_) want = static_cast<size_t>(rest_);
+        size_t got = std::fread(buf_.data() + left, 1, want, file_);
+        if (got != want) {
+            if (std::ferror(file_))
+                throw EInOutError("Cannot read file '" + name_ + "': " + std::strerror(errno ? errno : EIO));
+            Truncated();  // the file shrank while it was read
+        }
+        rest_ -= got;
+        p_ = reinterpret_cast<const uint8_t*>(buf_.data());
+        end_ = p_ + left + got;
+    }
+
+    const uint8_t* p_ = nullptr;
+    const uint8_t* end_ = nullptr;
+    std::FILE* file_ = nullptr;
+    uint64_t rest_ = 0;  // bytes of the file not yet in the buffer
+    std::string buf_;
+    std::string name_;
+    const char* section_ = "header";
+};
+
+std::string ReadShortStr(TInput& in, size_t capacity, const char* what) {
+    const uint8_t* p = in.Take(capacity + 1);
+    if (p[0] > capacity)
+        throw EReadError("KGM model file '" + in.Name() + "' has a " + what + " of length " + std::to_string(p[0]) +
+                         ", more than " + std::to_string(capacity) + " characters");
+    return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
+
+TVec3 ReadVec3(TInput& in) {
+    const uint8_t* p = in.Take(12);
+    return {TInput::GetF32(p), TInput::GetF32(p + 4), TInput::GetF32(p + 8)};
+}
+
+// A count of -1 means an empty block; the block of count + 1 records must fit in what
+// is left of the input before anything is sized for it.
+void CheckCount(TInput& in, int64_t count, size_t recordBytes, const char* what) {
+    if (count < -1)
+        throw EReadError("KGM model file '" + in.Name() + "' has an invalid " + std::string(what) + " count " +
+                         std::to_string(count));
+    if (static_cast<uint64_t>(count + 1) * recordBytes > in.Remaining())
+        throw EReadError("KGM model file '" + in.Name() + "' is too short for its " + what + " count " +
+                         std::to_string(count));
+}
+
+[[noreturn]] void OutOfRange(TInput& in, const std::string& where, const char* what, int64_t value, int64_t lo,
+                             int64_t hi) {
+    throw ERangeError("KGM model file '" + in.Name() + "': " + where + " has " + what + " " + std::to_string(value) +
+                      ", outside " + std::to_string(lo) + " .. " + std::to_string(hi));
+}
+
+inline int32_t CheckedTarget(TInput& in, int32_t target, int32_t count, const char* table, int64_t slot) {
+    if (target < kTargetPinned || target > count)
+        OutOfRange(in, std::string(table) + " " + std::to_string(slot), "target", target, kTargetPinned, count);
+    return target;
+}
+
+std::string FaceName(int32_t g, int32_t f) { return "face " + std::to_string(f) + " of group " + std::to_string(g); }
+
+void ReadIndices(TInput& in, TIndexList& list, int64_t n, int32_t count, int32_t g, int32_t f, const char* what) {
+    list.resize(static_cast<uint32_t>(n));
+    int32_t* d = list.data();
+    for (int64_t j = 0; j < n; ++j) {
+        int32_t v = in.I32();
+        if (v < 0 || v > count) OutOfRange(in, FaceName(g, f), what, v, 0, count);
+        d[j] = v;
+    }
+}
+
+// Last index of an index list (-1 when empty), checked against what remains.
+int64_t ReadListLength(TInput& in, const char* what) {
+    int32_t last = in.I32();
+    CheckCount(in, last, 4, what);
+    return static_cast<int64_t>(last) + 1;
+}
+
+void ReadModel(TInput& in, TKGLModel& m) {
+    in.Section("header");
+    if (in.Remaining() < 27) throw EReadError("'" + in.Name() + "' is not a KGM model file");
+    const uint8_t* p = in.Take(27);
+    if (p[0] != std::strlen(kMagic) || std::memcmp(p + 1, kMagic, std::strlen(kMagic)) != 0 ||
+        p[21] != std::strlen(kVersion) || std::memcmp(p + 22, kVersion, std::strlen(kVersion)) != 0)
+        throw EReadError("'" + in.Name() + "' is not a KGM model file");
+
+    InitModel(m);
+    m.boxMin = ReadVec3(in);
+    m.boxMax = ReadVec3(in);
+    m.center = ReadVec3(in);
+    m.centroid = ReadVec3(in);
+    m.diagonal = in.F64();
+    m.minArea = in.F64();
+    m.maxArea = in.F64();
+    m.scale = in.F64();
+    m.name = ReadShortStr(in, kModelNameMax, "model name");
+    const int32_t vCount = in.I32(), nCount = in.I32(), tCount = in.I32();
+    const int32_t gCount = in.I32(), fCount = in.I32(), eCount = in.I32();
+
+    // Every block must fit before any table is sized; fixed-size blocks are checked
+    // together so that one hostile count cannot pass because another is small.
+    uint64_t fixedBytes = 0;
+    const std::pair<int32_t, std::pair<size_t, const char*>> blocks[] = {
+        {vCount, {kVertexBytes, "vertex"}},
+        {nCount, {kNormalBytes, "normal"}},
+        {tCount, {kTexCoordBytes, "texture coordinate"}},
+        {eCount, {kEdgeBytes, "edge"}},
+        {gCount, {kGroupHeaderBytes, "group"}},
+    };
+    for (const auto& [count, rec] : blocks) {
+        CheckCount(in, count, rec.first, rec.second);
+        fixedBytes += static_cast<uint64_t>(count + 1) * rec.first;
+    }
+    if (fixedBytes > in.Remaining())
+        throw EReadError("KGM model file '" + in.Name() + "' is too short for the counts in its header");
+    // fCount sizes nothing, but every face it counts is a record of at least 21 bytes
+    if (fCount < -1 || static_cast<uint64_t>(fCount > 0 ? fCount : 0) * kEmptyFaceBytes > in.Remaining() - fixedBytes)
+        throw EReadError("KGM model file '" + in.Name() + "' has an invalid face count " + std::to_string(fCount));
+
+    m.vCount = vCount;
+    m.nCount = nCount;
+    m.tCount = tCount;
+    m.gCount = gCount;
+    m.fCount = fCount;
+    m.eCount = eCount;
+    AllocateModel(m);
+    m.edges.resize(static_cast<size_t>(eCount) + 2);
+
+    in.Section("vertex block");
+    for (int32_t s = 0; s <= vCount; ++s) {
+        const uint8_t* r = in.Take(kVertexBytes);
+        TVertex& v = m.vertices[static_cast<size_t>(s)];
+        v.x = TInput::GetF32(r);
+        v.y = TInput::GetF32(r + 4);
+        v.z = TInput::GetF32(r + 8);
+        v.target = CheckedTarget(in, TInput::GetI32(r + 12), vCount, "vertex", s);
+        v.merges = TInput::GetI32(r + 16);
+    }
+    in.Section("normal block");
+    for (int32_t s = 0; s <= nCount; ++s) m.normals[static_cast<size_t>(s)] = ReadVec3(in);
+    in.Section("texture coordinate block");
+    for (int32_t s = 0; s <= tCount; ++s) {
+        const uint8_t* r = in.Take(kTexCoordBytes);
+        TTexCoord& t = m.texCoords[static_cast<size_t>(s)];
+        t.u = TInput::GetF32(r);
+        t.v = TInput::GetF32(r + 4);
+        t.target = CheckedTarget(in, TInput::GetI32(r + 8), tCount, "texture coordinate", s);
+    }
+    in.Section("edge block");
+    for (int32_t s = 0; s <= eCount; ++s) {
+        const uint8_t* r = in.Take(kEdgeBytes);
+        TEdge& e = m.edges[static_cast<size_t>(s)];
+        e.corner0 = TInput::GetI32(r);
+        e.corner1 = TInput::GetI32(r + 4);
+        e.face = TInput::GetI32(r + 8);
+        e.face2 = TInput::GetI32(r + 12);
+        e.group = TInput::GetI32(r + 16);
+        e.weight = TInput::GetF64(r + 24);
+        e.active = r[32] ? 1 : 0;
+    }
+
+    // corner counts of all faces, group after group: the edge check below looks faces
+    // up in edge order, all over the face tables, and this keeps those lookups small
+    std::vector<int32_t> corners;
+    std::vector<size_t> firstFace(static_cast<size_t>(gCount + 1));
+    for (int32_t g = 0; g <= gCount; ++g) {
+        in.Section("group blocks");
+        TGroup& group = m.groups[static_cast<size_t>(g)];
+        group.name = ReadShortStr(in, kGroupNameMax, "group name");
+        group.boxMin = ReadVec3(in);
+        group.boxMax = ReadVec3(in);
+        group.fCount = in.I32();
+        CheckCount(in, group.fCount, kEmptyFaceBytes, "face");
+        group.faces.resize(static_cast<size_t>(group.fCount) + 2);
+        firstFace[static_cast<size_t>(g)] = corners.size();
+        corners.resize(corners.size() + static_cast<size_t>(group.fCount) + 1);
+        in.Section("face records");
+        for (int32_t f = 0; f <= group.fCount; ++f) {
+            TFace& face = group.faces[static_cast<size_t>(f)];
+            const uint8_t* r = in.Take(13);
+            face.area = TInput::GetF64(r);
+            face.visible = r[8] ? 1 : 0;
+            face.count = TInput::GetI32(r + 9);
+            if (face.count < 0) OutOfRange(in, FaceName(g, f), "corner count", face.count, 0, INT32_MAX);
+            CheckCount(in, face.count - 1, 4, "corner");
+            ReadIndices(in, face.vIdx, face.count, vCount, g, f, "vertex index");
+            ReadIndices(in, face.nIdx, ReadListLength(in, "normal index"), nCount, g, f, "normal index");
+            ReadIndices(in, face.tIdx, ReadListLength(in, "texture index"), tCount, g, f, "texture index");
+            corners[firstFace[static_cast<size_t>(g)] + static_cast<size_t>(f)] = face.count;
+        }
+    }
+
+    // Edges name their face and corners; face2 has no fixed range and is guarded
+    // where it is used. An edge without a face (face < 1) has both ends at 0.
+    for (int32_t s = 0; s <= eCount; ++s) {
+        const TEdge& e = m.edges[static_cast<size_t>(s)];
+        if (e.face < 1) continue;
+        auto where = [s] { return "edge " + std::to_string(s); };
+        if (e.group < 0 || e.group > gCount) OutOfRange(in, where(), "group", e.group, 0, gCount);
+        const int32_t faces = m.groups[static_cast<size_t>(e.group)].fCount;
+        if (e.face > faces) OutOfRange(in, where(), "face", e.face, 1, faces);
+        const int32_t n = corners[firstFace[static_cast<size_t>(e.group)] + static_cast<size_t>(e.face)];
+        if (e.corner0 < 0 || e.corner0 >= n) OutOfRange(in, where(), "corner", e.corner0, 0, n - 1);
+        if (e.corner1 < 0 || e.corner1 >= n) OutOfRange(in, where(), "corner", e.corner1, 0, n - 1);
+    }
+}
+
+// Reads into a fresh record and takes it over only on success; reports a failure.
+bool LoadInto(TKGLModel& model, TInput& in) {
+    try {
+        TKGLModel fresh;
+        ReadModel(in, fresh);
+        // what survives a load, as after an OBJ load: the group and face selections
+        fresh.groupSel = std::move(model.groupSel);
+        fresh.faceSel = std::move(model.faceSel);
+        fresh.drawCount = model.drawCount;
+        model = std::move(fresh);
+        return true;
+    } catch (const EModelError& e) {
+        ShowMessage(FormatExceptionText(e));
+    } catch (const std::bad_alloc&) {
+        ShowMessage(FormatExceptionText("EOutOfMemory", "Out of memory while reading '" + in.Name() + "'"));
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string SaveToKGMBytes(const TKGLModel& model) {
+    std::string bytes;
+    TOutput out(bytes);
+    WriteModel(model, out);
+    return bytes;
+}
+
+void SaveToKGM(const TKGLModel& model, const std::string& fileName) {
+    TSafeFile file(fileName);
+    TOutput out(file.File(), fileName);
+    WriteModel(model, out);
+    file.Commit();
+}
+
+bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes) {
+    TInput in(bytes, "(memory)");
+    return LoadInto(model, in);
+}
+
+bool LoadKGM(TKGLModel& model, const std::string& fileName) {
+    std::FILE* f = std::fopen(fileName.c_str(), "rb");
+    if (!f) {
+        if (errno == ENOENT || errno == ENOTDIR) return false;  // no such file: silently
+        ShowMessage(FormatExceptionText("EInOutError", "Cannot open file '" + fileName + "': " + std::strerror(errno)));
+        return false;
+    }
+    struct stat st {};
+    bool ok = false;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        ShowMessage(FormatExceptionText("EInOutError", "Cannot read file '" + fileName + "': not a regular file"));
+    } else {
+        TInput in(f, static_cast<uint64_t>(st.st_size), fileName);
+        ok = LoadInto(model, in);
+    }
+    std::fclose(f);
+    return ok;
+}
+
 }  // namespace kgl

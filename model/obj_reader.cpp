@@ -69,6 +69,14 @@ TLineKind Classify(std::string_view line) {
 
 std::string GroupName(std::string_view line) { return ShortString(Upper(Trim(line.substr(1))), kGroupNameMax); }
 
+// Bytes to skip at the start: a UTF-8 byte-order mark. UTF-16 text would read as a
+// model without statements, so it is refused instead of loading as an empty model.
+size_t StartOfText(std::string_view head) {
+    if (head.substr(0, 2) == "\xFE\xFF" || head.substr(0, 2) == "\xFF\xFE")
+        throw EReadError("The file is UTF-16 text; OBJ files are read as 8-bit text");
+    return head.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
 // A hostile token may be megabytes long; its message shows the start of it.
 std::string Quoted(std::string_view text) {
     if (text.size() <= kObjQuoteMax) return Upper(text);
@@ -111,9 +119,7 @@ public:
     int64_t lineNumber() const { return line_; }
 
 private:
-    void SkipBom() {
-        if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
-    }
+    void SkipBom() { pos_ = StartOfText(text_); }
     std::string_view text_;
     size_t pos_ = 0;
     int64_t line_ = 0;
@@ -181,11 +187,9 @@ private:
             eof_ = true;
         }
         end_ += got;
-        if (first_ && end_ >= 3) {
+        if (first_) {  // the first block of a regular file is full unless the file is short
             first_ = false;
-            if (std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) begin_ = 3;
-        } else if (first_ && eof_) {
-            first_ = false;
+            begin_ = StartOfText(std::string_view(buf_.data(), end_));
         }
     }
 
@@ -210,7 +214,7 @@ void Bump(int32_t& count, const char* what) {
 }
 
 template <class TLines>
-TCounts CountLines(TKGLModel& model, TLines& lines) {
+TCounts CountOBJ(TKGLModel& model, TLines& lines) {
     InitModel(model);
     TCounts c;
     int32_t preFaces = 0;
@@ -266,17 +270,21 @@ float ParseFloat(std::string_view text) {
     const char* q = p;
     if (q < end && (*q == '+' || *q == '-')) ++q;
     const char* intStart = q;
-    while (q < end && *q >= '0' && *q <= '9') ++q;
+    uint64_t mantissa = 0;
+    int digits = 0;
+    while (q < end && *q >= '0' && *q <= '9') mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0'), ++digits;
     const char* intEnd = q;
     size_t fracDigits = 0;
     if (q < end && *q == '.') {
         ++q;
-        while (q < end && *q >= '0' && *q <= '9') ++q, ++fracDigits;
+        while (q < end && *q >= '0' && *q <= '9') mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0'), ++fracDigits;
         if (fracDigits == 0) BadFloat(text);
     } else if (intEnd == intStart) {
         BadFloat(text);
     }
+    bool hasExponent = false;
     if (q < end && (*q == 'e' || *q == 'E')) {
+        hasExponent = true;
         ++q;
         if (q < end && (*q == '+' || *q == '-')) ++q;
         const char* expStart = q;
@@ -284,6 +292,14 @@ float ParseFloat(std::string_view text) {
         if (q == expStart) BadFloat(text);
     }
     if (q != end) BadFloat(text);
+    // The common short form: the digits and the power of ten are exact doubles, so one
+    // division rounds once (then to float, as a single-precision store would).
+    if (!hasExponent && digits + fracDigits <= 15) {
+        static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        double value = static_cast<double>(mantissa) / kPow10[fracDigits];
+        return static_cast<float>(*p == '-' ? -value : value);
+    }
     const char* from = (*p == '+') ? p + 1 : p;
     float value = 0;
     auto [ptr, ec] = std::from_chars(from, end, value);
@@ -390,12 +406,84 @@ struct TReader {
         return idx;
     }
 
-    void Face(std::string_view line) {
+    // Fast path for the common shape "f a/b/c d/e/f ..." with plain decimal parts:
+    // one scan, no substrings. Anything else (and every error) goes the general way,
+    // which gives the exact messages.
+    static bool QuickPart(const char*& p, const char* end, int32_t& value) {
+        bool negative = p < end && *p == '-';
+        const char* q = p + (negative ? 1 : 0);
+        const char* digits = q;
+        int64_t v = 0;
+        while (q < end && static_cast<unsigned char>(*q - '0') < 10 && q - digits < 10) v = v * 10 + (*q++ - '0');
+        if (q == digits || (q < end && static_cast<unsigned char>(*q - '0') < 10)) return false;
+        if (negative) v = -v;
+        if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) return false;
+        value = static_cast<int32_t>(v);
+        p = q;
+        return true;
+    }
+    // A resolved index or 0 when it needs the general path (0 itself is never valid).
+    static int32_t QuickIndex(int32_t idx, int32_t readSoFar, int32_t countedTotal) {
+        if (idx < 0) idx = readSoFar + 1 + idx;
+        return (idx >= 1 && idx <= countedTotal) ? idx : 0;
+    }
+    bool QuickFace(std::string_view line, TFace& face) {
+        if (line.size() < 2 || line[1] != ' ') return false;
+        const char* p = line.data() + 2;
+        const char* end = line.data() + line.size();
+        if (p == end || *p == ' ' || end[-1] == ' ') return false;
+        int32_t count = 0;
+        while (p < end) {
+            int32_t a = 0, b = 0, c = 0;
+            if (!QuickPart(p, end, a) || !(a = QuickIndex(a, v, counted.v))) return false;
+            bool hasT = false, hasN = false;
+            if (p < end && *p == '/') {
+                ++p;
+                if (p < end && *p == '/') {
+                    ++p;
+                    if (!QuickPart(p, end, c) || !(c = QuickIndex(c, n, counted.n))) return false;
+                    hasN = true;
+                } else {
+                    if (!QuickPart(p, end, b) || !(b = QuickIndex(b, t, counted.t))) return false;
+                    hasT = true;
+                    if (p < end && *p == '/') {
+                        ++p;
+                        if (!QuickPart(p, end, c) || !(c = QuickIndex(c, n, counted.n))) return false;
+                        hasN = true;
+                    }
+                }
+            }
+            if (p < end) {
+                if (*p != ' ' || p + 1 == end || p[1] == ' ') return false;
+                ++p;
+            }
+            face.vIdx.push_back(a);
+            if (hasT) face.tIdx.push_back(b);
+            if (hasN) face.nIdx.push_back(c);
+            ++count;
+        }
+        face.count = count;
+        return true;
+    }
+
+    void ParseFace(std::string_view line) {
         if (group < 0 || group >= static_cast<int32_t>(m.groups.size())) Changed();
         TGroup& g = m.groups[group];
         int32_t slot = g.fCount + 1;
         if (slot + 1 >= static_cast<int32_t>(g.faces.size())) Changed();
         TFace& face = g.faces[slot];
+        if (!QuickFace(line, face)) {
+            face.vIdx.clear();
+            face.tIdx.clear();
+            face.nIdx.clear();
+            SlowFace(line, face);
+        }
+        face.visible = 1;
+        g.fCount = slot;
+        ++f;
+    }
+
+    void SlowFace(std::string_view line, TFace& face) {
         size_t p = line.find(' ');
         std::string_view s = Trim(p == std::string_view::npos ? line : line.substr(p + 1));
         int32_t count = 0;
@@ -422,12 +510,9 @@ struct TReader {
             ++count;
         }
         face.count = count;
-        face.visible = 1;
-        g.fCount = slot;
-        ++f;
     }
 
-    void VLine(std::string_view line, TLineKind kind) {
+    void ReadVLine(std::string_view line, TLineKind kind) {
         switch (kind) {
             case TLineKind::kVertex: {
                 if (v >= counted.v) Changed();
@@ -460,7 +545,7 @@ struct TReader {
 
 template <class TLines>
 void ReadOBJ(TKGLModel& m, TLines& lines) {
-    TCounts counted = CountLines(m, lines);
+    TCounts counted = CountOBJ(m, lines);
     AllocateModel(m);
     for (int32_t g = 0; g <= m.gCount; ++g) m.groups[g].fCount = 0;
     m.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
@@ -478,12 +563,12 @@ void ReadOBJ(TKGLModel& m, TLines& lines) {
         if (kind == TLineKind::kOther) continue;
         r.lineNo = lines.lineNumber();
         switch (kind) {
-            case TLineKind::kFace: r.Face(line); break;
+            case TLineKind::kFace: r.ParseFace(line); break;
             case TLineKind::kGroup:
                 if (r.group >= lastGroup) r.Changed();
                 ++r.group;
                 break;
-            default: r.VLine(line, kind); break;
+            default: r.ReadVLine(line, kind); break;
         }
     }
     if (r.v != counted.v || r.n != counted.n || r.t != counted.t || r.f != counted.f || r.group != lastGroup)

@@ -1,4 +1,94 @@
+// Texture-coordinate rewriting: one table entry per distinct (u, v) that a face uses,
+// numbered in the order of first use (groups 0 .. gCount, faces 1 .. fCount, tIdx
+// entries in order, hidden faces included).
+//
+// Lookup: an open-addressing hash over the bit patterns of u and v. Equality is that
+// of the numbers, so -0 is keyed as +0 and a NaN (equal to nothing, not even itself)
+// always gets an entry of its own, exactly as a search of the table would.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
 #include "KGLModel.h"
+
 namespace kgl {
-void OptimizeTexCoords(TKGLModel&) {}
+
+namespace {
+
+inline uint32_t KeyBits(float f) {
+    if (f == 0.0f) f = 0.0f;  // -0 == +0
+    return std::bit_cast<uint32_t>(f);
+}
+
+inline uint64_t Mix(uint64_t k) {  // splitmix64 finaliser
+    k ^= k >> 30;
+    k *= 0xbf58476d1ce4e5b9ULL;
+    k ^= k >> 27;
+    k *= 0x94d049bb133111ebULL;
+    return k ^ (k >> 31);
+}
+
+}  // namespace
+
+void OptimizeTexCoords(TKGLModel& model) {
+    const int64_t lastOld = std::min<int64_t>(model.tCount, static_cast<int64_t>(model.texCoords.size()) - 1);
+    // An index outside the old table has no coordinate to read; it is taken as the
+    // zero coordinate (0, 0) with target -1, so it still ends on a valid new entry.
+    const TTexCoord outside{0.0f, 0.0f, kTargetFree};
+
+    size_t corners = 0;
+    const int32_t lastG = static_cast<int32_t>(std::min<int64_t>(model.gCount, static_cast<int64_t>(model.groups.size()) - 1));
+    for (int32_t g = 0; g <= lastG; ++g) {
+        TGroup& group = model.groups[static_cast<size_t>(g)];
+        const int64_t lastF = std::min<int64_t>(group.fCount, static_cast<int64_t>(group.faces.size()) - 1);
+        for (int64_t f = 1; f <= lastF; ++f) corners += group.faces[static_cast<size_t>(f)].tIdx.size();
+    }
+
+    std::vector<TTexCoord> table(1);  // slot 0: the spare
+    size_t capacity = 16;
+    while (capacity < 2 * std::min<size_t>(corners, static_cast<size_t>(lastOld + 2))) capacity <<= 1;
+    std::vector<int32_t> slots(capacity, 0);  // 0 empty, else a table number
+    const size_t mask = capacity - 1;
+
+    for (int32_t g = 0; g <= lastG; ++g) {
+        TGroup& group = model.groups[static_cast<size_t>(g)];
+        const int64_t lastF = std::min<int64_t>(group.fCount, static_cast<int64_t>(group.faces.size()) - 1);
+        for (int64_t f = 1; f <= lastF; ++f) {
+            for (int32_t& entry : group.faces[static_cast<size_t>(f)].tIdx) {
+                const TTexCoord& c = entry >= 0 && entry <= lastOld ? model.texCoords[static_cast<size_t>(entry)] : outside;
+                if (std::isnan(c.u) || std::isnan(c.v)) {
+                    table.push_back(c);
+                    entry = static_cast<int32_t>(table.size() - 1);
+                    continue;
+                }
+                const uint32_t ku = KeyBits(c.u), kv = KeyBits(c.v);
+                size_t h = Mix(uint64_t(ku) << 32 | kv) & mask;
+                for (;;) {
+                    int32_t n = slots[h];
+                    if (n == 0) {
+                        table.push_back(c);
+                        n = static_cast<int32_t>(table.size() - 1);
+                        slots[h] = n;
+                        entry = n;
+                        break;
+                    }
+                    const TTexCoord& t = table[static_cast<size_t>(n)];
+                    if (t.u == c.u && t.v == c.v) {
+                        entry = n;
+                        break;
+                    }
+                    h = (h + 1) & mask;
+                }
+            }
+        }
+    }
+
+    model.tCount = static_cast<int32_t>(table.size() - 1);
+    table[0] = TTexCoord{};
+    table.push_back(TTexCoord{});  // slot tCount + 1, the other spare
+    model.texCoords = std::move(table);
+}
+
 }  // namespace kgl

@@ -62,13 +62,11 @@ void TApplication::RaiseIdle() {
     ++FIdlePasses;
     // Copied so that a handler replacing itself does not destroy the running closure.
     TIdleEvent handler = FOnIdle;
-    try {
-        handler(this, done);
-    } catch (...) {
-        FInsideIdle = false;
-        throw;  // notify shows it
-    }
+    // Caught here rather than in notify, so the exception never unwinds through
+    // QTimer's frames; the idle event goes on after the dialog.
+    const bool ok = Guard([&] { handler(this, done); });
     FInsideIdle = false;
+    if (!ok) return;
     if (done) FIdleTimer.stop();
 }
 
@@ -87,7 +85,17 @@ void TApplication::ShowException(const std::string& text) {
 }
 
 void TApplication::PostException(const std::string& text) {
-    QMetaObject::invokeMethod(this, [this, text] { ShowException(text); }, Qt::QueuedConnection);
+    // One report outstanding at a time: a paint that fails on every frame would
+    // otherwise queue one per frame until the first is shown.
+    if (FExceptionPending || FShowingException) return;
+    FExceptionPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            FExceptionPending = false;
+            ShowException(text);
+        },
+        Qt::QueuedConnection);
 }
 
 bool TApplication::Guard(const std::function<void()>& fn) {

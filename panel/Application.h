@@ -73,6 +73,7 @@ private:
     TIdleEvent FOnIdle;
     TErrorDialog FErrorDialog;
     bool FShowingException = false;
+    bool FExceptionPending = false;
     bool FInsideIdle = false;
     long long FIdlePasses = 0;
 };

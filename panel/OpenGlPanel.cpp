@@ -55,6 +55,15 @@ private:
 
 }  // namespace
 
+namespace {
+// The idle handler a panel installs; a named type so that the panel can tell, when
+// it goes, whether the application's handler is still its own.
+struct TPanelIdle {
+    TOpenGlBasePanel* panel;
+    void operator()(QObject* sender, bool& done) const { panel->IdleHandler(sender, done); }
+};
+}  // namespace
+
 TOpenGlBasePanel::TOpenGlBasePanel(QWidget* owner) : QOpenGLWidget(owner) {
     setFormat(PanelFormat());
     // Delphi-style mouse moves: reported with or without a held button.
@@ -65,8 +74,9 @@ TOpenGlBasePanel::TOpenGlBasePanel(QWidget* owner) : QOpenGLWidget(owner) {
 }
 
 TOpenGlBasePanel::~TOpenGlBasePanel() {
-    if (FOwnsIdle) {
-        if (TApplication* app = TApplication::Instance()) app->SetOnIdle({});
+    if (TApplication* app = TApplication::Instance()) {
+        const TPanelIdle* idle = app->OnIdle().target<TPanelIdle>();
+        if (idle && idle->panel == this) app->SetOnIdle({});
     }
     if (FOffscreen) {
         makeCurrent();
@@ -83,12 +93,12 @@ int TOpenGlBasePanel::PixelHeight() const {
 
 void TOpenGlBasePanel::EnsureContext() {
     if (context()) return;
-    // QOpenGLWidget makes its context when it first gets a non-empty size while its
-    // top-level window has a native window; without that native window first, the
-    // context would not share with the window's compositor and Qt would throw it
-    // away (with every texture made in it) when the window is shown. So: create the
-    // native top-level window (still hidden), then deliver the pending resize event
-    // that Qt would otherwise hold back until the first show.
+    // QOpenGLWidget makes its context on its first resize event, which Qt holds
+    // back from a hidden widget until the window is first shown. Delivering that
+    // event ourselves makes the context now; but the top-level window must have its
+    // native window (and with it the compositor's GL context) first, or the panel's
+    // context does not share with the compositor and its frames never reach the
+    // screen. Both steps leave the window hidden (Qt 6.4, xcb).
     window()->winId();
     if (size().isEmpty()) resize(qMax(width(), 1), qMax(height(), 1));
     QResizeEvent event(size(), size());
@@ -109,10 +119,9 @@ void TOpenGlBasePanel::InitGL() {
     glEnable(GL_TEXTURE_2D);
     Resize();
     if (TApplication* app = TApplication::Instance()) {
-        app->SetOnIdle([this](QObject* sender, bool& done) { IdleHandler(sender, done); });
-        FOwnsIdle = true;
-    } else if (!findChild<TFallbackIdle*>(QString(), Qt::FindDirectChildrenOnly)) {
-        new TFallbackIdle(this);
+        app->SetOnIdle(TPanelIdle{this});
+    } else if (!FFallbackIdle) {
+        FFallbackIdle = new TFallbackIdle(this);
     }
 }
 

@@ -98,7 +98,7 @@ private:
     void Guarded(const std::function<void()>& fn, bool insidePaint);
 
     QOpenGLFramebufferObject* FOffscreen = nullptr;
-    bool FOwnsIdle = false;
+    QObject* FFallbackIdle = nullptr;  // the panel's own idle timer, without a TApplication
 };
 
 class TOpenGlPanel : public TOpenGlBasePanel {

@@ -61,7 +61,10 @@ bool DecodeBMP(std::string_view bytes, const std::string& fileName, TImage& imag
     const uint64_t need = rowBytes * uint64_t(height);
     if (sizeImage != 0 && sizeImage < need)
         return Refuse(refusal, kBmpCaption, CouldntLoad(fileName, "Bitmap data size is smaller than its rows."));
-    if (offBits < kHeaders || uint64_t(offBits) + need > bytes.size())
+    // The file must hold all it announces (biSizeImage, or the rows when that is 0);
+    // only the rows are used.
+    const uint64_t announced = sizeImage != 0 ? sizeImage : need;
+    if (offBits < kHeaders || uint64_t(offBits) + announced > bytes.size())
         return Refuse(refusal, kBmpCaption, "Error reading bitmap data");
 
     image.width = width;

@@ -36,8 +36,9 @@ TImageReader ReaderForName(std::string_view fileName);
 // the headers, a palette (biClrUsed entries of 4 bytes) longer than the file, a
 // width or height below 1 or above 65535 (top-down files, with a negative height,
 // included), a bit depth other than 24, a compression other than none, a
-// biSizeImage that is not 0 but smaller than the padded rows, and pixel data
-// ending past the end of the file. fileName only names the file in the messages.
+// biSizeImage that is not 0 but smaller than the padded rows, a bfOffBits inside
+// the headers, and fewer bytes from bfOffBits on than biSizeImage announces (the
+// padded rows when it is 0). fileName only names the file in the messages.
 bool DecodeBMP(std::string_view bytes, const std::string& fileName, TImage& image, TImageRefusal& refusal);
 
 // Uncompressed true-colour 24-bit TGA (image type 2, no colour map). The image-ID

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -184,10 +186,7 @@ int Image(const std::vector<std::string>& args) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+int Dispatch(const std::vector<std::string>& args) {
     if (args.empty()) return Usage(nullptr);
     InstallStderrMessages();
     const std::string& cmd = args[0];
@@ -200,4 +199,19 @@ int main(int argc, char** argv) {
         return 0;
     }
     return Usage(("unknown command '" + cmd + "'").c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Failures outside the model core's own handling (out of memory while printing a
+    // huge model, say) still end with one line and status 1, never an abort.
+    try {
+        return Dispatch(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kglmodel: out of memory\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kglmodel: %s\n", e.what());
+    }
+    return 1;
 }

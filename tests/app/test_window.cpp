@@ -1,6 +1,8 @@
 // The editor window under a real (virtual) X display: the controls, start-up, the
 // file list, the information text, the track bars, the frame and the mouse. Messages
 // are recorded, never shown, so nothing here waits on a dialog.
+#include <GL/gl.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -414,6 +416,37 @@ private slots:
         QVERIFY(Model.edgeSel.empty());
         ClickButton(form.RadioButton4);
         QCOMPARE(Model.edgeSel.size(), size_t(Model.eCount + 2));
+    }
+
+    void CameraFollowsTrackBars() {
+        Prepare();
+        WriteFile(Obj("cube.obj"), kCubeObj);
+        TForm1& form = Open();
+        ClickButton(form.RadioButton1);
+        ClickEntry(form.FileListBox, 0);
+        form.CheckBox2->setChecked(false);
+        form.TrackBar1->SetPosition(50);
+        WaitForFrames(form);
+        auto modelView = [&form] {
+            form.OpenGlPanel->makeCurrent();
+            std::array<float, 16> m{};
+            glGetFloatv(GL_MODELVIEW_MATRIX, m.data());
+            return m;
+        };
+        const double d = Model.diagonal;
+        QVERIFY(std::fabs(d - 2 * std::sqrt(3.0)) < 1e-5);
+        std::array<float, 16> m = modelView();
+        QVERIFY(std::fabs(m[14] - static_cast<float>(-d - 50 * d / 10)) < 1e-4);
+        QCOMPARE(m[0], 1.0f);  // no quarter turn, no spin
+        form.TrackBar2->SetPosition(10);
+        QTest::qWait(100);
+        m = modelView();
+        QVERIFY(std::fabs(m[14] - static_cast<float>(10 - d - 50 * d / 10)) < 1e-4);
+        // The quarter turn about X takes the model's +Y to the eye's +Z.
+        form.CheckBox2->setChecked(true);
+        QTest::qWait(100);
+        m = modelView();
+        QVERIFY(std::fabs(m[6] - 1.0f) < 1e-6);
     }
 
     void CaptionShowsFrameCount() {

@@ -16,6 +16,8 @@ TOSMesaContext::TOSMesaContext(int width, int height)
 }
 
 TOSMesaContext::~TOSMesaContext() {
+    // Mesa's llvmpipe can crash destroying a context with drawing still queued.
+    if (ok_) glFinish();
     if (ctx_) OSMesaDestroyContext(static_cast<OSMesaContext>(ctx_));
 }
 

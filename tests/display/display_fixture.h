@@ -72,7 +72,8 @@ public:
             g.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
             g.boxMax = {kBoxResetMax, kBoxResetMax, kBoxResetMax};
             for (int32_t j = 1; j <= g.fCount; ++j)
-                for (int32_t v : g.faces[j].vIdx) Widen(g.boxMin, g.boxMax, m.vertices[v]);
+                for (int32_t v : g.faces[j].vIdx)
+                    if (v >= 0 && v <= m.vCount) Widen(g.boxMin, g.boxMax, m.vertices[v]);  // damaged faces too
         }
         m.groups.emplace_back();  // the zero-filled spare group a load leaves
         for (int32_t v = 1; v <= m.vCount; ++v) Widen(m.boxMin, m.boxMax, m.vertices[v]);

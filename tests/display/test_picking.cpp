@@ -2,6 +2,7 @@
 // orthographic view where model x, y are framebuffer pixels.
 #include "display_fixture.h"
 #include "pick_math.h"
+#include "test_support.h"
 
 using namespace kgl;
 using namespace kgl::test;
@@ -298,6 +299,50 @@ TEST_F(SelectionDisplay, EmptyListsDrawNothing) {
     DrawSelectedEdges(m);
     EXPECT_EQ(At(10, 10), kBlack);
     EXPECT_EQ(At(10, 0), kBlack);
+}
+
+}  // namespace
+
+namespace {
+
+// A loaded and reduced model, as the editor holds it: the displays count exactly the
+// visible triangles and a pick finds only visible faces.
+TEST_F(DisplayTest, AReducedLoadedModelDrawsAndPicksOnlyItsVisibleFaces) {
+    std::string obj;
+    const int n = 6;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i)
+            obj += "v " + std::to_string(4 + i * 9) + " " + std::to_string(2 + j * 7) + " 0\n";
+    obj += "g grid\n";
+    auto id = [n](int i, int j) { return std::to_string(1 + j * (n + 1) + i); };
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            obj += "f " + id(i, j) + " " + id(i + 1, j) + " " + id(i + 1, j + 1) + "\n";
+            obj += "f " + id(i, j) + " " + id(i + 1, j + 1) + " " + id(i, j + 1) + "\n";
+        }
+    TMessageRecorder messages;
+    TKGLModel m;
+    InitModel(m);
+    ASSERT_TRUE(LoadOBJFromMemory(m, obj));
+    Reduce(m, 0.4);
+    int visible = 0;
+    for (int j = 1; j <= m.groups[0].fCount; ++j) visible += m.groups[0].faces[j].visible;
+    ASSERT_GT(visible, 0);
+    ASSERT_LT(visible, m.fCount);
+    glDisable(GL_TEXTURE_2D);
+    DrawModel(m);
+    EXPECT_EQ(m.drawCount, visible);
+    InitFaceSelection(m);
+    for (int y = 0; y < kH; y += 2)
+        for (int x = 0; x < kW; x += 2) PickFace(m, x, y, kPickSelect);
+    int selected = 0;
+    for (int j = 1; j <= m.fCount; ++j) {
+        if (!m.faceSel[j]) continue;
+        ++selected;
+        EXPECT_TRUE(m.groups[0].faces[j].visible) << j;
+    }
+    EXPECT_GT(selected, visible / 2);
+    EXPECT_EQ(m.faceSel[0], 0);
 }
 
 }  // namespace

@@ -138,6 +138,28 @@ TEST_F(Render, MergedCornersTakeTheirTexCoordTargetAndFreeCornersTheirOwn) {
     glDeleteTextures(1, &tex);
 }
 
+TEST_F(Render, CornersWithoutATextureIndexReuseTheLastOneSent) {
+    const uint8_t texels[] = {255, 0, 0, 0, 255, 0};  // red | green
+    GLuint tex = 0;
+    glGenTextures(1, &tex);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 2, 1, 0, GL_RGB, GL_UNSIGNED_BYTE, texels);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    TModelBuilder b;
+    b.Group();
+    const int32_t red = b.TexCoord(0.25f, 0.5f), green = b.TexCoord(0.75f, 0.5f);
+    b.Face({b.Vertex(2, 2), b.Vertex(30, 2), b.Vertex(2, 40)}, {red, red, red});
+    b.Face({b.Vertex(34, 2), b.Vertex(62, 2), b.Vertex(62, 40)}, {green});
+    TKGLModel& m = b.Finish();
+    DrawModel(m);
+    EXPECT_EQ(At(6, 6), (TPixel{255, 0, 0}));
+    EXPECT_EQ(At(60, 36), (TPixel{0, 255, 0}));  // by its third corner
+    EXPECT_EQ(At(58, 4), (TPixel{0, 255, 0}));
+    glDeleteTextures(1, &tex);
+}
+
 TEST_F(Render, DamagedIndicesDrawWithoutReadingOutsideTables) {
     TModelBuilder b;
     b.Group();

@@ -131,6 +131,8 @@ TEST(ObjReader, KeywordsInAnyCaseBomAndCrLf) {
     EXPECT_EQ(m.tCount, 1);
     EXPECT_EQ(m.nCount, 1);
     EXPECT_EQ(m.fCount, 1);
+    EXPECT_EQ(Refusal(std::string("\xFF\xFEv\0 \0", 6)),
+              "Exception Name: EReadError Exception message: The file is UTF-16 text; OBJ files are read as 8-bit text");
     // the last line without a line break is read too
     ASSERT_TRUE(Load(m, "v 0 0 0\nv 1 0 0\nv 1 1 1\nf 1 2 3"));
     EXPECT_EQ(m.fCount, 1);

@@ -313,6 +313,41 @@ private slots:
         app->SetOnIdle(std::move(previous));
     }
 
+    void theLastPanelInitialisedDrivesTheLoop() {
+        TApplication* app = TApplication::Instance();
+        TWindow second;
+        int firstDraws = 0, secondDraws = 0;
+        second.panel->glDraw = [&](TOpenGlBasePanel*) { ++secondDraws; };
+        {
+            TWindow first;
+            first.panel->glDraw = [&](TOpenGlBasePanel*) { ++firstDraws; };
+            first.panel->InitGL();
+            second.panel->InitGL();
+            first.top.show();
+            second.top.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&second.top));
+            QTest::qWait(100);
+        }  // the first goes; the loop is not its to stop
+        QVERIFY(app->OnIdle());
+        int before = secondDraws;
+        QTest::qWait(100);
+        QVERIFY(secondDraws > before + 3);
+        QVERIFY(firstDraws < 5);  // only window-system repaints
+    }
+
+    void aThrowingIdleHandlerIsReportedAndTheIdleEventGoesOn() {
+        TApplication* app = TApplication::Instance();
+        int raised = 0;
+        TIdleEvent previous = app->SetOnIdle([&](QObject*, bool& done) {
+            done = false;
+            if (++raised == 2) throw std::runtime_error("idle failed");
+        });
+        QTRY_VERIFY(raised > 10);
+        app->SetOnIdle(std::move(previous));
+        QCOMPARE(recorded.size(), size_t(1));
+        QCOMPARE(recorded[0], std::string("idle failed"));
+    }
+
     void messagesGoToTheInstalledHandler() {
         std::vector<std::string> seen;
         kgl::TMessageHandler previous =

@@ -210,6 +210,13 @@ TEST(DecodeBMP, EveryRefusalHasItsMessage) {
     std::string bytes = BmpBytes(ok);
     EXPECT_FALSE(DecodeBMP(bytes.substr(0, bytes.size() - 1), "x.bmp", image, refusal));
     EXPECT_EQ(refusal.message, "Error reading bitmap data");
+    s = ok;
+    s.sizeImage = 17;  // one byte more than the file holds after bfOffBits
+    EXPECT_FALSE(DecodeBMP(BmpBytes(s), "x.bmp", image, refusal));
+    EXPECT_EQ(refusal.message, "Error reading bitmap data");
+    s.sizeImage = 0xFFFFFFF0u;
+    EXPECT_FALSE(DecodeBMP(BmpBytes(s), "x.bmp", image, refusal));
+    EXPECT_EQ(refusal.message, "Error reading bitmap data");
     EXPECT_FALSE(DecodeBMP(bytes.substr(0, 53), "x.bmp", image, refusal));
     EXPECT_EQ(refusal.message, "Error reading bitmap header");
     std::string palette = bytes;
@@ -308,4 +315,43 @@ TEST(DecodeImageFile, ReadsByExtensionWhateverTheLetterCase) {
     ASSERT_TRUE(DecodeImageFile(dir.file("a.b.Jpg"), image, refusal));
     EXPECT_EQ(image.width, 2);
     EXPECT_EQ(image.channels, 4);
+}
+
+// Damaged files of every format: each decoder either refuses or returns an image
+// whose buffer holds exactly its rows (the sanitizer build checks every access).
+TEST(DecodeAll, MutatedFilesNeverReadOutsideTheirBytes) {
+    std::vector<std::pair<std::string, bool (*)(std::string_view, const std::string&, TImage&, TImageRefusal&)>> seeds;
+    TBmpSpec bmp = Bmp(5, 3, Fill(15, {9, 8, 7}));
+    TTgaSpec tga = Tga(5, 3, Fill(15, {9, 8, 7}));
+    tga.imageId = "id";
+    std::vector<uint8_t> rgb(8 * 8 * 3);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i * 7);
+    seeds.push_back({BmpBytes(bmp), &DecodeBMP});
+    seeds.push_back({TgaBytes(tga), &DecodeTGA});
+    seeds.push_back({JpegBytes(8, 8, 3, rgb), &DecodeJPG});
+    seeds.push_back({JpegBytes(8, 8, 4, std::vector<uint8_t>(8 * 8 * 4, 100)), &DecodeJPG});
+    uint32_t state = 12345;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    for (auto& [seed, decode] : seeds) {
+        for (int round = 0; round < 1500; ++round) {
+            std::string bytes = seed;
+            const int edits = 1 + int(next() % 4);
+            for (int e = 0; e < edits; ++e) {
+                const uint32_t r = next();
+                if (r % 5 == 0 && !bytes.empty())
+                    bytes.resize(next() % bytes.size());
+                else if (!bytes.empty())
+                    bytes[next() % bytes.size()] = char(r >> 24);
+            }
+            TImage image;
+            TImageRefusal refusal;
+            if (decode(bytes, "m", image, refusal)) {
+                const size_t row = image.alignment == 4 ? (size_t(image.width) * image.channels + 3) / 4 * 4
+                                                        : size_t(image.width) * image.channels;
+                ASSERT_EQ(image.pixels.size(), row * size_t(image.height));
+            } else {
+                ASSERT_FALSE(refusal.message.empty());
+            }
+        }
+    }
 }

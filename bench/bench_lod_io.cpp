@@ -1,0 +1,184 @@
+// Reduction and model-file benchmark on one generated model (default 1M triangles):
+//  - Reduce(model, 0.5) against meshoptimizer's meshopt_simplify and
+//    meshopt_simplifySloppy to 50% of the triangles on the same mesh (a different,
+//    heavier algorithm: the point is the user's wait on the slider);
+//  - SaveToKGM and LoadKGM of the model, LoadKGM against LoadOBJ of the same model;
+//  - SaveToOBJ.
+// Figures are medians of the runs; ratios are printed beside them.
+// usage: bench_lod_io [--runs N] [--reduce-only] [TRIANGLES]
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <meshoptimizer.h>
+
+#include "KGLModel.h"
+#include "bench_models.h"
+#include "messages.h"
+
+namespace {
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double CpuNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
+
+// Median CPU seconds of the last Time() call: on a shared machine the wall time also
+// counts the time other processes held the core.
+double g_lastCpu = 0;
+
+// Median wall seconds of `runs` calls of step.
+double Time(int runs, const std::function<void()>& step) {
+    std::vector<double> t, cpu;
+    for (int i = 0; i < runs; ++i) {
+        double c0 = CpuNow();
+        auto t0 = std::chrono::steady_clock::now();
+        step();
+        t.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        cpu.push_back(CpuNow() - c0);
+    }
+    g_lastCpu = Median(cpu);
+    return Median(t);
+}
+
+int Hidden(const kgl::TKGLModel& m) {
+    int n = 0;
+    for (int32_t g = 0; g <= m.gCount; ++g)
+        for (int32_t f = 1; f <= m.groups[g].fCount; ++f) n += m.groups[g].faces[f].visible ? 0 : 1;
+    return n;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 5;
+    int64_t triangles = 1000000;
+    bool reduceOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--reduce-only") reduceOnly = true;
+        else triangles = std::atoll(a.c_str());
+    }
+    kgl::SetMessageHandler([](const std::string&, const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+
+    kgl::bench::TBenchModel bm = kgl::bench::EnsureBenchModel(triangles);
+    std::printf("model: %s (%lld triangles, %lld vertices, %.1f MB OBJ)\n", bm.path.c_str(),
+                static_cast<long long>(bm.triangles), static_cast<long long>(bm.vertices), bm.bytes / 1e6);
+
+    kgl::TKGLModel model;
+    double objLoad = Time(std::max(1, runs / 2), [&] {
+        kgl::TKGLModel m;
+        if (!kgl::LoadFromFile(m, bm.path)) std::exit(1);
+        model = std::move(m);
+    });
+    std::printf("LoadFromFile OBJ          %9.3f s\n", objLoad);
+
+    if (std::getenv("KGL_BENCH_HUGE")) {
+        // experiment: the same tables on transparent huge pages
+        auto huge = [](auto& v) {
+            using V = std::remove_reference_t<decltype(v)>;
+            V copy;
+            copy.reserve(v.size());
+            uintptr_t a = (reinterpret_cast<uintptr_t>(copy.data()) + (1u << 21) - 1) & ~uintptr_t((1u << 21) - 1);
+            uintptr_t e = reinterpret_cast<uintptr_t>(copy.data() + v.size()) & ~uintptr_t((1u << 21) - 1);
+            if (e > a) madvise(reinterpret_cast<void*>(a), e - a, MADV_HUGEPAGE);
+            for (auto& x : v) copy.push_back(std::move(x));
+            v = std::move(copy);
+        };
+        huge(model.vertices);
+        huge(model.edges);
+        huge(model.texCoords);
+        for (auto& g : model.groups) huge(g.faces);
+        std::printf("tables moved to huge pages\n");
+    }
+
+    // ---- Reduce against meshoptimizer
+    std::vector<int> hiddenAt;
+    const int reduceRuns = std::max(runs * 4 + 1, 11);
+    double reduceHalf = Time(reduceRuns, [&] { kgl::Reduce(model, 0.5); });
+    double reduceHalfCpu = g_lastCpu;
+    int hiddenHalf = Hidden(model);
+    int32_t examined = 0, collapsed = 0;
+    for (int32_t e = 0; e <= model.eCount; ++e)
+        if (!model.edges[e].active) {
+            examined = e + 1;
+            ++collapsed;
+        }
+    std::printf("at 0.5: %d of %d edge entries examined, %d collapsed\n", examined, model.eCount, collapsed);
+    double reduceFull = Time(reduceRuns, [&] { kgl::Reduce(model, 1.0); });
+    double reduceZero = Time(reduceRuns, [&] { kgl::Reduce(model, 0.0); });
+    if (reduceOnly) {
+        std::printf("Reduce(model, 0.5) %.2f ms (cpu %.2f), 1.0 %.2f ms, 0.0 %.2f ms\n", reduceHalf * 1e3,
+                    reduceHalfCpu * 1e3, reduceFull * 1e3, reduceZero * 1e3);
+        return 0;
+    }
+
+    std::vector<unsigned> indices;
+    indices.reserve(static_cast<size_t>(model.fCount) * 3);
+    for (int32_t g = 0; g <= model.gCount; ++g)
+        for (int32_t f = 1; f <= model.groups[g].fCount; ++f) {
+            const kgl::TFace& face = model.groups[g].faces[f];
+            if (face.count != 3) continue;
+            for (int32_t v : face.vIdx) indices.push_back(static_cast<unsigned>(v - 1));
+        }
+    std::vector<float> positions;
+    positions.reserve(static_cast<size_t>(model.vCount) * 3);
+    for (int32_t v = 1; v <= model.vCount; ++v) {
+        positions.push_back(model.vertices[v].x);
+        positions.push_back(model.vertices[v].y);
+        positions.push_back(model.vertices[v].z);
+    }
+    std::vector<unsigned> dest(indices.size());
+    const size_t target = indices.size() / 6 * 3;
+    size_t simplified = 0, sloppy = 0;
+    const int peerRuns = std::max(1, runs / 2);
+    double tSimplify = Time(peerRuns, [&] {
+        simplified = meshopt_simplify(dest.data(), indices.data(), indices.size(), positions.data(),
+                                      static_cast<size_t>(model.vCount), sizeof(float) * 3, target, 1.0f, 0, nullptr);
+    });
+    double tSloppy = Time(peerRuns, [&] {
+        sloppy = meshopt_simplifySloppy(dest.data(), indices.data(), indices.size(), positions.data(),
+                                        static_cast<size_t>(model.vCount), sizeof(float) * 3, target, 1.0f, nullptr);
+    });
+    std::printf("\nReduce(model, 0.5)        %9.2f ms  (%d of %d faces hidden; median of %d)\n", reduceHalf * 1e3,
+                hiddenHalf, model.fCount, reduceRuns);
+    std::printf("Reduce(model, 1.0)        %9.2f ms\n", reduceFull * 1e3);
+    std::printf("Reduce(model, 0.0)        %9.2f ms\n", reduceZero * 1e3);
+    std::printf("meshopt_simplify 50%%      %9.2f ms  (%zu triangles left)   ratio %.1fx\n", tSimplify * 1e3,
+                simplified / 3, tSimplify / reduceHalf);
+    std::printf("meshopt_simplifySloppy 50%% %8.2f ms  (%zu triangles left)   ratio %.1fx\n", tSloppy * 1e3, sloppy / 3,
+                tSloppy / reduceHalf);
+    kgl::Reduce(model, 0.0);
+
+    // ---- model files
+    const std::string dir = (std::filesystem::temp_directory_path() / "kgl-bench-lod-io").string();
+    std::filesystem::create_directories(dir);
+    const std::string kgm = dir + "/model.kgm", obj = dir + "/model_.obj";
+    double kgmSave = Time(runs, [&] { kgl::SaveToKGM(model, kgm); });
+    double kgmLoad = Time(runs, [&] {
+        kgl::TKGLModel m;
+        if (!kgl::LoadFromFile(m, kgm)) std::exit(1);
+    });
+    double objSave = Time(std::max(1, runs / 2), [&] { kgl::SaveToOBJ(model, obj); });
+    std::printf("\nSaveToKGM                 %9.3f s  (%.1f MB)\n", kgmSave, std::filesystem::file_size(kgm) / 1e6);
+    std::printf("LoadFromFile KGM          %9.3f s  OBJ load / KGM load ratio %.1fx\n", kgmLoad, objLoad / kgmLoad);
+    std::printf("SaveToOBJ                 %9.3f s  (%.1f MB)\n", objSave, std::filesystem::file_size(obj) / 1e6);
+    std::filesystem::remove_all(dir);
+    return 0;
+}

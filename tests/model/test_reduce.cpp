@@ -1,0 +1,362 @@
+// Level-of-detail reduction: the collapse loop, the resolve and degenerate passes,
+// goal rounding, pinned elements and the guards on indices that name nothing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "KGLModel.h"
+#include "hand_models.h"
+
+using namespace kgl;
+using kgl::test::MakeGrid;
+using kgl::test::MakeModel;
+using kgl::test::MakeTwoTriangles;
+
+namespace {
+
+// The reduction state: what Reduce writes.
+struct TState {
+    std::vector<int32_t> targets, merges, texTargets;
+    std::vector<int> visible, active;
+    friend bool operator==(const TState&, const TState&) = default;
+};
+
+TState StateOf(const TKGLModel& m) {
+    TState s;
+    for (const TVertex& v : m.vertices) {
+        s.targets.push_back(v.target);
+        s.merges.push_back(v.merges);
+    }
+    for (const TTexCoord& t : m.texCoords) s.texTargets.push_back(t.target);
+    for (const TGroup& g : m.groups)
+        for (const TFace& f : g.faces) s.visible.push_back(f.visible);
+    for (const TEdge& e : m.edges) s.active.push_back(e.active);
+    return s;
+}
+
+int Hidden(const TKGLModel& m) {
+    int n = 0;
+    for (int32_t g = 0; g <= m.gCount; ++g)
+        for (int32_t f = 1; f <= m.groups[g].fCount; ++f) n += m.groups[g].faces[f].visible ? 0 : 1;
+    return n;
+}
+
+// n triangles with their own vertices and one edge each (weights ascending), so each
+// collapse hides exactly one face and nothing else.
+TKGLModel Separate(int n) {
+    std::vector<TVec3> pos;
+    std::vector<std::vector<int32_t>> faces;
+    std::vector<double> areas;
+    for (int i = 0; i < n; ++i) {
+        for (int k = 0; k < 3; ++k) pos.push_back({float(i), float(k), 0});
+        faces.push_back({3 * i + 1, 3 * i + 2, 3 * i + 3});
+        areas.push_back(0.1 * (i + 1));
+    }
+    TKGLModel m = MakeModel(pos, faces, areas);
+    for (int i = 0; i < n; ++i) m.edges.push_back(TEdge{0, 1, i + 1, kNoFace, 0, 0, areas[i]});
+    m.edges.push_back(TEdge{});
+    m.edges.push_back(TEdge{});
+    m.eCount = n;
+    return m;
+}
+
+// The reduction written out step by step as its rules read: separate reset, collapse
+// loop with i not advanced after a collapse, full resolve pass, full degenerate pass.
+// For well-formed models only (every index inside its table).
+void LiteralReduce(TKGLModel& m, double fraction) {
+    if (m.vCount < 1 || m.fCount < 1) return;
+    for (int32_t v = 0; v <= m.vCount; ++v) {
+        if (m.vertices[v].target != -2) m.vertices[v].target = -1;
+        m.vertices[v].merges = 0;
+    }
+    for (int32_t t = 0; t <= m.tCount; ++t)
+        if (m.texCoords[t].target != -2) m.texCoords[t].target = -1;
+    for (int32_t g = 0; g <= m.gCount; ++g)
+        for (int32_t f = 1; f <= m.groups[g].fCount; ++f) m.groups[g].faces[f].visible = 1;
+    for (int32_t e = 0; e <= m.eCount; ++e) m.edges[e].active = 1;
+    double goal = std::nearbyint(m.fCount * fraction);
+    int removed = 0, i = 0;
+    while (removed < goal && i < m.eCount) {
+        TEdge& e = m.edges[i];
+        int32_t a = kgl::test::EndA(m, e), b = kgl::test::EndB(m, e);
+        if (m.vertices[a].target != -1 || m.vertices[b].target != -1) {
+            ++i;
+            continue;
+        }
+        m.vertices[b].target = a;
+        TFace& f = m.groups[e.group].faces[e.face];
+        if (static_cast<uint32_t>(e.corner1) < f.tIdx.size() && m.texCoords[f.tIdx[e.corner1]].target == -1)
+            m.texCoords[f.tIdx[e.corner1]].target = f.tIdx[e.corner0];
+        m.vertices[b].merges += 1;
+        TFace* f2 = e.face2 != -1 ? &m.groups[e.group].faces[e.face2] : nullptr;
+        if (f.visible) ++removed;
+        if (f2 && f2->visible) ++removed;
+        f.visible = 0;
+        if (f2) f2->visible = 0;
+        e.active = 0;
+    }
+    for (int32_t g = 0; g <= m.gCount; ++g)
+        for (int32_t fi = 1; fi <= m.groups[g].fCount; ++fi) {
+            TFace& f = m.groups[g].faces[fi];
+            if (!f.visible) continue;
+            for (int32_t j = 0; j < f.count; ++j)
+                if (m.vertices[f.vIdx[j]].target >= 0) m.vertices[f.vIdx[j]].target = ResolveVertex(m, f.vIdx[j]);
+            for (int32_t t : f.tIdx)
+                if (m.texCoords[t].target >= 0) m.texCoords[t].target = ResolveTexCoord(m, t);
+        }
+    for (int32_t g = 0; g <= m.gCount; ++g)
+        for (int32_t fi = 1; fi <= m.groups[g].fCount; ++fi) {
+            TFace& f = m.groups[g].faces[fi];
+            if (!f.visible) continue;
+            auto mp = [&](int32_t v) { return m.vertices[v].target >= 0 ? m.vertices[v].target : v; };
+            bool deg = mp(f.vIdx[0]) == mp(f.vIdx[f.count - 1]);
+            for (int32_t j = 0; j + 1 < f.count; ++j) deg = deg || mp(f.vIdx[j]) == mp(f.vIdx[j + 1]);
+            if (deg) f.visible = 0;
+        }
+}
+
+}  // namespace
+
+TEST(Reduce, MatchesTheStepByStepRulesOnRandomMeshes) {
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        TKGLModel base = MakeGrid(9 + seed, 7 + seed % 3, seed);
+        if (seed % 2) base.vertices[seed * 5].target = kTargetPinned;
+        for (double fraction : {0.0, 0.05, 0.25, 0.5, 0.77, 1.0, 1.5}) {
+            TKGLModel fast = base, literal = base;
+            Reduce(fast, fraction);
+            LiteralReduce(literal, fraction);
+            EXPECT_TRUE(StateOf(fast) == StateOf(literal)) << "seed " << seed << " fraction " << fraction;
+        }
+    }
+}
+
+TEST(Reduce, TwoTrianglesAtFullFractionFollowTheWorkedExample) {
+    TKGLModel m = MakeTwoTriangles();
+    // the sorted table: (1,2), (1,3), the all-zero entry, (2,3), (2,4), (3,4)
+    ASSERT_EQ(m.eCount, 5);
+    EXPECT_EQ(m.edges[2].face, 0);
+    EXPECT_EQ(m.edges[3].face2, 2);
+    Reduce(m, 1.0);
+    EXPECT_EQ(m.vertices[2].target, 1);
+    EXPECT_EQ(m.vertices[3].target, 1);
+    EXPECT_EQ(m.vertices[0].target, 0);  // the all-zero entry points vertex 0 at itself
+    EXPECT_EQ(m.vertices[4].target, kTargetFree);
+    EXPECT_EQ(m.vertices[1].target, kTargetFree);
+    EXPECT_EQ(m.vertices[2].merges, 1);
+    EXPECT_EQ(m.vertices[3].merges, 1);
+    EXPECT_EQ(m.vertices[0].merges, 1);
+    EXPECT_EQ(m.groups[0].faces[1].visible, 0);
+    EXPECT_EQ(m.groups[0].faces[2].visible, 0);  // degenerate: corners map to 1, 1, 4
+    // collapsed entries inactive, the skipped and the unexamined ones active
+    EXPECT_EQ(m.edges[0].active, 0);
+    EXPECT_EQ(m.edges[1].active, 0);
+    EXPECT_EQ(m.edges[2].active, 0);
+    EXPECT_EQ(m.edges[3].active, 1);
+    EXPECT_EQ(m.edges[4].active, 1);
+    EXPECT_EQ(m.edges[5].active, 1);
+    // texture coordinates follow the first face's corners
+    EXPECT_EQ(m.texCoords[2].target, 1);
+    EXPECT_EQ(m.texCoords[3].target, 1);
+}
+
+TEST(Reduce, ZeroFractionResetsEverythingButPinnedTargets) {
+    TKGLModel m = MakeTwoTriangles();
+    Reduce(m, 1.0);
+    m.vertices[4].target = kTargetPinned;
+    m.texCoords[4].target = kTargetPinned;
+    Reduce(m, 0.0);
+    for (int32_t v = 0; v <= m.vCount; ++v) {
+        EXPECT_EQ(m.vertices[v].target, v == 4 ? kTargetPinned : kTargetFree);
+        EXPECT_EQ(m.vertices[v].merges, 0);
+    }
+    EXPECT_EQ(m.texCoords[4].target, kTargetPinned);
+    EXPECT_EQ(m.texCoords[3].target, kTargetFree);
+    EXPECT_EQ(Hidden(m), 0);
+    for (int32_t e = 0; e <= m.eCount; ++e) EXPECT_EQ(m.edges[e].active, 1);
+}
+
+TEST(Reduce, GoalRoundsHalvesToEven) {
+    struct {
+        int faces;
+        double fraction;
+        int hidden;
+    } cases[] = {{5, 0.5, 2}, {7, 0.5, 4}, {6, 0.25, 2}, {4, 0.3, 1}, {4, -0.5, 0}, {4, 2.0, 4}};
+    for (const auto& c : cases) {
+        TKGLModel m = Separate(c.faces);
+        Reduce(m, c.fraction);
+        EXPECT_EQ(Hidden(m), c.hidden) << c.faces << " faces at " << c.fraction;
+    }
+}
+
+TEST(Reduce, EachCallStartsFromTheFullModel) {
+    TKGLModel a = MakeGrid(12, 9, 7);
+    TKGLModel b = a;
+    Reduce(a, 0.3);
+    Reduce(a, 0.1);
+    Reduce(b, 0.1);
+    EXPECT_TRUE(StateOf(a) == StateOf(b));
+    Reduce(a, 0.8);
+    Reduce(a, 0.8);
+    Reduce(b, 0.8);
+    EXPECT_TRUE(StateOf(a) == StateOf(b));
+}
+
+TEST(Reduce, VisibleCornersPointAtTheEndOfTheirChainAndHiddenFacesGrow) {
+    for (unsigned seed = 1; seed <= 5; ++seed) {
+        TKGLModel m = MakeGrid(15, 11, seed);
+        int last = 0;
+        for (int pct = 0; pct <= 100; pct += 10) {
+            Reduce(m, pct / 100.0);
+            int hidden = Hidden(m);
+            EXPECT_GE(hidden, last);
+            last = hidden;
+            for (int32_t f = 1; f <= m.groups[0].fCount; ++f) {
+                const TFace& face = m.groups[0].faces[f];
+                if (!face.visible) continue;
+                for (int32_t v : face.vIdx) {
+                    int32_t t = m.vertices[v].target;
+                    if (t >= 0) {
+                        EXPECT_LT(m.vertices[t].target, 0) << "corner not resolved";
+                    }
+                }
+                for (int32_t t : face.tIdx) {
+                    int32_t n = m.texCoords[t].target;
+                    if (n >= 0 && n != t) {
+                        EXPECT_TRUE(m.texCoords[n].target < 0 || m.texCoords[n].target == n);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(Reduce, PinnedVertexIsNeverMergedNorADestination) {
+    TKGLModel m = MakeTwoTriangles();
+    m.vertices[2].target = kTargetPinned;
+    Reduce(m, 1.0);
+    EXPECT_EQ(m.vertices[2].target, kTargetPinned);
+    EXPECT_EQ(m.vertices[3].target, 1);  // (1,3) still collapses
+    EXPECT_EQ(m.groups[0].faces[1].visible, 0);
+    EXPECT_EQ(m.groups[0].faces[2].visible, 1);  // 1, 2, 4: still a triangle
+
+    TKGLModel g = MakeGrid(10, 10, 3);
+    for (int32_t v = 1; v <= g.vCount; v += 3) g.vertices[v].target = kTargetPinned;
+    Reduce(g, 1.0);
+    for (int32_t v = 1; v <= g.vCount; ++v) {
+        if (v % 3 == 1) {
+            EXPECT_EQ(g.vertices[v].target, kTargetPinned);
+        } else if (g.vertices[v].target >= 0) {
+            EXPECT_NE((g.vertices[v].target - 1) % 3, 0) << "merged into a pinned vertex";
+        }
+    }
+}
+
+TEST(Reduce, QuadWithTwoMergedNeighboursBecomesInvisible) {
+    // quad 1 2 3 4 and a triangle 1 5 2 whose light edge (1,2) merges 2 into 1
+    TKGLModel m = MakeModel({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5f, -1, 0}}, {{1, 2, 3, 4}, {1, 5, 2}},
+                            {1.0, 0.0});
+    m.edges = {TEdge{0, 2, 2, kNoFace, 0, 0, 0.0}, TEdge{}, TEdge{}};  // (1,2) through the triangle
+    m.eCount = 1;
+    Reduce(m, 0.5);
+    EXPECT_EQ(m.vertices[2].target, 1);
+    EXPECT_EQ(m.groups[0].faces[2].visible, 0);
+    EXPECT_EQ(m.groups[0].faces[1].visible, 0);  // 1, 1, 3, 4
+}
+
+TEST(Reduce, SecondFaceBeyondTheGroupIsNeitherCountedNorHidden) {
+    // two separate triangles; the first edge names a second face that is no face
+    for (int32_t face2 : {3, 99, 0, -7, INT32_MAX}) {
+        TKGLModel m = Separate(2);
+        m.edges[0].face2 = face2;
+        Reduce(m, 1.0);  // goal 2: counting a bogus second face would stop after one collapse
+        EXPECT_EQ(m.groups[0].faces[1].visible, 0) << face2;
+        EXPECT_EQ(m.groups[0].faces[2].visible, 0) << face2;
+        EXPECT_EQ(m.vertices[5].target, 4) << face2;
+    }
+    // a second face within the group is hidden and counted
+    TKGLModel m = Separate(3);
+    m.edges[0].face2 = 3;
+    Reduce(m, 2.0 / 3.0);
+    EXPECT_EQ(m.groups[0].faces[1].visible, 0);
+    EXPECT_EQ(m.groups[0].faces[3].visible, 0);
+    EXPECT_EQ(m.groups[0].faces[2].visible, 1);
+}
+
+TEST(Reduce, IndicesThatNameNothingAreSkippedSafely) {
+    TKGLModel m = MakeTwoTriangles();
+    m.groups[0].faces[1].vIdx[1] = 99;   // vertex beyond the table
+    m.groups[0].faces[2].vIdx[0] = -3;   // negative vertex
+    m.groups[0].faces[2].tIdx[2] = 500;  // texture index beyond the table
+    m.groups[0].faces[1].tIdx[0] = -1;
+    m.edges[3].group = 7;                // group beyond the table
+    m.edges[4].corner1 = 12;             // corner beyond the face
+    m.edges[5].face = 40;                // face beyond the group
+    m.groups[0].faces[2].count = 9;      // count past vIdx
+    Reduce(m, 1.0);
+    Reduce(m, 0.5);
+    SUCCEED();
+
+    TKGLModel freed;
+    FreeModel(freed);
+    Reduce(freed, 0.5);
+    EXPECT_EQ(freed.vCount, -1);
+    TKGLModel none = MakeTwoTriangles();
+    none.fCount = 0;
+    none.vertices[2].target = 7;
+    Reduce(none, 0.5);
+    EXPECT_EQ(none.vertices[2].target, 7) << "no reset without faces";
+}
+
+TEST(Reduce, ResolveFollowsAtMost101Steps) {
+    std::vector<TVec3> pos(300);
+    TKGLModel m = MakeModel(pos, {{1, 2, 3}}, {0.5});
+    for (int32_t v = 1; v < 300; ++v) m.vertices[v].target = v + 1;
+    EXPECT_EQ(ResolveVertex(m, 1), 102);
+    EXPECT_EQ(ResolveVertex(m, 250), 300);
+    m.vertices[10].target = 8;  // 8 -> 9 -> 10 -> 8
+    EXPECT_EQ(ResolveVertex(m, 8), 8);
+    m.vertices[20].target = 20;
+    EXPECT_EQ(ResolveVertex(m, 20), 20);
+    m.vertices[30].target = 5000;  // outside the table: the chain ends where it stands
+    EXPECT_EQ(ResolveVertex(m, 30), 30);
+    EXPECT_EQ(ResolveVertex(m, -4), -4);
+    EXPECT_EQ(ResolveVertex(m, 4000), 4000);
+    m.texCoords.assign(5, TTexCoord{0, 0, kTargetFree});
+    m.tCount = 3;
+    m.texCoords[1].target = 2;
+    m.texCoords[2].target = 3;
+    EXPECT_EQ(ResolveTexCoord(m, 1), 3);
+    EXPECT_EQ(ResolveTexCoord(m, 9), 9);
+}
+
+TEST(Reduce, LongChainsCutByTheLimitAreJudgedOnTheFinalTargets) {
+    // Edges (k+1, k) through faces k = (k, k+1, k+1000) retire k into k+1, building
+    // the chain 1 -> 2 -> ... -> 250. Face X = (1, 101, 1290) is resolved first: 1 ends
+    // on 102 after 101 steps, 101 on 202. Face Y = (1, 1291, 1292) resolves 1 again,
+    // walking on to 202, so on the final targets X maps to 202, 202: degenerate.
+    std::vector<TVec3> pos(1300);
+    std::vector<std::vector<int32_t>> faces;
+    std::vector<double> areas;
+    for (int k = 1; k < 250; ++k) {
+        faces.push_back({k, k + 1, k + 1000});
+        areas.push_back(0.5);
+    }
+    faces.push_back({1, 101, 1290});
+    faces.push_back({1, 1291, 1292});
+    areas.push_back(0.5);
+    areas.push_back(0.5);
+    TKGLModel m = MakeModel(pos, faces, areas);
+    for (int k = 1; k < 250; ++k) m.edges.push_back(TEdge{1, 0, k, kNoFace, 0, 0, 0.0});
+    m.edges.push_back(TEdge{});
+    m.edges.push_back(TEdge{});
+    m.eCount = 249;
+    TKGLModel literal = m;
+    LiteralReduce(literal, 249.0 / 251.0);
+    Reduce(m, 249.0 / 251.0);
+    EXPECT_TRUE(StateOf(m) == StateOf(literal));
+    for (int k = 1; k < 250; ++k) ASSERT_EQ(m.groups[0].faces[k].visible, 0);
+    EXPECT_EQ(m.vertices[1].target, 202);
+    EXPECT_EQ(m.vertices[101].target, 202);
+    EXPECT_EQ(m.groups[0].faces[250].visible, 0);
+    EXPECT_EQ(m.groups[0].faces[251].visible, 1);
+}

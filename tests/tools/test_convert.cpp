@@ -1,0 +1,92 @@
+// kglmodel convert: OBJ <-> KGM by the extension of OUT, on the real OBJ files of
+// assimp-testmodels and on hostile KGM files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "KGLModel.h"
+#include "test_support.h"
+
+namespace {
+
+using kgl::test::ReadFile;
+using kgl::test::TTempDir;
+using kgl::test::WriteFile;
+
+struct TResult {
+    int status;
+    std::string err;
+};
+
+// Runs the kglmodel beside this program; paths here never hold quotes.
+TResult RunKglmodel(const std::string& args, const TTempDir& tmp) {
+    static const std::string program =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kglmodel").string();
+    const std::string errFile = tmp.file("stderr.txt");
+    std::string cmd = "'" + program + "' " + args + " >/dev/null 2>'" + errFile + "'";
+    int raw = std::system(cmd.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), ReadFile(errFile)};
+}
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+
+}  // namespace
+
+TEST(Convert, RealObjFilesBothWays) {
+    const std::filesystem::path dir = "/usr/share/assimp/models/OBJ";
+    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "assimp-testmodels is not installed";
+    TTempDir tmp;
+    int converted = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() != ".obj") continue;
+        const std::string in = entry.path().string(), name = entry.path().filename().string();
+        TResult toKgm = RunKglmodel("convert " + Q(in) + " " + Q(tmp.file("a.KGM")), tmp);
+        ASSERT_TRUE(toKgm.status == 0 || toKgm.status == 1) << name << ": " << toKgm.status;
+        if (toKgm.status == 1) {
+            EXPECT_FALSE(toKgm.err.empty()) << name;
+            continue;
+        }
+        ++converted;
+        TResult again = RunKglmodel("convert " + Q(tmp.file("a.KGM")) + " " + Q(tmp.file("b.kgm")), tmp);
+        ASSERT_EQ(again.status, 0) << name << ": " << again.err;
+        EXPECT_EQ(ReadFile(tmp.file("b.kgm")), ReadFile(tmp.file("a.KGM"))) << name;
+        TResult toObj = RunKglmodel("convert " + Q(tmp.file("b.kgm")) + " " + Q(tmp.file("c.obj")), tmp);
+        kgl::TKGLModel m;
+        ASSERT_TRUE(kgl::LoadKGM(m, tmp.file("b.kgm")));
+        if (m.fCount < 1) {
+            EXPECT_EQ(toObj.status, 1) << name;  // no faces: no OBJ file
+            continue;
+        }
+        ASSERT_EQ(toObj.status, 0) << name << ": " << toObj.err;
+        TResult back = RunKglmodel("convert " + Q(tmp.file("c.obj")) + " " + Q(tmp.file("d.kgm")) + " --reduce 0.5", tmp);
+        EXPECT_EQ(back.status, 0) << name << ": " << back.err;
+    }
+    EXPECT_GE(converted, 5);
+}
+
+TEST(Convert, HostileKgmGivesOneLineAndStatusOneAndKeepsTheOutput) {
+    TTempDir tmp;
+    kgl::TKGLModel m;
+    ASSERT_TRUE(kgl::LoadOBJFromMemory(m, "v 0 0 0\nv 1 0 0\nv 0 1 0\ng tri\nf 1 2 3\n"));
+    const std::string good = kgl::SaveToKGMBytes(m);
+    WriteFile(tmp.file("out.obj"), "keep me");
+    std::string bad = good;
+    bad[363] = '\x7f';  // vCount far beyond the file
+    bad[366] = '\x7f';
+    WriteFile(tmp.file("bad.kgm"), bad);
+    TResult r = RunKglmodel("convert " + Q(tmp.file("bad.kgm")) + " " + Q(tmp.file("out.obj")), tmp);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Exception Name: EReadError Exception message: ", 0), 0u) << r.err;
+    EXPECT_EQ(ReadFile(tmp.file("out.obj")), "keep me");
+    WriteFile(tmp.file("text.kgm"), "v 0 0 0\n");
+    r = RunKglmodel("convert " + Q(tmp.file("text.kgm")) + " " + Q(tmp.file("out.obj")), tmp);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is not a KGM model file"), std::string::npos) << r.err;
+    r = RunKglmodel("convert " + Q(tmp.file("missing.obj")) + " " + Q(tmp.file("out.kgm")), tmp);
+    EXPECT_EQ(r.status, 1);
+    r = RunKglmodel("convert " + Q(tmp.file("bad.kgm")) + " " + Q(tmp.file("out.ply")), tmp);
+    EXPECT_EQ(r.status, 2);
+}

@@ -1,0 +1,140 @@
+// kglmodel driven as a program: its output, exit status and messages.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "test_support.h"
+
+#ifndef KGLMODEL_PATH
+#error "KGLMODEL_PATH must name the built kglmodel"
+#endif
+
+namespace {
+
+using kgl::test::ReadFile;
+using kgl::test::TTempDir;
+using kgl::test::WriteFile;
+
+struct TRun {
+    int status = -1;  // exit status; -1 when the program was killed by a signal
+    std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+TRun RunTool(const TTempDir& dir, const std::string& args) {
+    std::string cmd = Quote(KGLMODEL_PATH) + " " + args + " >" + Quote(dir.file("out")) + " 2>" + Quote(dir.file("err"));
+    int raw = std::system(cmd.c_str());
+    TRun r;
+    if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+    r.out = ReadFile(dir.file("out"));
+    r.err = ReadFile(dir.file("err"));
+    return r;
+}
+
+size_t Lines(const std::string& s) {
+    size_t n = 0;
+    for (char c : s) n += c == '\n';
+    return n;
+}
+
+const char* kCube =
+    "v -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv -1 1 -1\nv -1 -1 1\nv 1 -1 1\nv 1 1 1\nv -1 1 1\n"
+    "g cube\nf 1 2 3 4\nf 5 8 7 6\nf 1 5 6 2\nf 2 6 7 3\nf 3 7 8 4\nf 4 8 5 1\n";
+
+}  // namespace
+
+TEST(Kglmodel, InfoOfACube) {
+    TTempDir dir;
+    WriteFile(dir.file("cube.obj"), kCube);
+    TRun r = RunTool(dir, "info " + Quote(dir.file("cube.obj")));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "name: \nvCount: 8\nnCount: 0\ntCount: 0\ngCount: 0\nfCount: 6\neCount: 12\n"
+              "minArea: 2.00\nmaxArea: 2.00\nscale: 3.46\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Kglmodel, DumpOfACube) {
+    TTempDir dir;
+    WriteFile(dir.file("cube.obj"), kCube);
+    TRun r = RunTool(dir, "dump " + Quote(dir.file("cube.obj")));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("{\"name\": \"\", \"vCount\": 8, \"nCount\": 0, \"tCount\": 0, \"gCount\": 0, \"fCount\": 6, "
+                          "\"eCount\": 12, \"boxMin\": [-1,-1,-1], \"boxMax\": [1,1,1], ",
+                          0),
+              0u)
+        << r.out.substr(0, 300);
+    EXPECT_NE(r.out.find("\"scale\": 3.4641016151377544"), std::string::npos);
+    EXPECT_NE(r.out.find("{\"count\": 4, \"vIdx\": [1,2,3,4], \"tIdx\": [], \"nIdx\": [], \"area\": 0, \"visible\": 1}"),
+              std::string::npos);
+    EXPECT_EQ(r.out.back(), '\n');
+}
+
+TEST(Kglmodel, UnreadableInputExitsOneWithOneLine) {
+    TTempDir dir;
+    WriteFile(dir.file("bad_number.obj"), "v 1 2 x\n");
+    WriteFile(dir.file("bad_index.obj"), "v 1 2 3\nf 1 1 9\n");
+    WriteFile(dir.file("control.obj"), std::string("v 1 2 3\nf 1 \x01 2\n"));
+    WriteFile(dir.file("relative.obj"), "v 1 2 3\nf -5 1 1\n");
+    WriteFile(dir.file("huge.obj"), "v 1 2 3\nf 1 99999999999 1\n");
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919) & 0xFF);
+    WriteFile(dir.file("garbage.obj"), "v 1 2 3\n" + garbage);
+    // bytes that are no statement are ignored lines: a model or a message, never a crash
+    TRun g = RunTool(dir, "dump " + Quote(dir.file("garbage.obj")));
+    EXPECT_TRUE(g.status == 0 || (g.status == 1 && Lines(g.err) == 1)) << g.status << g.err;
+    WriteFile(dir.file("model.txt"), kCube);
+    std::filesystem::create_directory(dir.file("folder.obj"));
+    for (const char* name : {"bad_number.obj", "bad_index.obj", "control.obj", "relative.obj", "huge.obj",
+                             "model.txt", "folder.obj", "missing.obj"}) {
+        for (const char* cmd : {"info ", "dump "}) {
+            TRun r = RunTool(dir, cmd + Quote(dir.file(name)));
+            EXPECT_EQ(r.status, 1) << cmd << name;
+            EXPECT_EQ(Lines(r.err), 1u) << cmd << name << ": " << r.err;
+            EXPECT_EQ(r.out, "") << cmd << name;
+        }
+    }
+    TRun r = RunTool(dir, "info " + Quote(dir.file("bad_index.obj")));
+    EXPECT_EQ(r.err,
+              "Exception Name: ERangeError Exception message: Line 2: the vertex index of corner '9' is outside 1 .. 1\n");
+}
+
+TEST(Kglmodel, WrongUsageExitsTwo) {
+    TTempDir dir;
+    WriteFile(dir.file("cube.obj"), kCube);
+    const std::string cube = Quote(dir.file("cube.obj"));
+    for (const std::string& args : {std::string(""), std::string("frobnicate"), "info " + cube + " " + cube,
+                                    std::string("info"), "dump " + cube + " --reduce", "dump " + cube + " --bogus"}) {
+        TRun r = RunTool(dir, args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
+    }
+}
+
+// Real-world files: each gives a model or one clear line with exit status 1, never a crash.
+TEST(Kglmodel, AssimpTestModelsNeverCrash) {
+    const std::filesystem::path folder = "/usr/share/assimp/models/OBJ";
+    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "assimp-testmodels is not installed";
+    TTempDir dir;
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".obj") continue;
+        ++files;
+        TRun r = RunTool(dir, "info " + Quote(entry.path().string()));
+        ASSERT_TRUE(r.status == 0 || r.status == 1) << entry.path() << " ended with " << r.status;
+        if (r.status == 0) {
+            EXPECT_EQ(Lines(r.out), 10u) << entry.path();
+        } else {
+            EXPECT_EQ(Lines(r.err), 1u) << entry.path() << ": " << r.err;
+        }
+    }
+    EXPECT_GT(files, 10);
+}
