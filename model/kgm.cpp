@@ -215,13 +215,17 @@ TVec3 ReadVec3(TInput& in) {
 
 // A count of -1 means an empty block; the block of count + 1 records must fit in what
 // is left of the input before anything is sized for it.
-void CheckCount(TInput& in, int64_t count, size_t recordBytes, const char* what) {
+[[noreturn]] __attribute__((noinline)) void BadCount(TInput& in, int64_t count, const char* what) {
     if (count < -1)
         throw EReadError("KGM model file '" + in.Name() + "' has an invalid " + std::string(what) + " count " +
                          std::to_string(count));
-    if (static_cast<uint64_t>(count + 1) * recordBytes > in.Remaining())
-        throw EReadError("KGM model file '" + in.Name() + "' is too short for its " + what + " count " +
-                         std::to_string(count));
+    throw EReadError("KGM model file '" + in.Name() + "' is too short for its " + std::string(what) + " count " +
+                     std::to_string(count));
+}
+
+inline void CheckCount(TInput& in, int64_t count, size_t recordBytes, const char* what) {
+    if (count < -1 || static_cast<uint64_t>(count + 1) * recordBytes > in.Remaining()) [[unlikely]]
+        BadCount(in, count, what);
 }
 
 [[noreturn]] void OutOfRange(TInput& in, const std::string& where, const char* what, int64_t value, int64_t lo,
@@ -239,12 +243,16 @@ inline int32_t CheckedTarget(TInput& in, int32_t target, int32_t count, const ch
 std::string FaceName(int32_t g, int32_t f) { return "face " + std::to_string(f) + " of group " + std::to_string(g); }
 
 void ReadIndices(TInput& in, TIndexList& list, int64_t n, int32_t count, int32_t g, int32_t f, const char* what) {
-    list.resize(static_cast<uint32_t>(n));
-    int32_t* d = list.data();
-    for (int64_t j = 0; j < n; ++j) {
-        int32_t v = in.I32();
-        if (v < 0 || v > count) OutOfRange(in, FaceName(g, f), what, v, 0, count);
-        d[j] = v;
+    list.reserve(static_cast<uint32_t>(n));  // nothing for the short lists kept inline
+    for (int64_t j = 0; j < n;) {
+        const int64_t k = n - j < 64 ? n - j : 64;  // whole runs of indices per buffer check
+        const uint8_t* p = in.Take(static_cast<size_t>(k) * 4);
+        for (int64_t x = 0; x < k; ++x, ++j, p += 4) {
+            const int32_t v = TInput::GetI32(p);
+            if (v < 0 || v > count) [[unlikely]]
+                OutOfRange(in, FaceName(g, f), what, v, 0, count);
+            list.push_back(v);
+        }
     }
 }
 
@@ -303,7 +311,7 @@ void ReadModel(TInput& in, TKGLModel& m) {
     m.fCount = fCount;
     m.eCount = eCount;
     AllocateModel(m);
-    m.edges.resize(static_cast<size_t>(eCount) + 2);
+    m.edges.reserve(static_cast<size_t>(eCount) + 2);  // filled record by record, never zero-filled first
 
     in.Section("vertex block");
     for (int32_t s = 0; s <= vCount; ++s) {
@@ -328,7 +336,7 @@ void ReadModel(TInput& in, TKGLModel& m) {
     in.Section("edge block");
     for (int32_t s = 0; s <= eCount; ++s) {
         const uint8_t* r = in.Take(kEdgeBytes);
-        TEdge& e = m.edges[static_cast<size_t>(s)];
+        TEdge& e = m.edges.emplace_back();
         e.corner0 = TInput::GetI32(r);
         e.corner1 = TInput::GetI32(r + 4);
         e.face = TInput::GetI32(r + 8);
@@ -337,6 +345,7 @@ void ReadModel(TInput& in, TKGLModel& m) {
         e.weight = TInput::GetF64(r + 24);
         e.active = r[32] ? 1 : 0;
     }
+    m.edges.resize(static_cast<size_t>(eCount) + 2);  // the all-zero spare at eCount + 1
 
     // corner counts of all faces, group after group: the edge check below looks faces
     // up in edge order, all over the face tables, and this keeps those lookups small
@@ -350,12 +359,13 @@ void ReadModel(TInput& in, TKGLModel& m) {
         group.boxMax = ReadVec3(in);
         group.fCount = in.I32();
         CheckCount(in, group.fCount, kEmptyFaceBytes, "face");
-        group.faces.resize(static_cast<size_t>(group.fCount) + 2);
+        group.faces.clear();
+        group.faces.reserve(static_cast<size_t>(group.fCount) + 2);  // built face by face, touched once
         firstFace[static_cast<size_t>(g)] = corners.size();
         corners.resize(corners.size() + static_cast<size_t>(group.fCount) + 1);
         in.Section("face records");
         for (int32_t f = 0; f <= group.fCount; ++f) {
-            TFace& face = group.faces[static_cast<size_t>(f)];
+            TFace& face = group.faces.emplace_back();
             const uint8_t* r = in.Take(13);
             face.area = TInput::GetF64(r);
             face.visible = r[8] ? 1 : 0;
@@ -367,11 +377,19 @@ void ReadModel(TInput& in, TKGLModel& m) {
             ReadIndices(in, face.tIdx, ReadListLength(in, "texture index"), tCount, g, f, "texture index");
             corners[firstFace[static_cast<size_t>(g)] + static_cast<size_t>(f)] = face.count;
         }
+        group.faces.emplace_back();  // the spare slot fCount + 1
     }
 
     // Edges name their face and corners; face2 has no fixed range and is guarded
     // where it is used. An edge without a face (face < 1) has both ends at 0.
+    constexpr int32_t kAhead = 16;  // the lookups jump about: fetch them ahead
     for (int32_t s = 0; s <= eCount; ++s) {
+        if (s + kAhead <= eCount) {
+            const TEdge& ahead = m.edges[static_cast<size_t>(s + kAhead)];
+            if (ahead.group >= 0 && ahead.group <= gCount && ahead.face >= 0 &&
+                ahead.face <= m.groups[static_cast<size_t>(ahead.group)].fCount)
+                __builtin_prefetch(&corners[firstFace[static_cast<size_t>(ahead.group)] + static_cast<size_t>(ahead.face)]);
+        }
         const TEdge& e = m.edges[static_cast<size_t>(s)];
         if (e.face < 1) continue;
         auto where = [s] { return "edge " + std::to_string(s); };

@@ -131,63 +131,72 @@ void Reduce(TKGLModel& model, double fraction) {
     int64_t removed = 0;
     const int32_t loopEnd = model.eCount < lastE + 1 ? model.eCount : lastE + 1;
     // The entries name faces all over the face tables, so the loop is bound by memory
-    // latency: fetch the face of entry i + 2 x kAhead early, and the two end vertices of
-    // entry i + kAhead, whose face has arrived by then.
-    constexpr int32_t kAhead = 16;
-    auto prefetchFace = [&](int32_t k) {
-        if (k >= loopEnd) return;
-        const TEdge& p = edges[k];
-        if (p.group < 0 || p.group > lastG) return;
-        const TGroup& g = model.groups[static_cast<size_t>(p.group)];
-        if (p.face >= 0 && static_cast<size_t>(p.face) < g.faces.size()) {
-            // vIdx (with its size and inline flag) is the first 24 bytes, which may span two lines
-            const char* f = reinterpret_cast<const char*>(&g.faces[static_cast<size_t>(p.face)]);
-            __builtin_prefetch(f);
-            __builtin_prefetch(f + sizeof(TIndexList) - 1);
-        }
-        if (p.face2 >= 0 && static_cast<size_t>(p.face2) < g.faces.size()) __builtin_prefetch(&g.faces[static_cast<size_t>(p.face2)].visible);
-    };
-    auto prefetchEnds = [&](int32_t k) {
-        if (k >= loopEnd) return;
-        const TEdge& p = edges[k];
-        const TFace* f = FaceAt(model, lastG, p.group, p.face);
-        const int32_t a = CornerVertex(f, p.corner0), b = CornerVertex(f, p.corner1);
-        if (a >= 0 && a <= lastV) __builtin_prefetch(&verts[a].target);
-        if (b >= 0 && b <= lastV) __builtin_prefetch(&verts[b].target);
-    };
-    for (int32_t k = 0; k < 2 * kAhead; ++k) prefetchFace(k);
-    for (int32_t k = 0; k < kAhead; ++k) prefetchEnds(k);
+    // latency. It runs in batches: first the end points of a batch of entries are
+    // gathered (independent loads that overlap, with the next batch's faces and these
+    // ends fetched ahead), then the entries are judged in order on the live targets,
+    // exactly as one at a time.
+    constexpr int32_t kBatch = 64;
+    TFace* batchFace[kBatch];
+    int32_t batchA[kBatch], batchB[kBatch];
     int32_t i = 0;
-    for (; static_cast<double>(removed) < goal && i < loopEnd; ++i) {
-        prefetchFace(i + 2 * kAhead);
-        prefetchEnds(i + kAhead);
-        TEdge& e = edges[i];
-        e.active = 1;
-        TFace* f = FaceAt(model, lastG, e.group, e.face);
-        const int32_t a = CornerVertex(f, e.corner0);
-        const int32_t b = CornerVertex(f, e.corner1);
-        if (a < 0 || a > lastV || b < 0 || b > lastV) continue;  // an end outside the table is never moved
-        if (verts[a].target != kTargetFree || verts[b].target != kTargetFree) continue;
-        verts[b].target = a;
-        if (f) {
-            // only the first face's texture coordinates take part
-            const TIndexList& t = f->tIdx;
-            const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
-            if (c1 < t.size() && c0 < t.size()) {
-                const int32_t from = t[c1], to = t[c0];
-                if (from >= 0 && from <= lastT && to >= 0 && to <= lastT && tex[from].target == kTargetFree)
-                    tex[from].target = to;
+    bool reached = false;
+    while (!reached && i < loopEnd) {
+        const int32_t n = loopEnd - i < kBatch ? loopEnd - i : kBatch;
+        for (int32_t k = 0; k < n; ++k) {
+            const int32_t next = i + n + k;
+            if (next < loopEnd) {
+                const TEdge& p = edges[next];
+                if (p.group >= 0 && p.group <= lastG) {
+                    const TGroup& pg = model.groups[static_cast<size_t>(p.group)];
+                    if (p.face >= 0 && static_cast<size_t>(p.face) < pg.faces.size()) {
+                        // vIdx with its size and inline flag: the first 24 bytes, maybe two lines
+                        const char* pf = reinterpret_cast<const char*>(&pg.faces[static_cast<size_t>(p.face)]);
+                        __builtin_prefetch(pf);
+                        __builtin_prefetch(pf + sizeof(TIndexList) - 1);
+                    }
+                }
             }
+            const TEdge& e = edges[i + k];
+            TFace* f = FaceAt(model, lastG, e.group, e.face);
+            const int32_t a = CornerVertex(f, e.corner0), b = CornerVertex(f, e.corner1);
+            batchFace[k] = f;
+            batchA[k] = a;
+            batchB[k] = b;
+            if (a >= 0 && a <= lastV) __builtin_prefetch(&verts[a].target);
+            if (b >= 0 && b <= lastV) __builtin_prefetch(&verts[b].target);
         }
-        verts[b].merges += 1;
-        // a second face beyond the group's faces (or any other index but kNoFace that
-        // names no face) is neither counted nor hidden
-        TFace* f2 = e.face2 == kNoFace ? nullptr : FaceAt(model, lastG, e.group, e.face2);
-        if (f && f->visible != kHiddenNow) ++removed;
-        if (f2 && f2->visible != kHiddenNow) ++removed;
-        if (f) f->visible = kHiddenNow;
-        if (f2) f2->visible = kHiddenNow;
-        e.active = 0;
+        for (int32_t k = 0; k < n; ++k) {
+            if (!(static_cast<double>(removed) < goal)) {
+                reached = true;
+                break;
+            }
+            TEdge& e = edges[i++];
+            e.active = 1;
+            TFace* f = batchFace[k];
+            const int32_t a = batchA[k], b = batchB[k];
+            if (a < 0 || a > lastV || b < 0 || b > lastV) continue;  // an end outside the table is never moved
+            if (verts[a].target != kTargetFree || verts[b].target != kTargetFree) continue;
+            verts[b].target = a;
+            if (f) {
+                // only the first face's texture coordinates take part
+                const TIndexList& t = f->tIdx;
+                const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
+                if (c1 < t.size() && c0 < t.size()) {
+                    const int32_t from = t[c1], to = t[c0];
+                    if (from >= 0 && from <= lastT && to >= 0 && to <= lastT && tex[from].target == kTargetFree)
+                        tex[from].target = to;
+                }
+            }
+            verts[b].merges += 1;
+            // a second face beyond the group's faces (or any other index but kNoFace that
+            // names no face) is neither counted nor hidden
+            TFace* f2 = e.face2 == kNoFace ? nullptr : FaceAt(model, lastG, e.group, e.face2);
+            if (f && f->visible != kHiddenNow) ++removed;
+            if (f2 && f2->visible != kHiddenNow) ++removed;
+            if (f) f->visible = kHiddenNow;
+            if (f2) f2->visible = kHiddenNow;
+            e.active = 0;
+        }
     }
     for (; i <= lastE; ++i) edges[i].active = 1;
 

@@ -449,6 +449,32 @@ private slots:
         QVERIFY(std::fabs(m[6] - 1.0f) < 1e-6);
     }
 
+    void FrameShowsModelAndAxes() {
+        Prepare();
+        WriteFile(Obj("cube.obj"), kCubeObj);
+        TForm1& form = Open();
+        ClickButton(form.RadioButton1);
+        ClickEntry(form.FileListBox, 0);
+        form.CheckBox2->setChecked(false);
+        form.CheckBox3->setChecked(false);
+        form.CheckBox4->setChecked(false);
+        WaitForFrames(form);
+        const QImage frame = form.OpenGlPanel->grabFramebuffer();
+        const int w = frame.width(), h = frame.height();
+        // The textured cube fills the middle of the view.
+        const QColor middle = frame.pixelColor(w / 2, h / 2);
+        QVERIFY2(middle.red() + middle.green() + middle.blue() > 150, qPrintable(middle.name()));
+        // Right of the cube, the red X axis runs along the middle row.
+        bool red = false;
+        for (int y = h / 2 - 2; y <= h / 2 + 2; ++y) {
+            const QColor c = frame.pixelColor(w - 8, y);
+            red = red || (c.red() > 100 && c.red() > c.green() + 50 && c.red() > c.blue() + 50);
+        }
+        QVERIFY(red);
+        // Above it, nothing but the black background.
+        QCOMPARE(frame.pixelColor(w - 8, h / 4), QColor(0, 0, 0));
+    }
+
     void CaptionShowsFrameCount() {
         Prepare();
         WriteFile(Obj("plane.obj"), kPlaneObj);
