@@ -262,3 +262,23 @@ TEST(ImageLimits, BmpSizeImageBeyondTheFileIsNotAllocated) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bug, found by fuzz_kgm (regressions/kgm/header_face_count_differs_from_groups.kgm):
+// a header fCount larger than the groups' faces was taken as long as trailing bytes
+// could have held them, and the model then saved to a file that does not load.
+TEST(KgmLimits, HeaderFaceCountMustBeTheGroupsOwn) {
+    std::string bytes = Seed("kgm", "triangle.kgm") + std::string(200, '\0');
+    PutInt32(bytes, 379, 3);  // the one group holds 1 face
+    TMessageRecorder messages;
+    kgl::TKGLModel model;
+    EXPECT_FALSE(kgl::LoadKGMFromMemory(model, bytes));
+    ExpectOneShortMessage(messages, "fCount 3 over 1 face");
+    EXPECT_NE(messages.lastText().find("face count 3"), std::string::npos) << messages.lastText();
+    // Trailing bytes after the last group are no fault in themselves.
+    PutInt32(bytes, 379, 1);
+    EXPECT_TRUE(kgl::LoadKGMFromMemory(model, bytes)) << messages.lastText();
+}
+
+}  // namespace
