@@ -200,7 +200,7 @@ void BuildEdges(TKGLModel& model) {
         uint64_t* last = slots.data() + start[b + 1];
         if (last - first > 24) {
             std::sort(first, last);
-        } else {
+        } else if (first != last) {  // an empty bucket may sit at a null table (no faces)
             for (uint64_t* i = first + 1; i < last; ++i) {  // small buckets: insertion sort
                 uint64_t x = *i;
                 uint64_t* j = i;

@@ -8,6 +8,7 @@
 // and takes it over only when the whole file was good.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -379,6 +380,15 @@ void ReadModel(TInput& in, TKGLModel& m) {
         }
         group.faces.emplace_back();  // the spare slot fCount + 1
     }
+
+    // The header's total must be the groups' own (-1 in a freed model, which has no
+    // faces): it sizes the face selection and numbers faces across groups, and a file
+    // saved from this model must load again.
+    int64_t groupFaces = 0;
+    for (int32_t g = 0; g <= gCount; ++g) groupFaces += std::max(m.groups[static_cast<size_t>(g)].fCount, 0);
+    if (groupFaces != (fCount < 0 ? 0 : fCount))
+        throw EReadError("KGM model file '" + in.Name() + "' has a face count " + std::to_string(fCount) +
+                         " but its groups hold " + std::to_string(groupFaces) + " faces");
 
     // Edges name their face and corners; face2 has no fixed range and is guarded
     // where it is used. An edge without a face (face < 1) has both ends at 0.

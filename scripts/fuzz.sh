@@ -38,7 +38,10 @@ run_one() {
   [ -f "$dict" ] && args+=(-dict="$dict")
   local log=$build/fuzz_$t.log
   local start=$SECONDS
-  if "$build/tests/fuzz/fuzz_$t" "${args[@]}" "$work" "$seeds" >"$log" 2>&1; then
+  # Inputs that once broke a reader are seeds too, so every run replays them first.
+  local dirs=("$work" "$seeds")
+  [ -d "$root/tests/fuzz/regressions/$t" ] && dirs+=("$root/tests/fuzz/regressions/$t")
+  if "$build/tests/fuzz/fuzz_$t" "${args[@]}" "${dirs[@]}" >"$log" 2>&1; then
     echo "fuzz_$t: $((SECONDS - start)) s, $(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$') runs, no finding"
   else
     echo "fuzz_$t: FINDING after $((SECONDS - start)) s (log $log, input in $findings/$t/)"

@@ -231,9 +231,11 @@ TEST(ImageLimits, JpegHugeProgressiveHeaderIsRefusedBeforeDecoding) {
     EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb);
 }
 
-// Bug: a frame header enlarged to 16000 x 16000 over 3 x 2 pixels of
-// data decoded "successfully" to a grey gigabyte texture, libjpeg's "premature end of
-// data segment" being only a warning. Data that ends early is a damaged file.
+// Bug, found by fuzz_jpeg (regressions/jpeg/progressive_header_larger_than_its_data.jpg,
+// a 290-byte progressive file claiming 32528 x 3840 pixels: 13 s): a frame header
+// larger than its data decoded "successfully" to a grey texture of up to a gigabyte,
+// libjpeg's "premature end of data segment" being only a warning. Data that ends
+// before the image does is a damaged file.
 TEST(ImageLimits, JpegWhoseDataEndsBeforeTheImageIsRefused) {
     for (const char* seed : {"rgb3x2.jpg", "progressive16x9.jpg"}) {
         std::string bytes = JpegWithSize(1000, 1000, seed);
@@ -257,6 +259,26 @@ TEST(ImageLimits, BmpSizeImageBeyondTheFileIsNotAllocated) {
         EXPECT_LE(image.pixels.size(), 64u);
     }
     EXPECT_LE(PeakRssMb() - before, kRefusalBudgetMb);
+}
+
+}  // namespace
+
+namespace {
+
+// Bug, found by fuzz_kgm (regressions/kgm/header_face_count_differs_from_groups.kgm):
+// a header fCount larger than the groups' faces was taken as long as trailing bytes
+// could have held them, and the model then saved to a file that does not load.
+TEST(KgmLimits, HeaderFaceCountMustBeTheGroupsOwn) {
+    std::string bytes = Seed("kgm", "triangle.kgm") + std::string(200, '\0');
+    PutInt32(bytes, 379, 3);  // the one group holds 1 face
+    TMessageRecorder messages;
+    kgl::TKGLModel model;
+    EXPECT_FALSE(kgl::LoadKGMFromMemory(model, bytes));
+    ExpectOneShortMessage(messages, "fCount 3 over 1 face");
+    EXPECT_NE(messages.lastText().find("face count 3"), std::string::npos) << messages.lastText();
+    // Trailing bytes after the last group are no fault in themselves.
+    PutInt32(bytes, 379, 1);
+    EXPECT_TRUE(kgl::LoadKGMFromMemory(model, bytes)) << messages.lastText();
 }
 
 }  // namespace
