@@ -15,6 +15,7 @@
 // position, i.e. a stable sort by weight. Weights are never not-a-number after a
 // load; should one be, it sorts last so the order stays a strict weak one.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <numeric>
@@ -61,41 +62,52 @@ uint64_t WeightKey(double w) {
     return (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
 }
 
-// Positions 0 .. n-1 in stable order of weight: LSD radix sort, 11 bits a pass (the
-// counters stay in cache), all histograms from one read, passes skipped where every
-// key has the same digit.
-std::vector<uint32_t> StableWeightOrder(const std::vector<double>& weights) {
-    const uint32_t n = static_cast<uint32_t>(weights.size());
-    constexpr int kBits = 11, kPasses = 6;  // 66 bits cover the 64-bit key
-    constexpr uint32_t kMask = (1u << kBits) - 1;
-    std::vector<uint64_t> keys(n), keys2(n);
-    std::vector<uint32_t> order(n), order2(n);
-    std::vector<uint32_t> count(static_cast<size_t>(kPasses) << kBits, 0);
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint64_t k = WeightKey(weights[i]);
-        keys[i] = k;
-        order[i] = i;
-        for (int pass = 0; pass < kPasses; ++pass) ++count[(static_cast<size_t>(pass) << kBits) + ((k >> (pass * kBits)) & kMask)];
+uint64_t KeyOf(const TEdge& e) { return WeightKey(e.weight); }
+
+// Stable by key: insertion sort for the short runs, merge sort beyond.
+void SortRun(TEdge* first, TEdge* last) {
+    if (std::is_sorted(first, last, [](const TEdge& a, const TEdge& b) { return KeyOf(a) < KeyOf(b); })) return;
+    if (last - first > 32) {
+        std::stable_sort(first, last, [](const TEdge& a, const TEdge& b) { return KeyOf(a) < KeyOf(b); });
+        return;
     }
-    for (int pass = 0; pass < kPasses && n > 0; ++pass) {
-        uint32_t* c = count.data() + (static_cast<size_t>(pass) << kBits);
-        const int shift = pass * kBits;
-        if (c[(keys[0] >> shift) & kMask] == n) continue;
-        uint32_t sum = 0;
-        for (uint32_t d = 0; d <= kMask; ++d) {
-            uint32_t k = c[d];
-            c[d] = sum;
-            sum += k;
-        }
-        for (uint32_t i = 0; i < n; ++i) {
-            uint32_t d = c[(keys[i] >> shift) & kMask]++;
-            keys2[d] = keys[i];
-            order2[d] = order[i];
-        }
-        keys.swap(keys2);
-        order.swap(order2);
+    for (TEdge* i = first + 1; i < last; ++i) {
+        const TEdge x = *i;
+        const uint64_t k = KeyOf(x);
+        TEdge* j = i;
+        for (; j > first && KeyOf(*(j - 1)) > k; --j) *j = *(j - 1);
+        *j = x;
     }
-    return order;
+}
+
+// Copies from[0 .. n-1] to out in stable order of weight, given that every weight not
+// in lo .. hi is infinite or not a number. One counting pass into buckets by value, a
+// few entries each (the bucket is monotonic in the weight, and the pass keeps the
+// creation order in each bucket), then each bucket sorted where it lies, in cache.
+// Not-a-number weights go to the last bucket, which sorts them last.
+void StableSortByWeight(const std::vector<TEdge>& from, TEdge* out, double lo, double hi) {
+    const size_t n = from.size();
+    const size_t buckets = std::max<size_t>(1, n / 4);
+    double scale = static_cast<double>(buckets) / (hi - lo);
+    if (!(std::isfinite(lo) && std::isfinite(hi) && std::isfinite(scale) && scale > 0)) scale = 0;  // one bucket
+    auto bucketOf = [&](double w) -> size_t {
+        if (w >= lo) {
+            const double x = (w - lo) * scale;
+            return x < static_cast<double>(buckets) ? static_cast<size_t>(x) : buckets - 1;
+        }
+        return w < lo ? 0 : buckets - 1;  // below the range: -infinity; else not a number
+    };
+    std::vector<uint32_t> start(buckets + 1, 0);
+    for (const TEdge& e : from) ++start[bucketOf(e.weight) + 1];
+    for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+    std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+    constexpr size_t kAhead = 16;
+    for (size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) __builtin_prefetch(out + fill[bucketOf(from[i + kAhead].weight)], 1);
+        out[fill[bucketOf(from[i].weight)]++] = from[i];
+    }
+    for (size_t d = 0; d < buckets; ++d)
+        if (start[d + 1] - start[d] > 1) SortRun(out + start[d], out + start[d + 1]);
 }
 
 }  // namespace
@@ -205,48 +217,33 @@ void BuildEdges(TKGLModel& model) {
     std::vector<uint32_t>().swap(start);
     decltype(strays)().swap(strays);
 
-    // Phase 3: the weights of entries 0 .. eCount in creation order (the last is the
-    // all-zero entry); link[c] becomes the entry of a starting candidate.
-    std::vector<double> weights(static_cast<size_t>(eCount) + 1, 0.0);
+    // Phase 3: the entries 0 .. eCount in creation order (the last is the all-zero
+    // entry). A second face updates an entry made shortly before in mesh order, so
+    // these updates stay in cache; link[c] becomes the entry of a starting candidate.
+    std::vector<TEdge> created(static_cast<size_t>(eCount) + 1);
+    double lo = 0, hi = 0;  // the all-zero entry's weight; a mean of areas stays in their range
     {
         int32_t next = 0;
-        ForEachSide(model, [&](uint32_t c, int32_t g, int32_t f, int32_t, int32_t) {
+        ForEachSide(model, [&](uint32_t c, int32_t g, int32_t f, int32_t c0, int32_t c1) {
             const double area = model.groups[g].faces[f].area;
+            if (area < lo) lo = area;
+            if (area > hi) hi = area;
             if (link[c] == -1) {
-                weights[next] = area;
+                created[static_cast<size_t>(next)] = TEdge{c0, c1, f, kNoFace, g, 0, area};
                 link[c] = next++;
             } else {
-                double& w = weights[link[static_cast<uint32_t>(-link[c] - 2)]];
-                w = (w + area) / 2;
+                TEdge& e = created[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])];
+                e.active = 1;
+                e.weight = (e.weight + area) / 2;
+                e.face2 = f;
             }
         });
     }
+    std::vector<int32_t>().swap(link);
 
-    // Phase 4: rank of each entry in the stable weight order.
-    std::vector<uint32_t> rank = StableWeightOrder(weights);
-    std::vector<double>().swap(weights);
-    {
-        std::vector<uint32_t> order = std::move(rank);
-        rank.assign(order.size(), 0);
-        for (uint32_t i = 0; i < order.size(); ++i) rank[order[i]] = i;
-    }
-
-    // Phase 5: every entry written straight to its sorted place, its second face added
-    // the same way (and with the same arithmetic) as the weights above. The all-zero
-    // entry and the spare are the zero-filled slots left over.
+    // Phase 4: a stable sort by weight into the table, plus the all-zero spare.
     std::vector<TEdge> edges(static_cast<size_t>(eCount) + 2);
-    ForEachSide(model, [&](uint32_t c, int32_t g, int32_t f, int32_t c0, int32_t c1) {
-        const double area = model.groups[g].faces[f].area;
-        if (link[c] >= 0) {
-            edges[rank[static_cast<uint32_t>(link[c])]] = TEdge{c0, c1, f, kNoFace, g, 0, area};
-        } else {
-            TEdge& e = edges[rank[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])]];
-            e.active = 1;
-            e.weight = (e.weight + area) / 2;
-            e.face2 = f;
-        }
-    });
-
+    StableSortByWeight(created, edges.data(), lo, hi);
     model.eCount = eCount;
     model.edges = std::move(edges);
 }

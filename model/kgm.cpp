@@ -27,7 +27,6 @@ constexpr char kMagic[] = "KGL_Model_file";
 constexpr size_t kMagicCapacity = 20;
 constexpr char kVersion[] = "0.1";
 constexpr size_t kVersionCapacity = 5;
-constexpr size_t kHeaderBytes = 387;
 constexpr size_t kVertexBytes = 20, kNormalBytes = 12, kTexCoordBytes = 12, kEdgeBytes = 40;
 constexpr size_t kGroupHeaderBytes = 79, kEmptyFaceBytes = 21;
 

@@ -20,18 +20,63 @@ const TVertex& CornerVertex(const TKGLModel& model, int32_t index) {
     return model.vertices[static_cast<size_t>(index)];
 }
 
+// One side of the chain that FaceMeasure averages.
+inline double SideLength(const TVec3& a, const TVec3& b) {
+    double dx = static_cast<double>(a.x) - b.x;
+    double dy = static_cast<double>(a.y) - b.y;
+    double dz = static_cast<double>(a.z) - b.z;
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+inline TVec3 MeasureCorner(const TVertex& v) {
+    return {v.x + kMeasureOffset, v.y + kMeasureOffset, v.z + kMeasureOffset};
+}
+
+inline void Widen(TGroup& group, const TVertex& p) {
+    if (p.x < group.boxMin.x) group.boxMin.x = p.x;
+    if (p.x > group.boxMax.x) group.boxMax.x = p.x;
+    if (p.y < group.boxMin.y) group.boxMin.y = p.y;
+    if (p.y > group.boxMax.y) group.boxMax.y = p.y;
+    if (p.z < group.boxMin.z) group.boxMin.z = p.z;
+    if (p.z > group.boxMax.z) group.boxMax.z = p.z;
+}
+
+// ComputeFaceAreas and ComputeGroupBoxes in one pass over the faces, with the same
+// arithmetic: a big model's face table is read once, not twice.
+void AreasAndGroupBoxes(TKGLModel& model) {
+    for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
+        TGroup& group = model.groups[g];
+        for (int32_t f = 0; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
+            TFace& face = group.faces[f];
+            const uint32_t n = face.vIdx.size();
+            const int32_t* idx = face.vIdx.data();
+            if (f == 0) {  // the spare face: in the box, not measured
+                for (uint32_t j = 0; j < n; ++j) Widen(group, CornerVertex(model, idx[j]));
+                continue;
+            }
+            double sum = 0;
+            TVec3 prev{};
+            for (uint32_t j = 0; j < n; ++j) {
+                const TVertex& v = CornerVertex(model, idx[j]);
+                Widen(group, v);
+                const TVec3 cur = MeasureCorner(v);
+                if (j > 0) sum += SideLength(prev, cur);
+                prev = cur;
+            }
+            face.area = n < 2 ? 0.0 : sum / static_cast<double>(n - 1);
+            if (face.area < model.minArea) model.minArea = face.area;
+            if (face.area > model.maxArea) model.maxArea = face.area;
+        }
+    }
+}
+
 }  // namespace
 
 double FaceMeasure(const TVertices& corners) {
     const size_t n = corners.size();
     if (n < 2) return 0;
     double sum = 0;
-    for (size_t i = 0; i + 1 < n; ++i) {
-        double dx = static_cast<double>(corners[i].x) - corners[i + 1].x;
-        double dy = static_cast<double>(corners[i].y) - corners[i + 1].y;
-        double dz = static_cast<double>(corners[i].z) - corners[i + 1].z;
-        sum += std::sqrt(dx * dx + dy * dy + dz * dz);
-    }
+    for (size_t i = 0; i + 1 < n; ++i) sum += SideLength(corners[i], corners[i + 1]);
     return sum / static_cast<double>(n - 1);
 }
 
@@ -43,8 +88,7 @@ void ComputeFaceAreas(TKGLModel& model) {
             TFace& face = group.faces[f];
             corners.resize(face.vIdx.size());
             for (uint32_t j = 0; j < face.vIdx.size(); ++j) {
-                const TVertex& v = CornerVertex(model, face.vIdx[j]);
-                corners[j] = {v.x + kMeasureOffset, v.y + kMeasureOffset, v.z + kMeasureOffset};
+                corners[j] = MeasureCorner(CornerVertex(model, face.vIdx[j]));
             }
             face.area = FaceMeasure(corners);
             if (face.area < model.minArea) model.minArea = face.area;
@@ -72,15 +116,7 @@ void ComputeGroupBoxes(TKGLModel& model) {
         TGroup& group = model.groups[g];
         for (int32_t f = 0; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
             const TFace& face = group.faces[f];
-            for (int32_t index : face.vIdx) {
-                const TVertex& p = CornerVertex(model, index);
-                if (p.x < group.boxMin.x) group.boxMin.x = p.x;
-                if (p.x > group.boxMax.x) group.boxMax.x = p.x;
-                if (p.y < group.boxMin.y) group.boxMin.y = p.y;
-                if (p.y > group.boxMax.y) group.boxMax.y = p.y;
-                if (p.z < group.boxMin.z) group.boxMin.z = p.z;
-                if (p.z > group.boxMax.z) group.boxMax.z = p.z;
-            }
+            for (int32_t index : face.vIdx) Widen(group, CornerVertex(model, index));
         }
     }
 }
@@ -97,10 +133,9 @@ void FinishOBJ(TKGLModel& model) {
            dz = static_cast<double>(lo.z) - hi.z;
     model.scale = std::sqrt(dx * dx + dy * dy + dz * dz);
     model.diagonal = model.scale;
-    ComputeFaceAreas(model);
+    AreasAndGroupBoxes(model);  // the group boxes depend on nothing in between
     if (model.gCount >= 1) model.name = ShortString(model.groups[1].name, kModelNameMax);
     NormaliseFaceAreas(model);
-    ComputeGroupBoxes(model);
     BuildEdges(model);
 }
 

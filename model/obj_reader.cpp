@@ -263,6 +263,53 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines) {
 
 // ---- number grammar ----
 
+namespace {
+
+// mantissa / 10^fracDigits as the nearest float, for at most 15 digits. Both are exact
+// doubles, so the division rounds once; rounding that double to float again gives the
+// nearest float too, except when the double lies exactly half-way between two floats
+// (the decimal may lie just off that point): false, so from_chars decides.
+bool ShortDecimal(uint64_t mantissa, int fracDigits, bool negative, float& out) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const double value = static_cast<double>(mantissa) / kPow10[fracDigits];
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    constexpr uint64_t kBelowFloat = (uint64_t(1) << 29) - 1;  // double bits a float lacks
+    if ((bits & kBelowFloat) == (uint64_t(1) << 28)) return false;
+    out = static_cast<float>(negative ? -value : value);
+    return true;
+}
+
+// The fast path of the reading pass: [-]digits[.digits] or [-].digits, at most 15
+// digits, ended by a blank or the end of the line. false for anything else, which
+// then takes the general path (and its messages).
+bool QuickDecimal(const char*& p, const char* end, float& out) {
+    const char* q = p;
+    const bool negative = q < end && *q == '-';
+    if (negative) ++q;
+    uint64_t mantissa = 0;
+    const char* first = q;
+    while (q < end && static_cast<unsigned char>(*q - '0') < 10) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+    int digits = static_cast<int>(q - first);
+    int fracDigits = 0;
+    if (q < end && *q == '.') {
+        const char* frac = ++q;
+        while (q < end && static_cast<unsigned char>(*q - '0') < 10) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+        fracDigits = static_cast<int>(q - frac);
+        if (fracDigits == 0) return false;
+    } else if (digits == 0) {
+        return false;
+    }
+    if (digits + fracDigits > 15 || (q < end && *q != ' ')) return false;
+    if (!ShortDecimal(mantissa, fracDigits, negative, out)) return false;
+    p = q;
+    return true;
+}
+
+}  // namespace
+
+
 // [+-]?(digits[.digits]|.digits)([eE][+-]?digits)?, finite as a float.
 float ParseFloat(std::string_view text) {
     const char* p = text.data();
@@ -292,13 +339,10 @@ float ParseFloat(std::string_view text) {
         if (q == expStart) BadFloat(text);
     }
     if (q != end) BadFloat(text);
-    // The common short form: the digits and the power of ten are exact doubles, so one
-    // division rounds once (then to float, as a single-precision store would).
+    // The common short form: see ShortDecimal.
     if (!hasExponent && digits + fracDigits <= 15) {
-        static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
-                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-        double value = static_cast<double>(mantissa) / kPow10[fracDigits];
-        return static_cast<float>(*p == '-' ? -value : value);
+        float value;
+        if (ShortDecimal(mantissa, static_cast<int>(fracDigits), *p == '-', value)) return value;
     }
     const char* from = (*p == '+') ? p + 1 : p;
     float value = 0;
@@ -409,13 +453,41 @@ struct TReader {
     // Fast path for the common shape "f a/b/c d/e/f ..." with plain decimal parts:
     // one scan, no substrings. Anything else (and every error) goes the general way,
     // which gives the exact messages.
+    // The digits at q, when fewer than eight and followed by a non-digit within the
+    // next eight bytes (all readable): their value, all eight bytes read as one word.
+    static bool EightDigits(const char*& q, int64_t& value) {
+        uint64_t w;
+        std::memcpy(&w, q, sizeof w);
+        constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u, kThrees = 0x3030303030303030u;
+        // a byte is a digit when its high half is 3 and adding 6 keeps it so; a carry
+        // out of a byte can only start at or after the first non-digit
+        const uint64_t other = ((w & kHigh) ^ kThrees) | (((w + 0x0606060606060606u) & kHigh) ^ kThrees);
+        if (other == 0) return false;  // eight digits or more: the plain loop
+        const int len = __builtin_ctzll(other) / 8;
+        if (len == 0) {
+            value = 0;
+            return true;  // no digit; the caller sees q unmoved
+        }
+        uint64_t x = (w & 0x0F0F0F0F0F0F0F0Fu) << (8 * (8 - len));  // the digits, leading zeros before them
+        x = (x * 2561) >> 8;
+        x = ((x & 0x00FF00FF00FF00FFu) * 6553601) >> 16;
+        x = ((x & 0x0000FFFF0000FFFFu) * 42949672960001u) >> 32;
+        value = static_cast<int64_t>(x);
+        q += len;
+        return true;
+    }
     static bool QuickPart(const char*& p, const char* end, int32_t& value) {
         bool negative = p < end && *p == '-';
         const char* q = p + (negative ? 1 : 0);
         const char* digits = q;
         int64_t v = 0;
-        while (q < end && static_cast<unsigned char>(*q - '0') < 10 && q - digits < 10) v = v * 10 + (*q++ - '0');
-        if (q == digits || (q < end && static_cast<unsigned char>(*q - '0') < 10)) return false;
+        if (end - q >= 8 && EightDigits(q, v)) {
+            // done: fewer than eight digits, ended inside the word
+        } else {
+            while (q < end && static_cast<unsigned char>(*q - '0') < 10 && q - digits < 10) v = v * 10 + (*q++ - '0');
+            if (q < end && static_cast<unsigned char>(*q - '0') < 10) return false;
+        }
+        if (q == digits) return false;
         if (negative) v = -v;
         if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) return false;
         value = static_cast<int32_t>(v);
@@ -512,11 +584,32 @@ struct TReader {
         face.count = count;
     }
 
+    // "v x y z" / "vn x y z" with single blanks and short decimals, from position at.
+    static bool QuickThree(std::string_view line, size_t at, float& x, float& y, float& z) {
+        const char* p = line.data() + at;
+        const char* end = line.data() + line.size();
+        if (!QuickDecimal(p, end, x) || p == end) return false;
+        ++p;
+        if (!QuickDecimal(p, end, y) || p == end) return false;
+        ++p;
+        return QuickDecimal(p, end, z) && p == end;
+    }
+    // "vt u v" with an optional rest after a blank, which the dialect ignores.
+    static bool QuickTwo(std::string_view line, float& u, float& v) {
+        if (line.size() < 3 || line[2] != ' ') return false;
+        const char* p = line.data() + 3;
+        const char* end = line.data() + line.size();
+        if (!QuickDecimal(p, end, u) || p == end) return false;
+        ++p;
+        return QuickDecimal(p, end, v);
+    }
+
     void ReadVLine(std::string_view line, TLineKind kind) {
         switch (kind) {
             case TLineKind::kVertex: {
                 if (v >= counted.v) Changed();
-                TVertex p = ParseVertex(line);
+                TVertex p{0, 0, 0, kTargetFree, 0};
+                if (!QuickThree(line, 2, p.x, p.y, p.z)) p = ParseVertex(line);
                 m.vertices[++v] = p;
                 sum.x += p.x;
                 sum.y += p.y;
@@ -531,11 +624,20 @@ struct TReader {
             }
             case TLineKind::kNormal:
                 if (n >= counted.n) Changed();
-                m.normals[++n] = ParseNormal(line);
+                {
+                    TVec3 nv;
+                    if (!(line.size() > 2 && line[2] == ' ' && QuickThree(line, 3, nv.x, nv.y, nv.z)))
+                        nv = ParseNormal(line);
+                    m.normals[++n] = nv;
+                }
                 break;
             case TLineKind::kTexCoord:
                 if (t >= counted.t) Changed();
-                m.texCoords[++t] = ParseTexCoord(line);
+                {
+                    TTexCoord tc{0, 0, kTargetFree};
+                    if (!QuickTwo(line, tc.u, tc.v)) tc = ParseTexCoord(line);
+                    m.texCoords[++t] = tc;
+                }
                 break;
             default:
                 break;

@@ -2,8 +2,11 @@
 // the guarantee that a failed load changes nothing.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <random>
+#include <string>
 
 #include "KGLModel.h"
 #include "errors.h"
@@ -267,4 +270,44 @@ TEST(ObjReader, FileAndMemoryGiveTheSameModel) {
     EXPECT_EQ(a.eCount, b.eCount);
     EXPECT_EQ(a.vertices[100000].x, b.vertices[100000].x);
     EXPECT_EQ(a.vertices[100000].x, 99999.5f);
+}
+
+// Short decimals go through one double division; a decimal of many digits that lies
+// just off the half-way point between two floats must still give the nearest float,
+// in ParseFloat and in v, vn and vt lines alike.
+TEST(ObjReader, DecimalsGiveTheNearestFloat) {
+    auto nearest = [](const std::string& text) {
+        float f = 0;
+        std::from_chars(text.data(), text.data() + text.size(), f);
+        return f;
+    };
+    std::vector<std::string> texts = {"1.57398921251297", "7.53116250038147", "-4.58791708946228",
+                                      "9.54694414138794", "0.350000", "-0.000000", "123456.789012345"};
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 2000; ++i) {  // random decimals of 1 to 15 digits
+        int digits = 1 + static_cast<int>(rng() % 15), point = static_cast<int>(rng() % (digits + 1));
+        std::string t = rng() % 2 ? "-" : "";
+        for (int d = 0; d < digits; ++d) {
+            if (d == point && d > 0) t += '.';
+            t += static_cast<char>('0' + rng() % 10);
+        }
+        texts.push_back(t);
+    }
+    for (const std::string& t : texts) {
+        const float want = nearest(t);
+        EXPECT_EQ(std::signbit(ParseFloat(t)), std::signbit(want)) << t;
+        EXPECT_EQ(ParseFloat(t), want) << t;
+    }
+    std::string obj;
+    for (size_t i = 0; i < 60; ++i) obj += "v " + texts[i] + " " + texts[i + 1] + " " + texts[i + 2] + "\n";
+    for (size_t i = 0; i < 60; ++i) obj += "vn " + texts[i] + " 0 " + texts[i + 3] + "\n";
+    for (size_t i = 0; i < 60; ++i) obj += "vt " + texts[i] + " " + texts[i + 4] + "\n";
+    TKGLModel m;
+    ASSERT_TRUE(LoadOBJFromMemory(m, obj));
+    for (size_t i = 0; i < 60; ++i) {
+        EXPECT_EQ(m.vertices[i + 1].x, nearest(texts[i])) << texts[i];
+        EXPECT_EQ(m.vertices[i + 1].z, nearest(texts[i + 2])) << texts[i + 2];
+        EXPECT_EQ(m.normals[i + 1].z, nearest(texts[i + 3])) << texts[i + 3];
+        EXPECT_EQ(m.texCoords[i + 1].v, nearest(texts[i + 4])) << texts[i + 4];
+    }
 }

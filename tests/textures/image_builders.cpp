@@ -21,52 +21,52 @@ void Put32(std::string& s, uint32_t v) {
 
 }  // namespace
 
-std::string BmpBytes(const TBmpSpec& spec) {
-    const int32_t h = spec.height < 0 ? -spec.height : spec.height;
-    const uint32_t rowBytes = (uint32_t(spec.width) * 3 + 3) & ~3u;
+std::string BmpBytes(const TBmpSpec& layout) {
+    const int32_t h = layout.height < 0 ? -layout.height : layout.height;
+    const uint32_t rowBytes = (uint32_t(layout.width) * 3 + 3) & ~3u;
     std::string pixels;
     for (int32_t r = 0; r < h; ++r) {
-        for (int32_t k = 0; k < spec.width; ++k) {
-            const TRgb& p = spec.pixels[size_t(r) * spec.width + k];
+        for (int32_t k = 0; k < layout.width; ++k) {
+            const TRgb& p = layout.pixels[size_t(r) * layout.width + k];
             pixels += {char(p.b), char(p.g), char(p.r)};
         }
-        pixels.append(rowBytes - uint32_t(spec.width) * 3, '\0');
+        pixels.append(rowBytes - uint32_t(layout.width) * 3, '\0');
     }
-    const uint32_t offBits = 54 + spec.clrUsed * 4 + spec.gap;
+    const uint32_t offBits = 54 + layout.clrUsed * 4 + layout.gap;
     std::string s = "BM";
     Put32(s, offBits + uint32_t(pixels.size()));
     Put32(s, 0);
     Put32(s, offBits);
     Put32(s, 40);
-    Put32(s, uint32_t(spec.width));
-    Put32(s, uint32_t(spec.height));
+    Put32(s, uint32_t(layout.width));
+    Put32(s, uint32_t(layout.height));
     Put16(s, 1);
-    Put16(s, spec.bitCount);
-    Put32(s, spec.compression);
-    Put32(s, spec.sizeImage < 0 ? uint32_t(pixels.size()) : uint32_t(spec.sizeImage));
+    Put16(s, layout.bitCount);
+    Put32(s, layout.compression);
+    Put32(s, layout.sizeImage < 0 ? uint32_t(pixels.size()) : uint32_t(layout.sizeImage));
     Put32(s, 2835);
     Put32(s, 2835);
-    Put32(s, spec.clrUsed);
+    Put32(s, layout.clrUsed);
     Put32(s, 0);
-    s.append(spec.clrUsed * 4, '\x7f');
-    s.append(spec.gap, '\x55');
+    s.append(layout.clrUsed * 4, '\x7f');
+    s.append(layout.gap, '\x55');
     return s + pixels;
 }
 
-std::string TgaBytes(const TTgaSpec& spec) {
+std::string TgaBytes(const TTgaSpec& layout) {
     std::string s;
-    s.push_back(char(spec.imageId.size()));
-    s.push_back(char(spec.colorMapType));
-    s.push_back(char(spec.imageType));
-    s.append(5, '\0');  // colour-map specification
+    s.push_back(char(layout.imageId.size()));
+    s.push_back(char(layout.colorMapType));
+    s.push_back(char(layout.imageType));
+    s.append(5, '\0');  // colour-map fields
     Put16(s, 0);
     Put16(s, 0);        // origin
-    Put16(s, spec.width);
-    Put16(s, spec.height);
-    s.push_back(char(spec.bitsPerPixel));
-    s.push_back(char(spec.descriptor));
-    s += spec.imageId;
-    for (const TRgb& p : spec.pixels) s += {char(p.b), char(p.g), char(p.r)};
+    Put16(s, layout.width);
+    Put16(s, layout.height);
+    s.push_back(char(layout.bitsPerPixel));
+    s.push_back(char(layout.descriptor));
+    s += layout.imageId;
+    for (const TRgb& p : layout.pixels) s += {char(p.b), char(p.g), char(p.r)};
     return s;
 }
 

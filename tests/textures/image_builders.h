@@ -20,13 +20,13 @@ struct TBmpSpec {
     uint32_t gap = 0;             // bytes between palette and pixels (bfOffBits counts them)
     std::vector<TRgb> pixels;     // width x |height|, in stored order
 };
-std::string BmpBytes(const TBmpSpec& spec);
+std::string BmpBytes(const TBmpSpec& layout);
 inline TBmpSpec Bmp(int32_t width, int32_t height, std::vector<TRgb> pixels) {
-    TBmpSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.pixels = std::move(pixels);
-    return spec;
+    TBmpSpec layout;
+    layout.width = width;
+    layout.height = height;
+    layout.pixels = std::move(pixels);
+    return layout;
 }
 
 struct TTgaSpec {
@@ -39,13 +39,13 @@ struct TTgaSpec {
     std::string imageId;          // written after the header, announced by byte 0
     std::vector<TRgb> pixels;     // in stored order; written blue, green, red
 };
-std::string TgaBytes(const TTgaSpec& spec);
+std::string TgaBytes(const TTgaSpec& layout);
 inline TTgaSpec Tga(uint16_t width, uint16_t height, std::vector<TRgb> pixels) {
-    TTgaSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.pixels = std::move(pixels);
-    return spec;
+    TTgaSpec layout;
+    layout.width = width;
+    layout.height = height;
+    layout.pixels = std::move(pixels);
+    return layout;
 }
 
 // components 3: RGB samples; 1: grey; 4: CMYK written with the Adobe marker (so

@@ -14,10 +14,10 @@ namespace {
 
 std::vector<TRgb> Fill(size_t n, TRgb p) { return std::vector<TRgb>(n, p); }
 
-TImageRefusal RefuseBmp(const TBmpSpec& spec) {
+TImageRefusal RefuseBmp(const TBmpSpec& layout) {
     TImage image;
     TImageRefusal refusal;
-    EXPECT_FALSE(DecodeBMP(BmpBytes(spec), "x.bmp", image, refusal));
+    EXPECT_FALSE(DecodeBMP(BmpBytes(layout), "x.bmp", image, refusal));
     EXPECT_EQ(refusal.caption, "BMP Unit");
     return refusal;
 }
@@ -52,10 +52,10 @@ TEST(ReaderForName, UpperCasedLastFourCharacters) {
 }
 
 TEST(DecodeTGA, TwoByTwoGivesRedGreenBlueFromBlueGreenRed) {
-    TTgaSpec spec = Tga(2, 2, Fill(4, {30, 20, 10}));  // stored 10, 20, 30
+    TTgaSpec layout = Tga(2, 2, Fill(4, {30, 20, 10}));  // stored 10, 20, 30
     TImage image;
     TImageRefusal refusal;
-    ASSERT_TRUE(DecodeTGA(TgaBytes(spec), "x.tga", image, refusal));
+    ASSERT_TRUE(DecodeTGA(TgaBytes(layout), "x.tga", image, refusal));
     EXPECT_EQ(image.width, 2);
     EXPECT_EQ(image.height, 2);
     EXPECT_EQ(image.channels, 3);
@@ -70,23 +70,23 @@ TEST(DecodeTGA, TwoByTwoGivesRedGreenBlueFromBlueGreenRed) {
 
 // Regression: the image-ID field used to be read as pixel data.
 TEST(DecodeTGA, SkipsTheImageIdField) {
-    TTgaSpec spec = Tga(1, 1, {{1, 2, 3}});
-    spec.imageId = "hello";
+    TTgaSpec layout = Tga(1, 1, {{1, 2, 3}});
+    layout.imageId = "hello";
     TImage image;
     TImageRefusal refusal;
-    ASSERT_TRUE(DecodeTGA(TgaBytes(spec), "x.tga", image, refusal));
+    ASSERT_TRUE(DecodeTGA(TgaBytes(layout), "x.tga", image, refusal));
     EXPECT_EQ(image.pixels, (std::vector<uint8_t>{1, 2, 3}));
 }
 
 // Regression: a top-left origin file used to come out upside down.
 TEST(DecodeTGA, TopLeftOriginIsTurnedBottomRowFirst) {
-    TTgaSpec spec = Tga(1, 3, {{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
+    TTgaSpec layout = Tga(1, 3, {{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
     TImage image;
     TImageRefusal refusal;
-    ASSERT_TRUE(DecodeTGA(TgaBytes(spec), "x.tga", image, refusal));
+    ASSERT_TRUE(DecodeTGA(TgaBytes(layout), "x.tga", image, refusal));
     EXPECT_EQ(image.pixels[0], 1);
-    spec.descriptor = 0x20;
-    ASSERT_TRUE(DecodeTGA(TgaBytes(spec), "x.tga", image, refusal));
+    layout.descriptor = 0x20;
+    ASSERT_TRUE(DecodeTGA(TgaBytes(layout), "x.tga", image, refusal));
     EXPECT_EQ(image.pixels[0], 3);
     EXPECT_EQ(image.pixels[3], 2);
     EXPECT_EQ(image.pixels[6], 1);
@@ -127,11 +127,11 @@ TEST(DecodeTGA, RefusalsInOrderWithTheirMessages) {
 }
 
 TEST(DecodeBMP, FourByFourWithRedFirstPixel) {
-    TBmpSpec spec = Bmp(4, 4, Fill(16, {0, 0, 255}));
-    spec.pixels[0] = {255, 0, 0};  // stored blue 0, green 0, red 255
+    TBmpSpec layout = Bmp(4, 4, Fill(16, {0, 0, 255}));
+    layout.pixels[0] = {255, 0, 0};  // stored blue 0, green 0, red 255
     TImage image;
     TImageRefusal refusal;
-    ASSERT_TRUE(DecodeBMP(BmpBytes(spec), "x.bmp", image, refusal));
+    ASSERT_TRUE(DecodeBMP(BmpBytes(layout), "x.bmp", image, refusal));
     EXPECT_EQ(image.width, 4);
     EXPECT_EQ(image.height, 4);
     EXPECT_EQ(image.channels, 3);
@@ -146,11 +146,11 @@ TEST(DecodeBMP, FourByFourWithRedFirstPixel) {
 // Regression: the red-blue swap drifted by the row padding from the second row on.
 TEST(DecodeBMP, PaddedRowsAreSwappedRowByRow) {
     // Width 3: 9 bytes of pixels and 3 of padding a row.
-    TBmpSpec spec = Bmp(3, 3, {});
-    for (int i = 0; i < 9; ++i) spec.pixels.push_back({uint8_t(10 * i + 1), uint8_t(10 * i + 2), uint8_t(10 * i + 3)});
+    TBmpSpec layout = Bmp(3, 3, {});
+    for (int i = 0; i < 9; ++i) layout.pixels.push_back({uint8_t(10 * i + 1), uint8_t(10 * i + 2), uint8_t(10 * i + 3)});
     TImage image;
     TImageRefusal refusal;
-    ASSERT_TRUE(DecodeBMP(BmpBytes(spec), "x.bmp", image, refusal));
+    ASSERT_TRUE(DecodeBMP(BmpBytes(layout), "x.bmp", image, refusal));
     ASSERT_EQ(image.pixels.size(), 36u);
     for (int r = 0; r < 3; ++r)
         for (int k = 0; k < 3; ++k) {
@@ -165,13 +165,13 @@ TEST(DecodeBMP, PaddedRowsAreSwappedRowByRow) {
 // Regression: pixels were read right after the palette, ignoring bfOffBits; and a
 // zero biSizeImage sized the data without the row padding.
 TEST(DecodeBMP, PixelsComeFromBfOffBits) {
-    TBmpSpec spec = Bmp(2, 2, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {10, 11, 12}});
-    spec.sizeImage = 0;
-    spec.clrUsed = 2;
-    spec.gap = 10;
+    TBmpSpec layout = Bmp(2, 2, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {10, 11, 12}});
+    layout.sizeImage = 0;
+    layout.clrUsed = 2;
+    layout.gap = 10;
     TImage image;
     TImageRefusal refusal;
-    ASSERT_TRUE(DecodeBMP(BmpBytes(spec), "x.bmp", image, refusal));
+    ASSERT_TRUE(DecodeBMP(BmpBytes(layout), "x.bmp", image, refusal));
     EXPECT_EQ(image.pixels, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}));
 }
 

@@ -61,8 +61,8 @@ std::string RunKglmodel(const std::string& args, int& status) {
 
 TEST_F(TextureGL, TwoByTwoTgaGivesItsTexelsWithoutSkew) {
     // Rows of 6 bytes: with the default alignment of 4 the second row would skew.
-    TTgaSpec spec = Tga(2, 2, {{30, 20, 10}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
-    WriteFile(dir.file("t.tga"), TgaBytes(spec));
+    TTgaSpec layout = Tga(2, 2, {{30, 20, 10}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
+    WriteFile(dir.file("t.tga"), TgaBytes(layout));
     glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
     uint32_t texture = 0;
     ASSERT_TRUE(LoadTexture(dir.file("t.tga"), texture, false));
@@ -79,9 +79,9 @@ TEST_F(TextureGL, TwoByTwoTgaGivesItsTexelsWithoutSkew) {
 }
 
 TEST_F(TextureGL, BmpRedTexelAtTheOrigin) {
-    TBmpSpec spec = Bmp(4, 4, std::vector<TRgb>(16, {0, 255, 0}));
-    spec.pixels[0] = {255, 0, 0};
-    WriteFile(dir.file("b.BMP"), BmpBytes(spec));
+    TBmpSpec layout = Bmp(4, 4, std::vector<TRgb>(16, {0, 255, 0}));
+    layout.pixels[0] = {255, 0, 0};
+    WriteFile(dir.file("b.BMP"), BmpBytes(layout));
     uint32_t texture = 0;
     ASSERT_TRUE(LoadTexture(dir.file("b.BMP"), texture, false));
     int w = 0, h = 0;
@@ -199,8 +199,8 @@ TEST_F(TextureGL, TheResourceSourceFindsNothing) {
 
 TEST(KglmodelImage, PrintsSizeChannelsAndTheBottomLeftTexel) {
     TTempDir dir;
-    TTgaSpec spec = Tga(2, 2, std::vector<TRgb>(4, {30, 20, 10}));
-    WriteFile(dir.file("t.tga"), TgaBytes(spec));
+    TTgaSpec layout = Tga(2, 2, std::vector<TRgb>(4, {30, 20, 10}));
+    WriteFile(dir.file("t.tga"), TgaBytes(layout));
     int status = -1;
     EXPECT_EQ(RunKglmodel("image " + dir.file("t.tga"), status), "2 2 3\n30 20 10\n");
     EXPECT_EQ(status, 0);
@@ -213,7 +213,7 @@ TEST(KglmodelImage, PrintsSizeChannelsAndTheBottomLeftTexel) {
     ASSERT_EQ(std::sscanf(out.c_str() + 6, "%d %d %d", &r, &g, &b), 3);
     EXPECT_LT(r, 30);  // bottom-left is blue
     EXPECT_GT(b, 220);
-    TTgaSpec rle = spec;
+    TTgaSpec rle = layout;
     rle.imageType = 10;
     WriteFile(dir.file("r.tga"), TgaBytes(rle));
     EXPECT_EQ(RunKglmodel("image " + dir.file("r.tga"), status),
