@@ -13,12 +13,14 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${KGL_UNDER_XVFB:-}" ]; then
 fi
 
 build=${KGL_BUILD_DIR:-$root/build}
+echo "== normal build and tests"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build"
 (cd "$build" && ctest --output-on-failure -j2)
 
 # The model, display, texture and tool tests again under AddressSanitizer (with leak
 # checking) and UndefinedBehaviorSanitizer; the window tests stay in the build above.
+echo "== normal build and tests took $SECONDS s; sanitizer build and tests"
 san=${KGL_SAN_BUILD_DIR:-$root/build-asan}
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:check_initialization_order=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -29,4 +31,6 @@ cmake --build "$san"
 (cd "$san" && ctest --output-on-failure -j2)
 
 # Every reader's fuzz target for a short run over its seed corpus, two at a time.
+echo "== $SECONDS s so far; fuzz targets"
 KGL_FUZZ_JOBS=${KGL_FUZZ_JOBS:-2} bash scripts/fuzz.sh "${KGL_FUZZ_SECONDS:-20}"
+echo "== all done in $SECONDS s"
