@@ -30,7 +30,7 @@ cmake -S . -B "$san" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKGL_SANITIZE=O
 cmake --build "$san"
 (cd "$san" && ctest --output-on-failure -j2)
 
-# Every reader's fuzz target for a short run over its seed corpus, two at a time.
+# Every reader's fuzz target for a short, repeatable run over its seed corpus, two at a time.
 echo "== $SECONDS s so far; fuzz targets"
-KGL_FUZZ_JOBS=${KGL_FUZZ_JOBS:-2} bash scripts/fuzz.sh "${KGL_FUZZ_SECONDS:-20}"
+KGL_FUZZ_REPEATABLE=1 KGL_FUZZ_JOBS=${KGL_FUZZ_JOBS:-2} bash scripts/fuzz.sh "${KGL_FUZZ_SECONDS:-20}"
 echo "== all done in $SECONDS s"
