@@ -8,7 +8,6 @@
 #include <initializer_list>
 #include <new>
 
-
 #include "KGLModel.h"
 #include "errors.h"
 #include "file_output.h"
