@@ -15,19 +15,21 @@ void InitModel(TKGLModel& model) {
     model.name.clear();
     model.vCount = model.nCount = model.tCount = model.gCount = model.fCount = model.eCount = 0;
     // swap with empties so the storage is really given back
-    std::vector<TVertex>().swap(model.vertices);
-    std::vector<TVec3>().swap(model.normals);
-    std::vector<TTexCoord>().swap(model.texCoords);
-    std::vector<TGroup>().swap(model.groups);
-    std::vector<TEdge>().swap(model.edges);
+    decltype(model.vertices)().swap(model.vertices);
+    decltype(model.normals)().swap(model.normals);
+    decltype(model.texCoords)().swap(model.texCoords);
+    decltype(model.groups)().swap(model.groups);
+    decltype(model.edges)().swap(model.edges);
     model.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
     model.boxMax = {kBoxResetMax, kBoxResetMax, kBoxResetMax};
     model.minArea = kAreaResetMin;
     model.maxArea = kAreaResetMax;
     ClearEdgeSelection(model);
+    model.reduction = TReduction();
 }
 
 void AllocateModel(TKGLModel& model) {
+    InvalidateReduction(model);
     auto slots = [](int32_t count) { return count + 2 > 0 ? static_cast<size_t>(count) + 2 : size_t(0); };
     model.vertices.resize(slots(model.vCount));
     model.normals.resize(slots(model.nCount));

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "index_list.h"
+#include "large_table.h"
 
 namespace kgl {
 
@@ -76,7 +77,7 @@ struct TGroup {
     std::string name;  // at most kGroupNameMax characters
     TVec3 boxMin, boxMax;
     int32_t fCount = 0;         // faces 1 .. fCount
-    std::vector<TFace> faces;   // fCount + 2 entries after a load
+    TLargeTable<TFace> faces;   // fCount + 2 entries after a load
 };
 
 // One edge. End points are vertex indices taken through the first face:
@@ -95,6 +96,30 @@ static_assert(sizeof(TEdge) == 32, "TEdge must stay 32 bytes");
 
 using TColor = std::array<float, 4>;  // RGBA, passed whole to glColor4fv
 
+// What the reduction reads of one edge entry, taken from its first face once, so that
+// the collapse loop never looks faces up: the end points a and b (0 when the edge has
+// no face among its group's faces 1 .. fCount or a corner lies past vIdx) and the
+// texture pair, texFrom = tIdx[corner1] and texTo = tIdx[corner0] (both -1 when tIdx
+// lacks either entry).
+struct TEdgeEnds {
+    int32_t a = 0, b = 0;
+    int32_t texFrom = -1, texTo = -1;
+};
+
+// The reduction's own tables, kept beside the record so that a call allocates nothing.
+// Derived from edges and faces (vIdx, tIdx, fCount); not part of the model file and
+// never shown. Reduce fills them when they do not fit the model (its first call after a
+// load, which LoadFromFile makes) or after InvalidateReduction. Operations that change
+// the edge table or the faces' index lists invalidate them; code that edits those in
+// place calls InvalidateReduction itself.
+struct TReduction {
+    bool valid = false;
+    TLargeTable<TEdgeEnds> ends;   // one per edge entry 0 .. eCount
+    TLargeTable<int32_t> targets;  // vertex targets while a call runs, slots 0 .. vCount
+    TLargeTable<TBool> hidden;     // faces hidden by the collapse loop, all groups in a row
+    std::vector<int64_t> first;    // where group g's face 0 sits in hidden; gCount + 2 entries
+};
+
 struct TKGLModel {
     TVec3 boxMin, boxMax;
     TColor selColor{}, wireColor{}, unselColor{};
@@ -102,13 +127,14 @@ struct TKGLModel {
     double diagonal = 0, minArea = 0, maxArea = 0, scale = 0;
     std::string name;  // at most kModelNameMax characters
     int32_t vCount = 0, nCount = 0, tCount = 0, gCount = 0, fCount = 0, eCount = 0;
-    std::vector<TVertex> vertices;
-    std::vector<TVec3> normals;
-    std::vector<TTexCoord> texCoords;
+    TLargeTable<TVertex> vertices;  // the model-sized tables: std::vector on huge pages (large_table.h)
+    TLargeTable<TVec3> normals;
+    TLargeTable<TTexCoord> texCoords;
     std::vector<TGroup> groups;
-    std::vector<TEdge> edges;
+    TLargeTable<TEdge> edges;
     int32_t drawCount = 0;  // triangles drawn since the main model draw last began
     std::vector<TBool> edgeSel, groupSel, faceSel;
+    TReduction reduction;  // derived, see TReduction
 };
 
 // Cuts text to at most maxLength characters (short-string assignment).
@@ -246,7 +272,9 @@ int32_t EdgeVertexB(const TKGLModel& model, const TEdge& edge);
 // nor hidden); an edge whose end lies outside vertices is skipped; texture indices
 // outside texCoords are left alone. Fractions outside 0 .. 1 are accepted (<= 0: reset
 // only). Nothing happens, not even the reset, when vCount < 1 or fCount < 1.
-// Linear in the table sizes, allocates nothing. Face `visible` holds 0 or 1 between calls.
+// Linear in the table sizes. Allocates nothing, except when the reduction's tables
+// (TReduction) have to be sized first: in the call LoadFromFile makes after a load, or
+// after the model's tables were replaced by hand. Face `visible` holds 0 or 1 between calls.
 void Reduce(TKGLModel& model, double fraction);
 // End of the target chain that starts at index: follows targets while they are 0 or
 // more, stopping at an element that points at itself, on coming back to index, after
@@ -254,6 +282,10 @@ void Reduce(TKGLModel& model, double fraction);
 // outside the table is returned as it is.
 int32_t ResolveVertex(const TKGLModel& model, int32_t index);
 int32_t ResolveTexCoord(const TKGLModel& model, int32_t index);
+// Marks the reduction's tables as out of date: the next Reduce rebuilds them (in the
+// storage it has when the sizes still fit). BuildEdges, OptimizeTexCoords and the
+// housekeeping calls do it themselves.
+void InvalidateReduction(TKGLModel& model);
 
 // ---- KGM format (kgm.cpp) ----
 //

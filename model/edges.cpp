@@ -23,6 +23,7 @@
 
 #include "KGLModel.h"
 #include "errors.h"
+#include "large_table.h"
 
 namespace kgl {
 
@@ -85,7 +86,7 @@ void SortRun(TEdge* first, TEdge* last) {
 // few entries each (the bucket is monotonic in the weight, and the pass keeps the
 // creation order in each bucket), then each bucket sorted where it lies, in cache.
 // Not-a-number weights go to the last bucket, which sorts them last.
-void StableSortByWeight(const std::vector<TEdge>& from, TEdge* out, double lo, double hi) {
+void StableSortByWeight(const TLargeTable<TEdge>& from, TEdge* out, double lo, double hi) {
     const size_t n = from.size();
     const size_t buckets = std::max<size_t>(1, n / 4);
     double scale = static_cast<double>(buckets) / (hi - lo);
@@ -97,10 +98,10 @@ void StableSortByWeight(const std::vector<TEdge>& from, TEdge* out, double lo, d
         }
         return w < lo ? 0 : buckets - 1;  // below the range: -infinity; else not a number
     };
-    std::vector<uint32_t> start(buckets + 1, 0);
+    TLargeTable<uint32_t> start(buckets + 1, 0);
     for (const TEdge& e : from) ++start[bucketOf(e.weight) + 1];
     for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
-    std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+    TLargeTable<uint32_t> fill(start.begin(), start.end() - 1);
     constexpr size_t kAhead = 16;
     for (size_t i = 0; i < n; ++i) {
         if (i + kAhead < n) __builtin_prefetch(out + fill[bucketOf(from[i + kAhead].weight)], 1);
@@ -134,8 +135,8 @@ void BuildEdges(TKGLModel& model) {
     const size_t nVerts = model.vertices.size();
     const size_t outside = nVerts;  // one bucket for ends outside the vertex table (hand-built models only)
 
-    std::vector<uint64_t> pairs(nSides);  // (smaller end << 32) | larger end, as unsigned 32-bit halves
-    std::vector<uint32_t> start(nVerts + 2, 0);
+    TLargeTable<uint64_t> pairs(nSides);  // (smaller end << 32) | larger end, as unsigned 32-bit halves
+    TLargeTable<uint32_t> start(nVerts + 2, 0);
     {
         auto pairOf = [&](int32_t a, int32_t b) {
             if (a > b) std::swap(a, b);
@@ -165,10 +166,10 @@ void BuildEdges(TKGLModel& model) {
 
     // Bucket by the smaller end (counting sort keeps candidate order): (larger end << 32
     // | candidate) per bucket; the outside bucket keeps whole pairs beside.
-    std::vector<uint64_t> slots(nSides);
+    TLargeTable<uint64_t> slots(nSides);
     std::vector<std::pair<uint64_t, uint32_t>> strays;
     {
-        std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+        TLargeTable<uint32_t> fill(start.begin(), start.end() - 1);
         for (uint32_t c = 0; c < nSides; ++c) {
             const uint64_t p = pairs[c];
             const int32_t lo = static_cast<int32_t>(p >> 32), hi = static_cast<int32_t>(static_cast<uint32_t>(p));
@@ -177,11 +178,11 @@ void BuildEdges(TKGLModel& model) {
             if (b == outside) strays.push_back({p, c});
         }
     }
-    std::vector<uint64_t>().swap(pairs);
+    decltype(pairs)().swap(pairs);
 
     // Phase 2: pair consecutive candidates of each vertex pair. link[c] is -1 for a
     // candidate that starts an entry, -(starter + 2) for one that is its second face.
-    std::vector<int32_t> link(nSides, -1);
+    TLargeTable<int32_t> link(nSides, -1);
     int32_t eCount = 0;
     auto pairRuns = [&](auto first, auto last, auto keyOf, auto candOf) {
         for (auto it = first; it != last;) {
@@ -213,14 +214,14 @@ void BuildEdges(TKGLModel& model) {
     std::sort(strays.begin(), strays.end());
     pairRuns(strays.begin(), strays.end(), [](const auto& s) { return s.first; },
              [](const auto& s) { return s.second; });
-    std::vector<uint64_t>().swap(slots);
-    std::vector<uint32_t>().swap(start);
+    decltype(slots)().swap(slots);
+    decltype(start)().swap(start);
     decltype(strays)().swap(strays);
 
     // Phase 3: the entries 0 .. eCount in creation order (the last is the all-zero
     // entry). A second face updates an entry made shortly before in mesh order, so
     // these updates stay in cache; link[c] becomes the entry of a starting candidate.
-    std::vector<TEdge> created(static_cast<size_t>(eCount) + 1);
+    TLargeTable<TEdge> created(static_cast<size_t>(eCount) + 1);
     double lo = 0, hi = 0;  // the all-zero entry's weight; a mean of areas stays in their range
     {
         int32_t next = 0;
@@ -239,13 +240,14 @@ void BuildEdges(TKGLModel& model) {
             }
         });
     }
-    std::vector<int32_t>().swap(link);
+    decltype(link)().swap(link);
 
     // Phase 4: a stable sort by weight into the table, plus the all-zero spare.
-    std::vector<TEdge> edges(static_cast<size_t>(eCount) + 2);
+    TLargeTable<TEdge> edges(static_cast<size_t>(eCount) + 2);
     StableSortByWeight(created, edges.data(), lo, hi);
     model.eCount = eCount;
     model.edges = std::move(edges);
+    InvalidateReduction(model);
 }
 
 }  // namespace kgl

@@ -63,9 +63,9 @@ void WriteFace(TOutput& out, const TFace& f) {
 }
 
 // Slots 0 .. count of a table; a slot the table lacks is written zero-filled.
-template <class T, class F>
-void Slots(const std::vector<T>& table, int32_t count, F write) {
-    static const T zero{};
+template <class Table, class F>
+void Slots(const Table& table, int32_t count, F write) {
+    static const typename Table::value_type zero{};
     for (int64_t s = 0; s <= count; ++s) write(static_cast<size_t>(s) < table.size() ? table[static_cast<size_t>(s)] : zero);
 }
 

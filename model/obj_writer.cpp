@@ -71,9 +71,9 @@ void FaceLine(TOutput& out, const TFace& f) {
     out.Text("\r\n");
 }
 
-template <class T>
-inline const T& Slot(const std::vector<T>& table, int32_t i) {
-    static const T zero{};
+template <class Table>
+inline const typename Table::value_type& Slot(const Table& table, int32_t i) {
+    static const typename Table::value_type zero{};
     return static_cast<size_t>(i) < table.size() ? table[static_cast<size_t>(i)] : zero;
 }
 

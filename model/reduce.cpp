@@ -4,19 +4,27 @@
 // edges were produced); every call starts again from the full model, so the result
 // depends only on the fraction and the table.
 //
-// Phases, all over the stored tables (nothing is allocated):
-//  1. reset the vertex and texture-coordinate targets;
-//  2. collapse loop over the edge table, lightest first; the edges' `active` reset is
-//     folded into it (each examined entry is set before it is judged, the rest after);
-//     faces hidden here are marked kHiddenNow instead of paying a separate reset pass
-//     over every face first;
-//  3. one pass over the faces: turns the marks into 0/1, resolves the corners of the
-//     visible faces and hides the degenerate ones.
+// The collapse loop walks up to the whole edge table, and the faces an entry names lie
+// all over the face tables: looking them up was most of a call. So the reduction keeps
+// its own compact tables (TReduction): per entry the end points and texture pair taken
+// from the first face once, vertex targets in a dense array while the call runs, and
+// one byte per face for the faces the loop hid. Phases:
+//  1. reset: dense targets from the vertices (pinned stay), texture targets;
+//  2. collapse loop over the entries, lightest first, on the compact tables; the
+//     entries' `active` reset is folded into it (each examined entry is set before it is
+//     judged, the rest after);
+//  3. one pass over the faces: visible from the loop's marks, corners of the visible
+//     faces resolved, degenerate faces hidden;
+//  4. the dense targets back into the vertices, with merges.
 // Doing resolve and degenerate test face by face gives the same result as two full
 // passes as long as every chain resolves within the step limit (a resolved corner then
 // never changes again); when a chain is cut by the limit, a second degenerate pass
 // re-tests the faces that could have changed (see kHiddenLate).
+// merges: a vertex is retired at most once per call (it is never free again), and only
+// a collapse gives a target of 0 or more after the reset, so merges is 1 exactly for
+// the vertices whose target ends 0 or more.
 #include <cmath>
+#include <cstring>
 
 #include "KGLModel.h"
 
@@ -24,9 +32,8 @@ namespace kgl {
 
 namespace {
 
-constexpr int kResolveSteps = 100;   // a chain is followed for at most 101 steps
-constexpr TBool kHiddenNow = 2;      // hidden by this call's collapse loop (phase 2 only)
-constexpr TBool kHiddenLate = 3;     // degenerate after a chain was cut by the limit (phase 3 only)
+constexpr int kResolveSteps = 100;  // a chain is followed for at most 101 steps
+constexpr TBool kHiddenLate = 3;    // degenerate after a chain was cut by the limit (phase 3 only)
 
 // Last usable slot of a one-based table: its count, but never past the stored entries.
 inline int32_t LastSlot(size_t size, int32_t count) {
@@ -37,11 +44,19 @@ inline int32_t LastSlot(size_t size, int32_t count) {
 // Face `face` of group `group` when it is one of the group's faces 1 .. fCount, else
 // nullptr: no face outside a group's table is ever addressed, and the spare slot 0 is
 // not a face.
-inline TFace* FaceAt(TKGLModel& m, int32_t lastGroup, int32_t group, int32_t face) {
+inline const TFace* FaceAt(const TKGLModel& m, int32_t lastGroup, int32_t group, int32_t face) {
     if (group < 0 || group > lastGroup || face < 1) return nullptr;
-    TGroup& g = m.groups[static_cast<size_t>(group)];
+    const TGroup& g = m.groups[static_cast<size_t>(group)];
     if (face > LastSlot(g.faces.size(), g.fCount)) return nullptr;
     return &g.faces[static_cast<size_t>(face)];
+}
+
+// Place of a face in TReduction::hidden, or -1 when the edge's group has no such face.
+inline int64_t HiddenSlot(const int64_t* first, int32_t lastGroup, int32_t group,
+                          int32_t face) {
+    if (group < 0 || group > lastGroup || face < 1) return -1;
+    const int64_t at = first[group] + face;
+    return at < first[group + 1] ? at : -1;
 }
 
 // Vertex of a corner of face f; 0 without a face or past its corners (as EdgeVertexA/B).
@@ -50,14 +65,14 @@ inline int32_t CornerVertex(const TFace* f, int32_t corner) {
     return f->vIdx[static_cast<uint32_t>(corner)];
 }
 
-// End of the target chain from key over table[0 .. last]; a target outside the table
+// End of the target chain from key over target(0 .. last); a target outside the table
 // ends the chain where it stands. cut is set when the step limit stopped the walk.
-template <class TElement>
-inline int32_t ResolveIn(const TElement* table, int32_t last, int32_t key, bool& cut) {
+template <class TargetOf>
+inline int32_t ResolveIn(TargetOf target, int32_t last, int32_t key, bool& cut) {
     if (key < 0 || key > last) return key;
     int32_t cur = key;
     for (int steps = 0;;) {
-        int32_t next = table[cur].target;
+        int32_t next = target(cur);
         if (next < 0 || next == cur || next > last) return cur;
         cur = next;
         if (cur == key) return cur;  // back at the start
@@ -76,12 +91,12 @@ inline uint32_t Corners(const TFace& f) {
 }
 
 // Two consecutive corners (or the first and the last) on the same drawn vertex.
-inline bool Degenerate(const TFace& f, const TVertex* verts, int32_t lastV) {
+inline bool Degenerate(const TFace& f, const int32_t* targets, int32_t lastV) {
     uint32_t n = Corners(f);
     if (n == 0) return false;
     auto mapped = [&](int32_t v) {
         if (v < 0 || v > lastV) return v;
-        int32_t t = verts[v].target;
+        int32_t t = targets[v];
         return t >= 0 ? t : v;
     };
     int32_t first = mapped(f.vIdx[0]);
@@ -94,35 +109,107 @@ inline bool Degenerate(const TFace& f, const TVertex* verts, int32_t lastV) {
     return first == prev;  // a one-corner face meets itself
 }
 
+struct TLimits {
+    int32_t lastV, lastT, lastG, lastE;
+    explicit TLimits(const TKGLModel& m)
+        : lastV(LastSlot(m.vertices.size(), m.vCount)),
+          lastT(LastSlot(m.texCoords.size(), m.tCount)),
+          lastG(LastSlot(m.groups.size(), m.gCount)),
+          lastE(LastSlot(m.edges.size(), m.eCount)) {}
+};
+
+// Whether the reduction's tables have the model's shape and are up to date.
+bool Fits(const TKGLModel& m, const TLimits& l) {
+    const TReduction& r = m.reduction;
+    if (!r.valid || r.ends.size() != static_cast<size_t>(l.lastE + 1) ||
+        r.targets.size() != static_cast<size_t>(l.lastV + 1) || r.first.size() != static_cast<size_t>(l.lastG + 2))
+        return false;
+    for (int32_t g = 0; g <= l.lastG; ++g) {
+        const TGroup& group = m.groups[static_cast<size_t>(g)];
+        if (r.first[g + 1] - r.first[g] != static_cast<int64_t>(LastSlot(group.faces.size(), group.fCount)) + 1)
+            return false;
+    }
+    return r.hidden.size() == static_cast<size_t>(r.first[l.lastG + 1]);
+}
+
+// Sizes the tables (in the storage they have when that suffices) and takes every
+// entry's ends from its first face, fetching faces ahead: they lie all over.
+void Prepare(TKGLModel& m, const TLimits& l) {
+    TReduction& r = m.reduction;
+    r.valid = false;
+    r.first.resize(static_cast<size_t>(l.lastG) + 2);
+    int64_t faces = 0;
+    for (int32_t g = 0; g <= l.lastG; ++g) {
+        r.first[g] = faces;
+        const TGroup& group = m.groups[static_cast<size_t>(g)];
+        faces += static_cast<int64_t>(LastSlot(group.faces.size(), group.fCount)) + 1;
+    }
+    r.first[l.lastG + 1] = faces;
+    r.hidden.resize(static_cast<size_t>(faces));
+    r.targets.resize(static_cast<size_t>(l.lastV) + 1);
+    r.ends.resize(static_cast<size_t>(l.lastE) + 1);
+
+    constexpr int32_t kAhead = 24;
+    const TEdge* edges = m.edges.data();
+    for (int32_t i = 0; i <= l.lastE; ++i) {
+        if (i + kAhead <= l.lastE) {
+            const TEdge& p = edges[i + kAhead];
+            if (const TFace* pf = FaceAt(m, l.lastG, p.group, p.face)) {
+                __builtin_prefetch(pf);  // vIdx and tIdx: the first 48 bytes
+                __builtin_prefetch(reinterpret_cast<const char*>(pf) + 2 * sizeof(TIndexList) - 1);
+            }
+        }
+        const TEdge& e = edges[i];
+        const TFace* f = FaceAt(m, l.lastG, e.group, e.face);
+        TEdgeEnds& out = r.ends[static_cast<size_t>(i)];
+        out = TEdgeEnds{CornerVertex(f, e.corner0), CornerVertex(f, e.corner1), -1, -1};
+        if (!f) continue;
+        const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
+        if (c0 < f->tIdx.size() && c1 < f->tIdx.size()) {  // only the first face's texture coordinates take part
+            out.texFrom = f->tIdx[c1];
+            out.texTo = f->tIdx[c0];
+        }
+    }
+    r.valid = true;
+}
+
 }  // namespace
 
 int32_t ResolveVertex(const TKGLModel& model, int32_t index) {
     bool cut = false;
-    return ResolveIn(model.vertices.data(), LastSlot(model.vertices.size(), model.vCount), index, cut);
+    const TVertex* v = model.vertices.data();
+    return ResolveIn([v](int32_t i) { return v[i].target; }, LastSlot(model.vertices.size(), model.vCount), index,
+                     cut);
 }
 
 int32_t ResolveTexCoord(const TKGLModel& model, int32_t index) {
     bool cut = false;
-    return ResolveIn(model.texCoords.data(), LastSlot(model.texCoords.size(), model.tCount), index, cut);
+    const TTexCoord* t = model.texCoords.data();
+    return ResolveIn([t](int32_t i) { return t[i].target; }, LastSlot(model.texCoords.size(), model.tCount), index,
+                     cut);
 }
+
+void InvalidateReduction(TKGLModel& model) { model.reduction.valid = false; }
 
 void Reduce(TKGLModel& model, double fraction) {
     if (model.vCount < 1 || model.fCount < 1) return;
-    const int32_t lastV = LastSlot(model.vertices.size(), model.vCount);
-    const int32_t lastT = LastSlot(model.texCoords.size(), model.tCount);
-    const int32_t lastG = LastSlot(model.groups.size(), model.gCount);
-    const int32_t lastE = LastSlot(model.edges.size(), model.eCount);
+    const TLimits l(model);
+    if (!Fits(model, l)) Prepare(model, l);
+    const int32_t lastV = l.lastV, lastT = l.lastT, lastG = l.lastG, lastE = l.lastE;
     TVertex* verts = model.vertices.data();
     TTexCoord* tex = model.texCoords.data();
     TEdge* edges = model.edges.data();
+    TReduction& r = model.reduction;
+    int32_t* targets = r.targets.data();
+    TBool* hidden = r.hidden.data();
+    const int64_t* first = r.first.data();
+    const TEdgeEnds* ends = r.ends.data();
 
     // 1. reset (pinned targets stay)
-    for (int32_t v = 0; v <= lastV; ++v) {
-        if (verts[v].target != kTargetPinned) verts[v].target = kTargetFree;
-        verts[v].merges = 0;
-    }
+    for (int32_t v = 0; v <= lastV; ++v) targets[v] = verts[v].target == kTargetPinned ? kTargetPinned : kTargetFree;
     for (int32_t t = 0; t <= lastT; ++t)
         if (tex[t].target != kTargetPinned) tex[t].target = kTargetFree;
+    if (!r.hidden.empty()) std::memset(hidden, 0, r.hidden.size());
 
     // 2. collapse loop. A collapsed entry is examined once more by the plain loop and
     // always skipped then (its second end is no longer free), so advancing at once is
@@ -130,110 +217,84 @@ void Reduce(TKGLModel& model, double fraction) {
     const double goal = std::nearbyint(static_cast<double>(model.fCount) * fraction);  // halves to even
     int64_t removed = 0;
     const int32_t loopEnd = model.eCount < lastE + 1 ? model.eCount : lastE + 1;
-    // The entries name faces all over the face tables, so the loop is bound by memory
-    // latency. It runs in batches: first the end points of a batch of entries are
-    // gathered (independent loads that overlap, with the next batch's faces and these
-    // ends fetched ahead), then the entries are judged in order on the live targets,
-    // exactly as one at a time.
-    constexpr int32_t kBatch = 64;
-    TFace* batchFace[kBatch];
-    int32_t batchA[kBatch], batchB[kBatch];
+    constexpr int32_t kAhead = 16;  // the targets and texture coordinates an entry names lie all over
     int32_t i = 0;
-    bool reached = false;
-    while (!reached && i < loopEnd) {
-        const int32_t n = loopEnd - i < kBatch ? loopEnd - i : kBatch;
-        for (int32_t k = 0; k < n; ++k) {
-            const int32_t next = i + n + k;
-            if (next < loopEnd) {
-                const TEdge& p = edges[next];
-                if (p.group >= 0 && p.group <= lastG) {
-                    const TGroup& pg = model.groups[static_cast<size_t>(p.group)];
-                    if (p.face >= 0 && static_cast<size_t>(p.face) < pg.faces.size()) {
-                        // vIdx with its size and inline flag: the first 24 bytes, maybe two lines
-                        const char* pf = reinterpret_cast<const char*>(&pg.faces[static_cast<size_t>(p.face)]);
-                        __builtin_prefetch(pf);
-                        __builtin_prefetch(pf + sizeof(TIndexList) - 1);
-                    }
-                }
-            }
-            const TEdge& e = edges[i + k];
-            TFace* f = FaceAt(model, lastG, e.group, e.face);
-            const int32_t a = CornerVertex(f, e.corner0), b = CornerVertex(f, e.corner1);
-            batchFace[k] = f;
-            batchA[k] = a;
-            batchB[k] = b;
-            if (a >= 0 && a <= lastV) __builtin_prefetch(&verts[a].target);
-            if (b >= 0 && b <= lastV) __builtin_prefetch(&verts[b].target);
+    for (; i < loopEnd && static_cast<double>(removed) < goal; ++i) {
+        if (i + kAhead < loopEnd) {
+            const TEdgeEnds& p = ends[i + kAhead];
+            if (p.a >= 0 && p.a <= lastV) __builtin_prefetch(&targets[p.a]);
+            if (p.b >= 0 && p.b <= lastV) __builtin_prefetch(&targets[p.b]);
+            if (p.texFrom >= 0 && p.texFrom <= lastT) __builtin_prefetch(&tex[p.texFrom]);
         }
-        for (int32_t k = 0; k < n; ++k) {
-            if (!(static_cast<double>(removed) < goal)) {
-                reached = true;
-                break;
-            }
-            TEdge& e = edges[i++];
-            e.active = 1;
-            TFace* f = batchFace[k];
-            const int32_t a = batchA[k], b = batchB[k];
-            if (a < 0 || a > lastV || b < 0 || b > lastV) continue;  // an end outside the table is never moved
-            if (verts[a].target != kTargetFree || verts[b].target != kTargetFree) continue;
-            verts[b].target = a;
-            if (f) {
-                // only the first face's texture coordinates take part
-                const TIndexList& t = f->tIdx;
-                const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
-                if (c1 < t.size() && c0 < t.size()) {
-                    const int32_t from = t[c1], to = t[c0];
-                    if (from >= 0 && from <= lastT && to >= 0 && to <= lastT && tex[from].target == kTargetFree)
-                        tex[from].target = to;
-                }
-            }
-            verts[b].merges += 1;
-            // a second face beyond the group's faces (or any other index but kNoFace that
-            // names no face) is neither counted nor hidden
-            TFace* f2 = e.face2 == kNoFace ? nullptr : FaceAt(model, lastG, e.group, e.face2);
-            if (f && f->visible != kHiddenNow) ++removed;
-            if (f2 && f2->visible != kHiddenNow) ++removed;
-            if (f) f->visible = kHiddenNow;
-            if (f2) f2->visible = kHiddenNow;
-            e.active = 0;
-        }
+        TEdge& e = edges[i];
+        e.active = 1;
+        const TEdgeEnds& end = ends[i];
+        const int32_t a = end.a, b = end.b;
+        if (a < 0 || a > lastV || b < 0 || b > lastV) continue;  // an end outside the table is never moved
+        if (targets[a] != kTargetFree || targets[b] != kTargetFree) continue;
+        targets[b] = a;
+        const int32_t from = end.texFrom, to = end.texTo;
+        if (from >= 0 && from <= lastT && to >= 0 && to <= lastT && tex[from].target == kTargetFree)
+            tex[from].target = to;
+        // a second face beyond the group's faces (or any other index but kNoFace that
+        // names no face) is neither counted nor hidden
+        const int64_t h1 = HiddenSlot(first, lastG, e.group, e.face);
+        const int64_t h2 = e.face2 == kNoFace ? -1 : HiddenSlot(first, lastG, e.group, e.face2);
+        // both are counted before either is hidden: an entry whose second face is its
+        // first (a two-corner face) counts that face twice, as the rules have it
+        if (h1 >= 0 && !hidden[h1]) ++removed;
+        if (h2 >= 0 && !hidden[h2]) ++removed;
+        if (h1 >= 0) hidden[h1] = 1;
+        if (h2 >= 0) hidden[h2] = 1;
+        e.active = 0;
     }
     for (; i <= lastE; ++i) edges[i].active = 1;
 
     // 3. marks to flags, resolve, degenerate test
     bool cut = false;
+    auto targetOf = [targets](int32_t v) { return targets[v]; };
+    auto texTargetOf = [tex](int32_t t) { return tex[t].target; };
     for (int32_t g = 0; g <= lastG; ++g) {
         TGroup& group = model.groups[static_cast<size_t>(g)];
         const int32_t lastF = LastSlot(group.faces.size(), group.fCount);
         TFace* faces = group.faces.data();
+        const TBool* h = hidden + first[g];
         for (int32_t fi = 1; fi <= lastF; ++fi) {
             TFace& f = faces[fi];
-            if (f.visible == kHiddenNow) {
+            if (h[fi]) {
                 f.visible = 0;
                 continue;
             }
-            f.visible = 1;
             const uint32_t n = Corners(f);
+            const int32_t* vi = f.vIdx.data();
             for (uint32_t j = 0; j < n; ++j) {
-                const int32_t v = f.vIdx[j];
-                if (v >= 0 && v <= lastV && verts[v].target >= 0) verts[v].target = ResolveIn(verts, lastV, v, cut);
+                const int32_t v = vi[j];
+                if (v >= 0 && v <= lastV && targets[v] >= 0) targets[v] = ResolveIn(targetOf, lastV, v, cut);
             }
             for (int32_t t : f.tIdx)
-                if (t >= 0 && t <= lastT && tex[t].target >= 0) tex[t].target = ResolveIn(tex, lastT, t, cut);
-            if (Degenerate(f, verts, lastV)) f.visible = cut ? kHiddenLate : 0;
+                if (t >= 0 && t <= lastT && tex[t].target >= 0) tex[t].target = ResolveIn(texTargetOf, lastT, t, cut);
+            f.visible = Degenerate(f, targets, lastV) ? (cut ? kHiddenLate : 0) : 1;
         }
     }
-    if (!cut) return;
-    // A chain cut by the limit is walked further each time a later face resolves it,
-    // so faces judged after the first cut are judged again on the final targets.
-    // Faces judged before it only have corners at true chain ends, which never move.
-    for (int32_t g = 0; g <= lastG; ++g) {
-        TGroup& group = model.groups[static_cast<size_t>(g)];
-        const int32_t lastF = LastSlot(group.faces.size(), group.fCount);
-        for (int32_t fi = 1; fi <= lastF; ++fi) {
-            TFace& f = group.faces[static_cast<size_t>(fi)];
-            if (f.visible == 1 || f.visible == kHiddenLate) f.visible = Degenerate(f, verts, lastV) ? 0 : 1;
+    if (cut) {
+        // A chain cut by the limit is walked further each time a later face resolves
+        // it, so faces judged after the first cut are judged again on the final
+        // targets. Faces judged before it only have corners at true chain ends, which
+        // never move.
+        for (int32_t g = 0; g <= lastG; ++g) {
+            TGroup& group = model.groups[static_cast<size_t>(g)];
+            const int32_t lastF = LastSlot(group.faces.size(), group.fCount);
+            for (int32_t fi = 1; fi <= lastF; ++fi) {
+                TFace& f = group.faces[static_cast<size_t>(fi)];
+                if (f.visible == 1 || f.visible == kHiddenLate) f.visible = Degenerate(f, targets, lastV) ? 0 : 1;
+            }
         }
+    }
+
+    // 4. targets back into the vertices
+    for (int32_t v = 0; v <= lastV; ++v) {
+        verts[v].target = targets[v];
+        verts[v].merges = targets[v] >= 0 ? 1 : 0;
     }
 }
 

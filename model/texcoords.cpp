@@ -46,7 +46,7 @@ void OptimizeTexCoords(TKGLModel& model) {
         for (int64_t f = 1; f <= lastF; ++f) corners += group.faces[static_cast<size_t>(f)].tIdx.size();
     }
 
-    std::vector<TTexCoord> table(1);  // slot 0: the spare
+    decltype(model.texCoords) table(1);  // slot 0: the spare
     size_t capacity = 16;
     while (capacity < 2 * std::min<size_t>(corners, static_cast<size_t>(lastOld + 2))) capacity <<= 1;
     std::vector<int32_t> slots(capacity, 0);  // 0 empty, else a table number
@@ -89,6 +89,7 @@ void OptimizeTexCoords(TKGLModel& model) {
     table[0] = TTexCoord{};
     table.push_back(TTexCoord{});  // slot tCount + 1, the other spare
     model.texCoords = std::move(table);
+    InvalidateReduction(model);  // the texture pairs of the edges were renumbered
 }
 
 }  // namespace kgl

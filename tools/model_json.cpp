@@ -70,8 +70,8 @@ private:
 };
 
 // Slots 0 .. count of a table, never past its end.
-template <class T>
-size_t SlotsUpTo(const std::vector<T>& table, int32_t count) {
+template <class Table>
+size_t SlotsUpTo(const Table& table, int32_t count) {
     if (count < 0) return 0;
     return std::min(table.size(), static_cast<size_t>(count) + 1);
 }

@@ -105,7 +105,7 @@ inline void SetEdges(TKGLModel& m, std::vector<TEdge> edges) {
     m.eCount = static_cast<int32_t>(edges.size());
     edges.emplace_back();
     edges.emplace_back();
-    m.edges = std::move(edges);
+    m.edges.assign(edges.begin(), edges.end());
 }
 
 constexpr int kW = 64;

@@ -89,7 +89,7 @@ inline void LiteralEdges(TKGLModel& m) {
     buf.push_back(TEdge{});
     std::stable_sort(buf.begin(), buf.end(), [](const TEdge& x, const TEdge& y) { return x.weight < y.weight; });
     buf.push_back(TEdge{});
-    m.edges = buf;
+    m.edges.assign(buf.begin(), buf.end());
 }
 
 // A w x h grid of vertices split into triangles, with random face areas (seeded),

@@ -2,7 +2,9 @@
 // goal rounding, pinned elements and the guards on indices that name nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "KGLModel.h"
 #include "hand_models.h"
@@ -128,6 +130,85 @@ TEST(Reduce, MatchesTheStepByStepRulesOnRandomMeshes) {
             EXPECT_TRUE(StateOf(fast) == StateOf(literal)) << "seed " << seed << " fraction " << fraction;
         }
     }
+}
+
+// One- and two-corner faces and quads among triangles: a two-corner face is both faces
+// of its own edge and counts twice when that edge collapses; a one-corner face is
+// degenerate on its own.
+TEST(Reduce, MatchesTheStepByStepRulesWithShortFacesAndQuads) {
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        std::mt19937 rng(seed);
+        std::vector<TVec3> pos(40);
+        std::vector<std::vector<int32_t>> faces;
+        std::vector<double> areas;
+        std::uniform_int_distribution<int32_t> vertex(1, 40), corners(1, 4);
+        std::uniform_real_distribution<double> area(0, 1);
+        for (int f = 0; f < 60; ++f) {
+            std::vector<int32_t> face;
+            for (int32_t c = corners(rng); c > 0; --c) face.push_back(vertex(rng));
+            faces.push_back(face);
+            areas.push_back(f % 7 == 0 ? 0.25 : area(rng));  // some ties
+        }
+        TKGLModel base = MakeModel(pos, faces, areas, true);
+        kgl::test::LiteralEdges(base);
+        for (double fraction : {0.1, 0.3, 0.5, 0.8, 1.0}) {
+            TKGLModel fast = base, literal = base;
+            Reduce(fast, fraction);
+            LiteralReduce(literal, fraction);
+            EXPECT_TRUE(StateOf(fast) == StateOf(literal)) << "seed " << seed << " fraction " << fraction;
+        }
+    }
+}
+
+TEST(Reduce, TwoCornerFaceCountsTwiceWhenItsEdgeCollapses) {
+    // f 1 2 (the lightest, its side twice: face2 == face) and a triangle f 3 4 5
+    TKGLModel m = MakeModel({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {2, 1, 0}}, {{1, 2}, {3, 4, 5}}, {0.0, 1.0});
+    kgl::test::LiteralEdges(m);
+    ASSERT_EQ(m.edges[0].face, 1);
+    ASSERT_EQ(m.edges[0].face2, 1);
+    Reduce(m, 1.0);  // goal 2: the one collapse counts face 1 twice, so nothing else collapses
+    EXPECT_EQ(m.vertices[2].target, 1);
+    EXPECT_EQ(m.groups[0].faces[1].visible, 0);
+    EXPECT_EQ(m.groups[0].faces[2].visible, 1);
+    for (int32_t v = 3; v <= 5; ++v) EXPECT_EQ(m.vertices[v].target, kTargetFree);
+}
+
+// The reduction keeps end points and texture pairs of the edges beside the model; an
+// operation that renumbers them must not leave the old ones in use.
+TEST(Reduce, FollowsTheEdgesAndTextureNumbersAsTheyAreNow) {
+    TKGLModel m = MakeGrid(12, 9, 3);
+    Reduce(m, 0.5);  // builds the tables
+    // every texture coordinate distinct and used: the rewrite renumbers in first-use order
+    OptimizeTexCoords(m);
+    TKGLModel literal = m;
+    Reduce(m, 0.5);
+    LiteralReduce(literal, 0.5);
+    EXPECT_TRUE(StateOf(m) == StateOf(literal));
+
+    // edges rebuilt by hand in another order
+    std::reverse(m.edges.begin(), m.edges.begin() + m.eCount);
+    InvalidateReduction(m);
+    literal = m;
+    Reduce(m, 0.4);
+    LiteralReduce(literal, 0.4);
+    EXPECT_TRUE(StateOf(m) == StateOf(literal));
+}
+
+TEST(Reduce, SliderCallsReuseTheTablesOfTheLoad) {
+    TKGLModel m = MakeGrid(10, 10, 5);
+    Reduce(m, 0.0);  // as LoadFromFile does
+    const TEdgeEnds* ends = m.reduction.ends.data();
+    const int32_t* targets = m.reduction.targets.data();
+    for (double fraction : {0.1, 0.7, 0.3, 1.0}) {
+        Reduce(m, fraction);
+        EXPECT_EQ(m.reduction.ends.data(), ends);
+        EXPECT_EQ(m.reduction.targets.data(), targets);
+    }
+    // a copy is a model of its own
+    TKGLModel copy = m;
+    Reduce(copy, 0.5);
+    Reduce(m, 0.5);
+    EXPECT_TRUE(StateOf(copy) == StateOf(m));
 }
 
 TEST(Reduce, TwoTrianglesAtFullFractionFollowTheWorkedExample) {

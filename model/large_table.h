@@ -1,0 +1,51 @@
+#pragma once
+// Storage for the model-sized tables (faces, vertices, edges and the loaders' scratch):
+// huge pages where the system has them.
+//
+// A model of a million triangles fills some 150 MB of tables. With 4 KiB pages that
+// is some 40 000 page faults on first touch, and on a virtual machine a fault costs
+// microseconds: a load paid more for faults than for parsing. A large block from
+// TLargeAllocator is mapped on its own, on a 2 MiB boundary, and advised for huge
+// pages before anything touches it (Linux transparent huge pages in "madvise" or
+// "always" mode), so it faults in 2 MiB at a time. Elsewhere, for small blocks and in
+// sanitizer builds (whose checks need the ordinary heap) it is plain operator new.
+// Contents and failures (std::bad_alloc) are those of std::allocator.
+#include <cstddef>
+#include <new>
+#include <vector>
+
+namespace kgl {
+
+// Blocks smaller than this come from operator new.
+constexpr size_t kLargeBlockBytes = size_t(4) << 20;
+
+// A block of at least `bytes` bytes: mapped and advised when large, else operator new.
+// Throws std::bad_alloc.
+void* AllocateLarge(size_t bytes);
+// Gives back a block of AllocateLarge; bytes as it was asked for.
+void FreeLarge(void* block, size_t bytes) noexcept;
+// Whether large blocks are mapped on their own here (false: all from operator new).
+bool LargeBlocksMapped() noexcept;
+
+template <class T>
+struct TLargeAllocator {
+    using value_type = T;
+    TLargeAllocator() noexcept = default;
+    template <class U>
+    TLargeAllocator(const TLargeAllocator<U>&) noexcept {}
+    T* allocate(size_t n) {
+        if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        return static_cast<T*>(AllocateLarge(n * sizeof(T)));
+    }
+    void deallocate(T* p, size_t n) noexcept { FreeLarge(p, n * sizeof(T)); }
+    template <class U>
+    friend bool operator==(const TLargeAllocator&, const TLargeAllocator<U>&) noexcept {
+        return true;
+    }
+};
+
+// A model-sized table: a std::vector on TLargeAllocator.
+template <class T>
+using TLargeTable = std::vector<T, TLargeAllocator<T>>;
+
+}  // namespace kgl

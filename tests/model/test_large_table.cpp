@@ -1,0 +1,39 @@
+// The storage of the model-sized tables: a std::vector whatever the block size, large
+// blocks on a huge-page boundary where the system maps them itself.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <numeric>
+
+#include "large_table.h"
+
+using namespace kgl;
+
+TEST(LargeTable, BehavesAsAVectorAcrossTheLargeBlockSize) {
+    const size_t large = kLargeBlockBytes / sizeof(int32_t);
+    TLargeTable<int32_t> t;
+    // growing by push_back passes from operator new to mapped blocks and keeps contents
+    for (int32_t i = 0; i < static_cast<int32_t>(large * 3); ++i) t.push_back(i);
+    for (size_t i = 0; i < t.size(); ++i) ASSERT_EQ(t[i], static_cast<int32_t>(i));
+    TLargeTable<int32_t> copy = t;
+    EXPECT_EQ(copy, t);
+    t.resize(10);
+    t.shrink_to_fit();  // back to a small block
+    EXPECT_EQ(std::accumulate(t.begin(), t.end(), 0), 45);
+    TLargeTable<int32_t> zeros(large + 1);
+    EXPECT_EQ(std::count(zeros.begin(), zeros.end(), 0), static_cast<long>(large + 1));
+    TLargeTable<int32_t>().swap(copy);
+    EXPECT_TRUE(copy.empty());
+}
+
+TEST(LargeTable, ImpossibleSizesThrowBadAlloc) {
+    TLargeAllocator<int64_t> a;
+    EXPECT_THROW((void)a.allocate(size_t(-1) / 4), std::bad_alloc);  // more than the address space
+    EXPECT_THROW((void)a.allocate(size_t(1) << 60), std::bad_alloc);
+}
+
+TEST(LargeTable, LargeBlocksStartOnAHugePageBoundary) {
+    if (!LargeBlocksMapped()) GTEST_SKIP() << "large blocks come from operator new here";
+    TLargeTable<char> t(kLargeBlockBytes * 2 + 12345);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(t.data()) % (uintptr_t(2) << 20), 0u);
+}
