@@ -184,7 +184,8 @@ void ClearEdgeSelection(TKGLModel& model);
 // was and shows "Exception Name: <class> Exception message: <text>" (ShowMessage).
 
 // Reads fileName by its lower-cased extension (".obj" LoadOBJ, ".kgm" LoadKGM); on
-// success runs Reduce(model, 0.0). Any other extension, or a missing file, returns
+// success runs Reduce(model, 0.0) (for KGM while reading: LoadKGMAtFullDetail), which
+// also prepares the reduction's tables. Any other extension, or a missing file, returns
 // false and leaves the model untouched.
 bool LoadFromFile(TKGLModel& model, const std::string& fileName);
 // OBJ from a file, streamed twice in large blocks (counting pass, reading pass): false
@@ -286,6 +287,15 @@ int32_t ResolveTexCoord(const TKGLModel& model, int32_t index);
 // storage it has when the sizes still fit). BuildEdges, OptimizeTexCoords and the
 // housekeeping calls do it themselves.
 void InvalidateReduction(TKGLModel& model);
+// Fills the reduction's tables when they do not fit the model, as the next Reduce
+// would; afterwards Reduce allocates nothing. Nothing when vCount < 1 or fCount < 1.
+void PrepareReduction(TKGLModel& model);
+// PrepareReduction done in any case, one pass over the edges with their faces that
+// also finds the first entry with face >= 1 that names no face 1 .. fCount of its group
+// or a corner past that face's vIdx (-1 when every entry is sound; also -1, with
+// nothing prepared, when vCount < 1 or fCount < 1). The KGM reader checks its edges
+// this way when it reads for display.
+int32_t PrepareReductionFindingBadEdge(TKGLModel& model);
 
 // ---- KGM format (kgm.cpp) ----
 //
@@ -315,6 +325,12 @@ std::string SaveToKGMBytes(const TKGLModel& model);
 // empty, and visible / active are 0 or 1. No reduction is run (LoadFromFile does that).
 bool LoadKGM(TKGLModel& model, const std::string& fileName);
 bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes);
+// LoadKGM followed by Reduce(model, 0.0), with the reset done while the records are
+// read instead of in a pass of its own (LoadFromFile's way); the same model results,
+// the same failures. A model without vertices or faces keeps its stored flags, as the
+// reduction leaves them. The reduction's tables are not prepared (PrepareReduction).
+bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName);
+bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes);
 
 // ---- OBJ writer (obj_writer.cpp) ----
 

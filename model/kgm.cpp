@@ -6,18 +6,22 @@
 // range is checked against its table, so a hostile file fails with a message instead
 // of allocating gigabytes or pointing outside a table. It reads into a fresh record
 // and takes it over only when the whole file was good.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include "KGLModel.h"
 #include "errors.h"
 #include "file_output.h"
 #include "messages.h"
+#include "side_by_side.h"
 
 namespace kgl {
 
@@ -123,24 +127,41 @@ void WriteModel(const TKGLModel& m, TOutput& out) {
 
 // ---------------------------------------------------------------- reading
 
-// Bytes of a whole input (memory) or of a file read through a large buffer. Remaining()
-// is exact in both cases, which is what the count checks need.
+// Bytes of a range of the input: of memory, or of a file read through a large buffer
+// with positioned reads, so two ranges of one file can be read side by side.
+// Remaining() is exact in both cases, which is what the count checks need.
 class TInput {
 public:
     static constexpr size_t kBufferSize = size_t(1) << 20;
 
     TInput(std::string_view bytes, const std::string& name)
-        : p_(reinterpret_cast<const uint8_t*>(bytes.data())), end_(p_ + bytes.size()), name_(name) {}
-    TInput(std::FILE* file, uint64_t size, const std::string& name) : file_(file), rest_(size), name_(name) {
-        buf_.resize(kBufferSize);
+        : base_(reinterpret_cast<const uint8_t*>(bytes.data())), p_(base_), end_(base_ + bytes.size()), name_(name) {}
+    TInput(int fd, uint64_t begin, uint64_t end, const std::string& name)
+        : fd_(fd), next_(begin), rest_(end - begin), name_(name) {
+        buf_.resize(static_cast<size_t>(std::min<uint64_t>(kBufferSize, rest_)));
         p_ = end_ = reinterpret_cast<const uint8_t*>(buf_.data());
+    }
+    TInput(const TInput&) = delete;
+    TInput& operator=(const TInput&) = delete;
+
+    // A new input over bytes begin .. end of the same memory or file (offsets from its
+    // start); it shares nothing with this one but the source.
+    TInput Range(uint64_t begin, uint64_t end) const {
+        if (fd_ < 0)
+            return TInput(std::string_view(reinterpret_cast<const char*>(base_ + begin), static_cast<size_t>(end - begin)),
+                          name_);
+        return TInput(fd_, begin, end, name_);
+    }
+    // Offset of the next byte from the start of the memory or file.
+    uint64_t Position() const {
+        return fd_ < 0 ? static_cast<uint64_t>(p_ - base_) : next_ - static_cast<uint64_t>(end_ - p_);
     }
 
     uint64_t Remaining() const { return static_cast<uint64_t>(end_ - p_) + rest_; }
     const std::string& Name() const { return name_; }
     void Section(const char* what) { section_ = what; }
 
-    // n <= 256
+    // n <= kBufferSize
     const uint8_t* Take(size_t n) {
         if (static_cast<size_t>(end_ - p_) < n) Refill(n);
         const uint8_t* r = p_;
@@ -175,27 +196,32 @@ public:
 
 private:
     void Refill(size_t n) {
-        if (Remaining() < n || !file_) Truncated();
+        if (Remaining() < n || fd_ < 0) Truncated();
         size_t left = static_cast<size_t>(end_ - p_);
         std::memmove(buf_.data(), p_, left);
-        size_t want = kBufferSize - left;
+        size_t want = buf_.size() - left;
         if (want > rest_) want = static_cast<size_t>(rest_);
-        size_t got = std::fread(buf_.data() + left, 1, want, file_);
-        if (got != want) {
-            if (std::ferror(file_))
-                throw EInOutError("Cannot read file '" + name_ + "': " + std::strerror(errno ? errno : EIO));
-            Truncated();  // the file shrank while it was read
+        size_t got = 0;
+        while (got < want) {
+            const ssize_t r = pread(fd_, buf_.data() + left + got, want - got, static_cast<off_t>(next_ + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) throw EInOutError("Cannot read file '" + name_ + "': " + std::strerror(errno));
+            if (r == 0) Truncated();  // the file shrank while it was read
+            got += static_cast<size_t>(r);
         }
+        next_ += got;
         rest_ -= got;
         p_ = reinterpret_cast<const uint8_t*>(buf_.data());
         end_ = p_ + left + got;
     }
 
+    int fd_ = -1;
+    const uint8_t* base_ = nullptr;  // memory: the whole input
     const uint8_t* p_ = nullptr;
     const uint8_t* end_ = nullptr;
-    std::FILE* file_ = nullptr;
-    uint64_t rest_ = 0;  // bytes of the file not yet in the buffer
-    std::string buf_;
+    uint64_t next_ = 0;  // file: offset of the first byte not yet in the buffer
+    uint64_t rest_ = 0;  // bytes of the range not yet in the buffer
+    TLargeTable<char> buf_;  // a large block: faulted in at once
     std::string name_;
     const char* section_ = "header";
 };
@@ -263,7 +289,102 @@ int64_t ReadListLength(TInput& in, const char* what) {
     return static_cast<int64_t>(last) + 1;
 }
 
-void ReadModel(TInput& in, TKGLModel& m) {
+constexpr uint64_t kHeaderBytes = 387;
+
+// Two consecutive corners (or the first and the last) on the same vertex: what the
+// reduction at full detail hides.
+bool RepeatsACorner(const TIndexList& v) {
+    const uint32_t n = v.size();
+    if (n == 0) return false;
+    for (uint32_t j = 1; j < n; ++j)
+        if (v[j] == v[j - 1]) return true;
+    return v[0] == v[n - 1];
+}
+
+// The blocks of fixed-size records: vertices, normals, texture coordinates, edges.
+// full: leave them as Reduce(model, 0.0) would (targets free unless pinned, merges 0,
+// every edge active).
+void ReadFixedBlocks(TInput& in, TKGLModel& m, bool full) {
+    const int32_t vCount = m.vCount, nCount = m.nCount, tCount = m.tCount, eCount = m.eCount;
+    in.Section("vertex block");
+    for (int32_t s = 0; s <= vCount; ++s) {
+        const uint8_t* r = in.Take(kVertexBytes);
+        TVertex& v = m.vertices[static_cast<size_t>(s)];
+        v.x = TInput::GetF32(r);
+        v.y = TInput::GetF32(r + 4);
+        v.z = TInput::GetF32(r + 8);
+        v.target = CheckedTarget(in, TInput::GetI32(r + 12), vCount, "vertex", s);
+        v.merges = TInput::GetI32(r + 16);
+        if (full) {
+            if (v.target != kTargetPinned) v.target = kTargetFree;
+            v.merges = 0;
+        }
+    }
+    in.Section("normal block");
+    for (int32_t s = 0; s <= nCount; ++s) m.normals[static_cast<size_t>(s)] = ReadVec3(in);
+    in.Section("texture coordinate block");
+    for (int32_t s = 0; s <= tCount; ++s) {
+        const uint8_t* r = in.Take(kTexCoordBytes);
+        TTexCoord& t = m.texCoords[static_cast<size_t>(s)];
+        t.u = TInput::GetF32(r);
+        t.v = TInput::GetF32(r + 4);
+        t.target = CheckedTarget(in, TInput::GetI32(r + 8), tCount, "texture coordinate", s);
+        if (full && t.target != kTargetPinned) t.target = kTargetFree;
+    }
+    in.Section("edge block");
+    m.edges.reserve(static_cast<size_t>(eCount) + 2);  // filled record by record, never zero-filled first
+    for (int32_t s = 0; s <= eCount; ++s) {
+        const uint8_t* r = in.Take(kEdgeBytes);
+        TEdge& e = m.edges.emplace_back();
+        e.corner0 = TInput::GetI32(r);
+        e.corner1 = TInput::GetI32(r + 4);
+        e.face = TInput::GetI32(r + 8);
+        e.face2 = TInput::GetI32(r + 12);
+        e.group = TInput::GetI32(r + 16);
+        e.weight = TInput::GetF64(r + 24);
+        e.active = full || r[32] ? 1 : 0;
+    }
+    m.edges.resize(static_cast<size_t>(eCount) + 2);  // the all-zero spare at eCount + 1
+}
+
+// The group blocks with their faces, to the end of the input. full: faces 1 .. fCount
+// visible unless they repeat a corner, as Reduce(model, 0.0) would leave them.
+// corners gets the corner count of every face, group after group, and first[g] the
+// place of group g's face 0 in it: the edge check looks faces up in edge order, all
+// over the face tables, and this keeps those lookups small.
+void ReadGroupBlocks(TInput& in, TKGLModel& m, bool full, TLargeTable<int32_t>& corners, std::vector<size_t>& first) {
+    const int32_t vCount = m.vCount, nCount = m.nCount, tCount = m.tCount, gCount = m.gCount;
+    for (int32_t g = 0; g <= gCount; ++g) {
+        in.Section("group blocks");
+        TGroup& group = m.groups[static_cast<size_t>(g)];
+        group.name = ReadShortStr(in, kGroupNameMax, "group name");
+        group.boxMin = ReadVec3(in);
+        group.boxMax = ReadVec3(in);
+        group.fCount = in.I32();
+        CheckCount(in, group.fCount, kEmptyFaceBytes, "face");
+        group.faces.clear();
+        group.faces.reserve(static_cast<size_t>(group.fCount) + 2);  // built face by face, touched once
+        first[static_cast<size_t>(g)] = corners.size();
+        in.Section("face records");
+        for (int32_t f = 0; f <= group.fCount; ++f) {
+            TFace& face = group.faces.emplace_back();
+            const uint8_t* r = in.Take(13);
+            face.area = TInput::GetF64(r);
+            face.visible = r[8] ? 1 : 0;
+            face.count = TInput::GetI32(r + 9);
+            if (face.count < 0) OutOfRange(in, FaceName(g, f), "corner count", face.count, 0, INT32_MAX);
+            CheckCount(in, face.count - 1, 4, "corner");
+            ReadIndices(in, face.vIdx, face.count, vCount, g, f, "vertex index");
+            ReadIndices(in, face.nIdx, ReadListLength(in, "normal index"), nCount, g, f, "normal index");
+            ReadIndices(in, face.tIdx, ReadListLength(in, "texture index"), tCount, g, f, "texture index");
+            if (full && f >= 1) face.visible = RepeatsACorner(face.vIdx) ? 0 : 1;
+            corners.push_back(face.count);
+        }
+        group.faces.emplace_back();  // the spare slot fCount + 1
+    }
+}
+
+void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
     in.Section("header");
     if (in.Remaining() < 27) throw EReadError("'" + in.Name() + "' is not a KGM model file");
     const uint8_t* p = in.Take(27);
@@ -311,74 +432,23 @@ void ReadModel(TInput& in, TKGLModel& m) {
     m.fCount = fCount;
     m.eCount = eCount;
     AllocateModel(m);
-    m.edges.reserve(static_cast<size_t>(eCount) + 2);  // filled record by record, never zero-filled first
+    // the reduction at full detail changes nothing in a model without vertices or faces
+    const bool full = fullDetail && vCount >= 1 && fCount >= 1;
 
-    in.Section("vertex block");
-    for (int32_t s = 0; s <= vCount; ++s) {
-        const uint8_t* r = in.Take(kVertexBytes);
-        TVertex& v = m.vertices[static_cast<size_t>(s)];
-        v.x = TInput::GetF32(r);
-        v.y = TInput::GetF32(r + 4);
-        v.z = TInput::GetF32(r + 8);
-        v.target = CheckedTarget(in, TInput::GetI32(r + 12), vCount, "vertex", s);
-        v.merges = TInput::GetI32(r + 16);
-    }
-    in.Section("normal block");
-    for (int32_t s = 0; s <= nCount; ++s) m.normals[static_cast<size_t>(s)] = ReadVec3(in);
-    in.Section("texture coordinate block");
-    for (int32_t s = 0; s <= tCount; ++s) {
-        const uint8_t* r = in.Take(kTexCoordBytes);
-        TTexCoord& t = m.texCoords[static_cast<size_t>(s)];
-        t.u = TInput::GetF32(r);
-        t.v = TInput::GetF32(r + 4);
-        t.target = CheckedTarget(in, TInput::GetI32(r + 8), tCount, "texture coordinate", s);
-    }
-    in.Section("edge block");
-    for (int32_t s = 0; s <= eCount; ++s) {
-        const uint8_t* r = in.Take(kEdgeBytes);
-        TEdge& e = m.edges.emplace_back();
-        e.corner0 = TInput::GetI32(r);
-        e.corner1 = TInput::GetI32(r + 4);
-        e.face = TInput::GetI32(r + 8);
-        e.face2 = TInput::GetI32(r + 12);
-        e.group = TInput::GetI32(r + 16);
-        e.weight = TInput::GetF64(r + 24);
-        e.active = r[32] ? 1 : 0;
-    }
-    m.edges.resize(static_cast<size_t>(eCount) + 2);  // the all-zero spare at eCount + 1
-
-    // corner counts of all faces, group after group: the edge check below looks faces
-    // up in edge order, all over the face tables, and this keeps those lookups small
-    std::vector<int32_t> corners;
-    std::vector<size_t> firstFace(static_cast<size_t>(gCount + 1));
-    for (int32_t g = 0; g <= gCount; ++g) {
-        in.Section("group blocks");
-        TGroup& group = m.groups[static_cast<size_t>(g)];
-        group.name = ReadShortStr(in, kGroupNameMax, "group name");
-        group.boxMin = ReadVec3(in);
-        group.boxMax = ReadVec3(in);
-        group.fCount = in.I32();
-        CheckCount(in, group.fCount, kEmptyFaceBytes, "face");
-        group.faces.clear();
-        group.faces.reserve(static_cast<size_t>(group.fCount) + 2);  // built face by face, touched once
-        firstFace[static_cast<size_t>(g)] = corners.size();
-        corners.resize(corners.size() + static_cast<size_t>(group.fCount) + 1);
-        in.Section("face records");
-        for (int32_t f = 0; f <= group.fCount; ++f) {
-            TFace& face = group.faces.emplace_back();
-            const uint8_t* r = in.Take(13);
-            face.area = TInput::GetF64(r);
-            face.visible = r[8] ? 1 : 0;
-            face.count = TInput::GetI32(r + 9);
-            if (face.count < 0) OutOfRange(in, FaceName(g, f), "corner count", face.count, 0, INT32_MAX);
-            CheckCount(in, face.count - 1, 4, "corner");
-            ReadIndices(in, face.vIdx, face.count, vCount, g, f, "vertex index");
-            ReadIndices(in, face.nIdx, ReadListLength(in, "normal index"), nCount, g, f, "normal index");
-            ReadIndices(in, face.tIdx, ReadListLength(in, "texture index"), tCount, g, f, "texture index");
-            corners[firstFace[static_cast<size_t>(g)] + static_cast<size_t>(f)] = face.count;
-        }
-        group.faces.emplace_back();  // the spare slot fCount + 1
-    }
+    // The fixed-size blocks end where the group blocks begin, so both are read at once,
+    // each through its own buffer, when the model is big enough to gain from it.
+    const uint64_t fixedStart = in.Position();
+    const uint64_t groupsStart = fixedStart + fixedBytes - static_cast<uint64_t>(gCount + 1) * kGroupHeaderBytes;
+    const uint64_t fileEnd = fixedStart + in.Remaining();
+    TInput fixedIn = in.Range(fixedStart, groupsStart);
+    TInput groupsIn = in.Range(groupsStart, fileEnd);
+    TLargeTable<int32_t> corners;
+    corners.reserve(static_cast<size_t>(std::max(fCount, 0)) + static_cast<size_t>(gCount + 1));
+    std::vector<size_t> first(static_cast<size_t>(gCount + 1));
+    constexpr uint64_t kSideBySideBytes = uint64_t(8) << 20;
+    RunSideBySide(
+        groupsStart - fixedStart >= kSideBySideBytes && fileEnd - groupsStart >= kSideBySideBytes,
+        [&] { ReadFixedBlocks(fixedIn, m, full); }, [&] { ReadGroupBlocks(groupsIn, m, full, corners, first); });
 
     // The header's total must be the groups' own (-1 in a freed model, which has no
     // faces): it sizes the face selection and numbers faces across groups, and a file
@@ -391,31 +461,41 @@ void ReadModel(TInput& in, TKGLModel& m) {
 
     // Edges name their face and corners; face2 has no fixed range and is guarded
     // where it is used. An edge without a face (face < 1) has both ends at 0.
+    auto checkEdge = [&](int32_t s) {
+        const TEdge& e = m.edges[static_cast<size_t>(s)];
+        if (e.face < 1) return;
+        auto where = [s] { return "edge " + std::to_string(s); };
+        if (e.group < 0 || e.group > gCount) OutOfRange(in, where(), "group", e.group, 0, gCount);
+        const int32_t faces = m.groups[static_cast<size_t>(e.group)].fCount;
+        if (e.face > faces) OutOfRange(in, where(), "face", e.face, 1, faces);
+        const int32_t n = corners[first[static_cast<size_t>(e.group)] + static_cast<size_t>(e.face)];
+        if (e.corner0 < 0 || e.corner0 >= n) OutOfRange(in, where(), "corner", e.corner0, 0, n - 1);
+        if (e.corner1 < 0 || e.corner1 >= n) OutOfRange(in, where(), "corner", e.corner1, 0, n - 1);
+    };
+    if (full) {
+        // read for display: the reduction's pass over the edges with their faces finds
+        // the first edge that names nothing (a face's vIdx holds its count of corners)
+        const int32_t bad = PrepareReductionFindingBadEdge(m);
+        if (bad >= 0) checkEdge(bad);
+        return;
+    }
     constexpr int32_t kAhead = 16;  // the lookups jump about: fetch them ahead
     for (int32_t s = 0; s <= eCount; ++s) {
         if (s + kAhead <= eCount) {
             const TEdge& ahead = m.edges[static_cast<size_t>(s + kAhead)];
             if (ahead.group >= 0 && ahead.group <= gCount && ahead.face >= 0 &&
                 ahead.face <= m.groups[static_cast<size_t>(ahead.group)].fCount)
-                __builtin_prefetch(&corners[firstFace[static_cast<size_t>(ahead.group)] + static_cast<size_t>(ahead.face)]);
+                __builtin_prefetch(&corners[first[static_cast<size_t>(ahead.group)] + static_cast<size_t>(ahead.face)]);
         }
-        const TEdge& e = m.edges[static_cast<size_t>(s)];
-        if (e.face < 1) continue;
-        auto where = [s] { return "edge " + std::to_string(s); };
-        if (e.group < 0 || e.group > gCount) OutOfRange(in, where(), "group", e.group, 0, gCount);
-        const int32_t faces = m.groups[static_cast<size_t>(e.group)].fCount;
-        if (e.face > faces) OutOfRange(in, where(), "face", e.face, 1, faces);
-        const int32_t n = corners[firstFace[static_cast<size_t>(e.group)] + static_cast<size_t>(e.face)];
-        if (e.corner0 < 0 || e.corner0 >= n) OutOfRange(in, where(), "corner", e.corner0, 0, n - 1);
-        if (e.corner1 < 0 || e.corner1 >= n) OutOfRange(in, where(), "corner", e.corner1, 0, n - 1);
+        checkEdge(s);
     }
 }
 
 // Reads into a fresh record and takes it over only on success; reports a failure.
-bool LoadInto(TKGLModel& model, TInput& in) {
+bool LoadInto(TKGLModel& model, TInput& in, bool fullDetail) {
     try {
         TKGLModel fresh;
-        ReadModel(in, fresh);
+        ReadModel(in, fresh, fullDetail);
         // what survives a load, as after an OBJ load: the group and face selections
         fresh.groupSel = std::move(model.groupSel);
         fresh.faceSel = std::move(model.faceSel);
@@ -426,8 +506,33 @@ bool LoadInto(TKGLModel& model, TInput& in) {
         ShowMessage(FormatExceptionText(e));
     } catch (const std::bad_alloc&) {
         ShowMessage(FormatExceptionText("EOutOfMemory", "Out of memory while reading '" + in.Name() + "'"));
+    } catch (const std::system_error& e) {  // no thread to be had
+        ShowMessage(FormatExceptionText("EOutOfMemory", "Cannot read '" + in.Name() + "': " + e.what()));
     }
     return false;
+}
+
+bool LoadFile(TKGLModel& model, const std::string& fileName, bool fullDetail) {
+    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return false;  // no such file: silently
+        ShowMessage(FormatExceptionText("EInOutError", "Cannot open file '" + fileName + "': " + std::strerror(errno)));
+        return false;
+    }
+    struct stat st {};
+    bool ok = false;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ShowMessage(FormatExceptionText("EInOutError", "Cannot read file '" + fileName + "': not a regular file"));
+    } else {
+        try {
+            TInput in(fd, 0, static_cast<uint64_t>(st.st_size), fileName);
+            ok = LoadInto(model, in, fullDetail);
+        } catch (const std::bad_alloc&) {  // not even the read buffer
+            ShowMessage(FormatExceptionText("EOutOfMemory", "Out of memory while reading '" + fileName + "'"));
+        }
+    }
+    close(fd);
+    return ok;
 }
 
 }  // namespace
@@ -448,26 +553,16 @@ void SaveToKGM(const TKGLModel& model, const std::string& fileName) {
 
 bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes) {
     TInput in(bytes, "(memory)");
-    return LoadInto(model, in);
+    return LoadInto(model, in, false);
 }
 
-bool LoadKGM(TKGLModel& model, const std::string& fileName) {
-    std::FILE* f = std::fopen(fileName.c_str(), "rb");
-    if (!f) {
-        if (errno == ENOENT || errno == ENOTDIR) return false;  // no such file: silently
-        ShowMessage(FormatExceptionText("EInOutError", "Cannot open file '" + fileName + "': " + std::strerror(errno)));
-        return false;
-    }
-    struct stat st {};
-    bool ok = false;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        ShowMessage(FormatExceptionText("EInOutError", "Cannot read file '" + fileName + "': not a regular file"));
-    } else {
-        TInput in(f, static_cast<uint64_t>(st.st_size), fileName);
-        ok = LoadInto(model, in);
-    }
-    std::fclose(f);
-    return ok;
+bool LoadKGM(TKGLModel& model, const std::string& fileName) { return LoadFile(model, fileName, false); }
+
+bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName) { return LoadFile(model, fileName, true); }
+
+bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes) {
+    TInput in(bytes, "(memory)");
+    return LoadInto(model, in, true);
 }
 
 }  // namespace kgl

@@ -17,7 +17,7 @@
 namespace kgl {
 
 // Blocks smaller than this come from operator new.
-constexpr size_t kLargeBlockBytes = size_t(4) << 20;
+constexpr size_t kLargeBlockBytes = size_t(1) << 20;
 
 // A block of at least `bytes` bytes: mapped and advised when large, else operator new.
 // Throws std::bad_alloc.

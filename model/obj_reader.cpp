@@ -745,9 +745,14 @@ bool LoadOBJ(TKGLModel& model, const std::string& fileName) {
 bool LoadFromFile(TKGLModel& model, const std::string& fileName) {
     std::string ext = LowerExtension(fileName);
     bool result = false;
-    if (ext == ".obj") result = LoadOBJ(model, fileName);
-    if (ext == ".kgm") result = LoadKGM(model, fileName);
-    if (result) Reduce(model, 0.0);
+    if (ext == ".obj") {
+        result = LoadOBJ(model, fileName);
+        if (result) Reduce(model, 0.0);
+    }
+    if (ext == ".kgm") {
+        result = LoadKGMAtFullDetail(model, fileName);
+        if (result) PrepareReduction(model);
+    }
     return result;
 }
 

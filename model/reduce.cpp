@@ -26,7 +26,10 @@
 #include <cmath>
 #include <cstring>
 
+#include <system_error>
+
 #include "KGLModel.h"
+#include "side_by_side.h"
 
 namespace kgl {
 
@@ -133,8 +136,10 @@ bool Fits(const TKGLModel& m, const TLimits& l) {
 }
 
 // Sizes the tables (in the storage they have when that suffices) and takes every
-// entry's ends from its first face, fetching faces ahead: they lie all over.
-void Prepare(TKGLModel& m, const TLimits& l) {
+// entry's ends from its first face, fetching faces ahead: they lie all over. Returns
+// the first entry with a face of 1 or more that names no face of its group, or a
+// corner past that face's vIdx; -1 when there is none.
+int32_t Prepare(TKGLModel& m, const TLimits& l) {
     TReduction& r = m.reduction;
     r.valid = false;
     r.first.resize(static_cast<size_t>(l.lastG) + 2);
@@ -149,28 +154,46 @@ void Prepare(TKGLModel& m, const TLimits& l) {
     r.targets.resize(static_cast<size_t>(l.lastV) + 1);
     r.ends.resize(static_cast<size_t>(l.lastE) + 1);
 
-    constexpr int32_t kAhead = 24;
-    const TEdge* edges = m.edges.data();
-    for (int32_t i = 0; i <= l.lastE; ++i) {
-        if (i + kAhead <= l.lastE) {
-            const TEdge& p = edges[i + kAhead];
-            if (const TFace* pf = FaceAt(m, l.lastG, p.group, p.face)) {
-                __builtin_prefetch(pf);  // vIdx and tIdx: the first 48 bytes
-                __builtin_prefetch(reinterpret_cast<const char*>(pf) + 2 * sizeof(TIndexList) - 1);
+    // entries lo .. hi - 1; the first that names nothing, or -1
+    auto fill = [&m, &l, &r](int32_t lo, int32_t hi) {
+        int32_t bad = -1;
+        constexpr int32_t kAhead = 24;
+        const TEdge* edges = m.edges.data();
+        for (int32_t i = lo; i < hi; ++i) {
+            if (i + kAhead < hi) {
+                const TEdge& p = edges[i + kAhead];
+                if (const TFace* pf = FaceAt(m, l.lastG, p.group, p.face)) {
+                    __builtin_prefetch(pf);  // vIdx and tIdx: the first 48 bytes
+                    __builtin_prefetch(reinterpret_cast<const char*>(pf) + 2 * sizeof(TIndexList) - 1);
+                }
+            }
+            const TEdge& e = edges[i];
+            const TFace* f = FaceAt(m, l.lastG, e.group, e.face);
+            TEdgeEnds& out = r.ends[static_cast<size_t>(i)];
+            out = TEdgeEnds{CornerVertex(f, e.corner0), CornerVertex(f, e.corner1), -1, -1};
+            const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
+            if (e.face >= 1 && (!f || c0 >= f->vIdx.size() || c1 >= f->vIdx.size()) && bad < 0) bad = i;
+            if (!f) continue;
+            if (c0 < f->tIdx.size() && c1 < f->tIdx.size()) {  // only the first face's texture coordinates take part
+                out.texFrom = f->tIdx[c1];
+                out.texTo = f->tIdx[c0];
             }
         }
-        const TEdge& e = edges[i];
-        const TFace* f = FaceAt(m, l.lastG, e.group, e.face);
-        TEdgeEnds& out = r.ends[static_cast<size_t>(i)];
-        out = TEdgeEnds{CornerVertex(f, e.corner0), CornerVertex(f, e.corner1), -1, -1};
-        if (!f) continue;
-        const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
-        if (c0 < f->tIdx.size() && c1 < f->tIdx.size()) {  // only the first face's texture coordinates take part
-            out.texFrom = f->tIdx[c1];
-            out.texTo = f->tIdx[c0];
-        }
+        return bad;
+    };
+    // the lookups wait on memory, so a big table is done in two halves side by side
+    // (a second thread is only a help: without one, the halves run in turn)
+    const int32_t count = l.lastE + 1, half = count / 2;
+    constexpr int32_t kSideBySideEntries = 1 << 18;
+    int32_t badLow = -1, badHigh = -1;
+    try {
+        RunSideBySide(count >= kSideBySideEntries, [&] { badLow = fill(0, half); }, [&] { badHigh = fill(half, count); });
+    } catch (const std::system_error&) {
+        badLow = fill(0, count);
+        badHigh = -1;
     }
     r.valid = true;
+    return badLow >= 0 ? badLow : badHigh;
 }
 
 }  // namespace
@@ -190,6 +213,17 @@ int32_t ResolveTexCoord(const TKGLModel& model, int32_t index) {
 }
 
 void InvalidateReduction(TKGLModel& model) { model.reduction.valid = false; }
+
+void PrepareReduction(TKGLModel& model) {
+    if (model.vCount < 1 || model.fCount < 1) return;
+    const TLimits l(model);
+    if (!Fits(model, l)) Prepare(model, l);
+}
+
+int32_t PrepareReductionFindingBadEdge(TKGLModel& model) {
+    if (model.vCount < 1 || model.fCount < 1) return -1;
+    return Prepare(model, TLimits(model));
+}
 
 void Reduce(TKGLModel& model, double fraction) {
     if (model.vCount < 1 || model.fCount < 1) return;

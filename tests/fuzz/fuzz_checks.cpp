@@ -109,7 +109,19 @@ void CheckKgmInput(const uint8_t* data, size_t size) {
     int before = g_messages;
     bool loaded = LoadKGMFromMemory(model, Bytes(data, size));
     CheckLoadReport(loaded, before);
+    // the display load: the same verdict, and when it loads, the plain load reduced at
+    // full detail
+    TKGLModel shown;
+    before = g_messages;
+    const bool shownLoaded = LoadKGMFromMemoryAtFullDetail(shown, Bytes(data, size));
+    CheckLoadReport(shownLoaded, before);
+    if (shownLoaded != loaded) Fail("the display load of a KGM file and the plain one disagree");
     if (!loaded) return;
+    {
+        TKGLModel reduced = model;
+        Reduce(reduced, 0.0);
+        if (SaveToKGMBytes(shown) != SaveToKGMBytes(reduced)) Fail("the display load is not the load reduced at 0");
+    }
     std::string again = SaveToKGMBytes(model);
     TKGLModel reread;
     if (!LoadKGMFromMemory(reread, again)) Fail("a loaded KGM model saves to bytes that do not load");

@@ -57,19 +57,54 @@ size_t GroupOffset(const TKGLModel& m) {
            40 * size_t(m.eCount + 1);
 }
 
-// Loading `bytes` must fail with a message naming `className`, and leave `m` unchanged.
+// Loading `bytes` must fail with a message naming `className`, and leave `m` unchanged;
+// the same with the same message when read for display (the edges are checked there
+// by another pass).
 void ExpectRefused(const std::string& bytes, const char* className, const std::string& why) {
-    TKGLModel m = MakeTwoTriangles();
-    m.groupSel = {1};
-    const std::string before = SaveToKGMBytes(m);
-    TMessageRecorder rec;
-    EXPECT_FALSE(LoadKGMFromMemory(m, bytes)) << why;
-    ASSERT_EQ(rec.count(), 1u) << why;
-    EXPECT_NE(rec.lastText().find(std::string("Exception Name: ") + className + " Exception message: "),
-              std::string::npos)
-        << why << ": " << rec.lastText();
-    EXPECT_EQ(SaveToKGMBytes(m), before) << why;
-    EXPECT_EQ(m.groupSel, std::vector<TBool>{1}) << why;
+    std::string text;
+    for (bool forDisplay : {false, true}) {
+        TKGLModel m = MakeTwoTriangles();
+        m.groupSel = {1};
+        const std::string before = SaveToKGMBytes(m);
+        TMessageRecorder rec;
+        EXPECT_FALSE(forDisplay ? LoadKGMFromMemoryAtFullDetail(m, bytes) : LoadKGMFromMemory(m, bytes)) << why;
+        ASSERT_EQ(rec.count(), 1u) << why;
+        EXPECT_NE(rec.lastText().find(std::string("Exception Name: ") + className + " Exception message: "),
+                  std::string::npos)
+            << why << ": " << rec.lastText();
+        EXPECT_EQ(SaveToKGMBytes(m), before) << why;
+        EXPECT_EQ(m.groupSel, std::vector<TBool>{1}) << why;
+        if (forDisplay) {
+            EXPECT_EQ(rec.lastText(), text) << why;
+        }
+        text = rec.lastText();
+    }
+}
+
+// A triangulated w x h grid as OBJ text, with texture coordinates and one normal.
+std::string GridOBJ(int w, int h) {
+    std::string t;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) t += "v " + std::to_string(x) + " " + std::to_string(y * (1 + x % 3)) + " 0\n";
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) t += "vt " + std::to_string(x % 7) + " " + std::to_string(y % 5) + "\n";
+    t += "vn 0 0 1\ng BODY\n";
+    for (int y = 0; y + 1 < h; ++y)
+        for (int x = 0; x + 1 < w; ++x) {
+            const int a = y * w + x + 1, b = a + 1, c = a + w, d = c + 1;
+            auto corner = [](int v) { return std::to_string(v) + "/" + std::to_string(v) + "/1"; };
+            t += "f " + corner(a) + " " + corner(b) + " " + corner(d) + "\n";
+            t += "f " + corner(a) + " " + corner(d) + " " + corner(c) + "\n";
+        }
+    return t;
+}
+
+// What the display load must equal: the plain load, then the reduction at full detail.
+std::string LoadThenReduce(const std::string& bytes) {
+    TKGLModel m;
+    EXPECT_TRUE(LoadKGMFromMemory(m, bytes));
+    Reduce(m, 0.0);
+    return SaveToKGMBytes(m);
 }
 
 }  // namespace
@@ -341,4 +376,92 @@ TEST(Kgm, FailedSaveKeepsTheOldFileAndReportsIt) {
     EXPECT_EQ(ReadFile(path), "old contents");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "temporary file left behind";
     EXPECT_THROW(SaveToKGM(m, dir.file("no/such/folder/m.kgm")), EInOutError);
+}
+
+// Read for display, the reset of the reduction is done while reading: the result must
+// be exactly the plain load followed by Reduce(model, 0.0).
+TEST(Kgm, DisplayLoadEqualsLoadThenReduceAtFullDetail) {
+    TKGLModel m = Mixed();
+    m.vertices[3].target = kTargetPinned;
+    m.groups[0].faces[2].vIdx = {3, 3, 4};  // repeats a corner: hidden at full detail
+    m.texCoords[2].target = kTargetPinned;
+    Reduce(m, 1.0);
+    const std::string reduced = SaveToKGMBytes(m);
+    TKGLModel shown;
+    ASSERT_TRUE(LoadKGMFromMemoryAtFullDetail(shown, reduced));
+    EXPECT_EQ(SaveToKGMBytes(shown), LoadThenReduce(reduced));
+    EXPECT_EQ(shown.vertices[3].target, kTargetPinned);
+    EXPECT_EQ(shown.groups[0].faces[2].visible, 0);
+
+    // without faces (or vertices) the reduction changes nothing: stored flags stay
+    TKGLModel bare = MakeTwoTriangles();
+    Reduce(bare, 1.0);
+    bare.groups[0].fCount = 0;
+    bare.fCount = 0;
+    bare.groups[0].faces.resize(2);
+    bare.eCount = 0;
+    bare.edges.assign(2, TEdge{});
+    const std::string noFaces = SaveToKGMBytes(bare);
+    ASSERT_TRUE(LoadKGMFromMemoryAtFullDetail(shown, noFaces));
+    EXPECT_EQ(SaveToKGMBytes(shown), noFaces);
+    EXPECT_EQ(shown.vertices[2].target, 1);
+
+    // from a file, as the window loads it: the reduction's tables are ready, so the
+    // first slider move allocates nothing
+    TTempDir dir;
+    WriteFile(dir.file("m.kgm"), reduced);
+    TKGLModel file;
+    ASSERT_TRUE(LoadFromFile(file, dir.file("m.kgm")));
+    EXPECT_EQ(SaveToKGMBytes(file), LoadThenReduce(reduced));
+    const TEdgeEnds* ends = file.reduction.ends.data();
+    ASSERT_NE(ends, nullptr);
+    Reduce(file, 0.5);
+    EXPECT_EQ(file.reduction.ends.data(), ends);
+}
+
+// A model big enough that its fixed-size blocks and its group blocks are read side by
+// side, from memory and from a file: the same model, and failures in either half (or
+// both: the earlier one in the file is reported).
+TEST(Kgm, BigFileReadInTwoHalvesGivesTheSameModelAndTheSameFailures) {
+    TKGLModel m;
+    {
+        TMessageRecorder rec;
+        ASSERT_TRUE(LoadOBJFromMemory(m, GridOBJ(320, 300)));
+    }
+    Reduce(m, 0.3);
+    const std::string b = SaveToKGMBytes(m);
+    const size_t g = GroupOffset(m);
+    ASSERT_GT(g, size_t(8) << 20);
+    ASSERT_GT(b.size() - g, size_t(8) << 20);
+    const std::string full = LoadThenReduce(b);
+    TKGLModel back;
+    ASSERT_TRUE(LoadKGMFromMemory(back, b));
+    EXPECT_EQ(SaveToKGMBytes(back), b);
+    ASSERT_TRUE(LoadKGMFromMemoryAtFullDetail(back, b));
+    EXPECT_EQ(SaveToKGMBytes(back), full);
+    TTempDir dir;
+    WriteFile(dir.file("big.kgm"), b);
+    ASSERT_TRUE(LoadKGM(back, dir.file("big.kgm")));
+    EXPECT_EQ(SaveToKGMBytes(back), b);
+    ASSERT_TRUE(LoadKGMAtFullDetail(back, dir.file("big.kgm")));
+    EXPECT_EQ(SaveToKGMBytes(back), full);
+
+    for (size_t cut : {g / 2, g + 100, b.size() - 1}) ExpectRefused(b.substr(0, cut), "EReadError", "cut");
+    // a vertex target in the first half, a vertex index of the last face in the second
+    std::string h = b;
+    PutI32(h, 387 + 20 * 7 + 12, -7);
+    ExpectRefused(h, "ERangeError", "vertex target");
+    std::string late = b;
+    PutI32(late, b.size() - 3 * 4 - 4 - 3 * 4 - 4 - 4, m.vCount + 1);  // last face: its last vertex index
+    ExpectRefused(late, "ERangeError", "last face's vertex index");
+    PutI32(late, 387 + 20 * 7 + 12, -7);
+    TKGLModel any;
+    TMessageRecorder rec;
+    EXPECT_FALSE(LoadKGMFromMemoryAtFullDetail(any, late));
+    EXPECT_NE(rec.lastText().find("vertex 7 has target -7"), std::string::npos) << rec.lastText();
+    // an edge naming a face past its group, found by the display load's own pass
+    std::string edge = b;
+    const size_t edge0 = 387 + 20 * size_t(m.vCount + 1) + 12 * size_t(m.nCount + 1) + 12 * size_t(m.tCount + 1);
+    PutI32(edge, edge0 + 40 * 1000 + 8, m.fCount + 5);
+    ExpectRefused(edge, "ERangeError", "edge face");
 }
