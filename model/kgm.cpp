@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #include "KGLModel.h"
 #include "errors.h"
@@ -506,8 +505,6 @@ bool LoadInto(TKGLModel& model, TInput& in, bool fullDetail) {
         ShowMessage(FormatExceptionText(e));
     } catch (const std::bad_alloc&) {
         ShowMessage(FormatExceptionText("EOutOfMemory", "Out of memory while reading '" + in.Name() + "'"));
-    } catch (const std::system_error& e) {  // no thread to be had
-        ShowMessage(FormatExceptionText("EOutOfMemory", "Cannot read '" + in.Name() + "': " + e.what()));
     }
     return false;
 }

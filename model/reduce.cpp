@@ -26,8 +26,6 @@
 #include <cmath>
 #include <cstring>
 
-#include <system_error>
-
 #include "KGLModel.h"
 #include "side_by_side.h"
 
@@ -182,16 +180,10 @@ int32_t Prepare(TKGLModel& m, const TLimits& l) {
         return bad;
     };
     // the lookups wait on memory, so a big table is done in two halves side by side
-    // (a second thread is only a help: without one, the halves run in turn)
     const int32_t count = l.lastE + 1, half = count / 2;
     constexpr int32_t kSideBySideEntries = 1 << 18;
     int32_t badLow = -1, badHigh = -1;
-    try {
-        RunSideBySide(count >= kSideBySideEntries, [&] { badLow = fill(0, half); }, [&] { badHigh = fill(half, count); });
-    } catch (const std::system_error&) {
-        badLow = fill(0, count);
-        badHigh = -1;
-    }
+    RunSideBySide(count >= kSideBySideEntries, [&] { badLow = fill(0, half); }, [&] { badHigh = fill(half, count); });
     r.valid = true;
     return badLow >= 0 ? badLow : badHigh;
 }
