@@ -87,7 +87,6 @@ int main(int argc, char** argv) {
     if (!kgl::LoadFromFile(model, bm.path)) return 1;
 
     // ---- Reduce against meshoptimizer
-    std::vector<int> hiddenAt;
     const int reduceRuns = std::max(runs * 4 + 1, 11);
     double reduceHalf = Time(reduceRuns, [&] { kgl::Reduce(model, 0.5); });
     double reduceHalfCpu = g_lastCpu;
@@ -156,7 +155,7 @@ int main(int argc, char** argv) {
     double kgmSave = Time(runs, [&] { kgl::SaveToKGM(model, kgm); });
     double kgmSaveCpu = g_lastCpu;
     // OBJ and KGM loads of the same model taken in turn, after one untimed load of each
-    // (the first load of a process also pays for the kernel's first huge pages), so that
+    // (the first load of a process also pays for memory the system hands out for the first time), so that
     // both meet the same machine. A load is timed alone: the model before it is released
     // before the clock starts.
     std::vector<double> objT, objC, kgmT, kgmC;

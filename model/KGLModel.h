@@ -328,7 +328,8 @@ bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes);
 // LoadKGM followed by Reduce(model, 0.0), with the reset done while the records are
 // read instead of in a pass of its own (LoadFromFile's way); the same model results,
 // the same failures. A model without vertices or faces keeps its stored flags, as the
-// reduction leaves them. The reduction's tables are not prepared (PrepareReduction).
+// reduction leaves them. The reduction's tables are prepared too: the edges are
+// checked in their pass over the faces (PrepareReductionFindingBadEdge).
 bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName);
 bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes);
 

@@ -288,8 +288,6 @@ int64_t ReadListLength(TInput& in, const char* what) {
     return static_cast<int64_t>(last) + 1;
 }
 
-constexpr uint64_t kHeaderBytes = 387;
-
 // Two consecutive corners (or the first and the last) on the same vertex: what the
 // reduction at full detail hides.
 bool RepeatsACorner(const TIndexList& v) {
@@ -348,10 +346,10 @@ void ReadFixedBlocks(TInput& in, TKGLModel& m, bool full) {
 
 // The group blocks with their faces, to the end of the input. full: faces 1 .. fCount
 // visible unless they repeat a corner, as Reduce(model, 0.0) would leave them.
-// corners gets the corner count of every face, group after group, and first[g] the
-// place of group g's face 0 in it: the edge check looks faces up in edge order, all
-// over the face tables, and this keeps those lookups small.
-void ReadGroupBlocks(TInput& in, TKGLModel& m, bool full, TLargeTable<int32_t>& corners, std::vector<size_t>& first) {
+// corners (when given) gets the corner count of every face, group after group, and
+// first[g] the place of group g's face 0 in it: the plain load's edge check looks faces
+// up in edge order, all over the face tables, and this keeps those lookups small.
+void ReadGroupBlocks(TInput& in, TKGLModel& m, bool full, TLargeTable<int32_t>* corners, std::vector<size_t>& first) {
     const int32_t vCount = m.vCount, nCount = m.nCount, tCount = m.tCount, gCount = m.gCount;
     for (int32_t g = 0; g <= gCount; ++g) {
         in.Section("group blocks");
@@ -363,7 +361,7 @@ void ReadGroupBlocks(TInput& in, TKGLModel& m, bool full, TLargeTable<int32_t>& 
         CheckCount(in, group.fCount, kEmptyFaceBytes, "face");
         group.faces.clear();
         group.faces.reserve(static_cast<size_t>(group.fCount) + 2);  // built face by face, touched once
-        first[static_cast<size_t>(g)] = corners.size();
+        if (corners) first[static_cast<size_t>(g)] = corners->size();
         in.Section("face records");
         for (int32_t f = 0; f <= group.fCount; ++f) {
             TFace& face = group.faces.emplace_back();
@@ -377,7 +375,7 @@ void ReadGroupBlocks(TInput& in, TKGLModel& m, bool full, TLargeTable<int32_t>& 
             ReadIndices(in, face.nIdx, ReadListLength(in, "normal index"), nCount, g, f, "normal index");
             ReadIndices(in, face.tIdx, ReadListLength(in, "texture index"), tCount, g, f, "texture index");
             if (full && f >= 1) face.visible = RepeatsACorner(face.vIdx) ? 0 : 1;
-            corners.push_back(face.count);
+            if (corners) corners->push_back(face.count);
         }
         group.faces.emplace_back();  // the spare slot fCount + 1
     }
@@ -441,13 +439,14 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
     const uint64_t fileEnd = fixedStart + in.Remaining();
     TInput fixedIn = in.Range(fixedStart, groupsStart);
     TInput groupsIn = in.Range(groupsStart, fileEnd);
+    // the display load checks edges in the reduction's pass over the faces instead
     TLargeTable<int32_t> corners;
-    corners.reserve(static_cast<size_t>(std::max(fCount, 0)) + static_cast<size_t>(gCount + 1));
+    if (!full) corners.reserve(static_cast<size_t>(std::max(fCount, 0)) + static_cast<size_t>(gCount + 1));
     std::vector<size_t> first(static_cast<size_t>(gCount + 1));
     constexpr uint64_t kSideBySideBytes = uint64_t(8) << 20;
     RunSideBySide(
         groupsStart - fixedStart >= kSideBySideBytes && fileEnd - groupsStart >= kSideBySideBytes,
-        [&] { ReadFixedBlocks(fixedIn, m, full); }, [&] { ReadGroupBlocks(groupsIn, m, full, corners, first); });
+        [&] { ReadFixedBlocks(fixedIn, m, full); }, [&] { ReadGroupBlocks(groupsIn, m, full, full ? nullptr : &corners, first); });
 
     // The header's total must be the groups' own (-1 in a freed model, which has no
     // faces): it sizes the face selection and numbers faces across groups, and a file
@@ -467,7 +466,8 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
         if (e.group < 0 || e.group > gCount) OutOfRange(in, where(), "group", e.group, 0, gCount);
         const int32_t faces = m.groups[static_cast<size_t>(e.group)].fCount;
         if (e.face > faces) OutOfRange(in, where(), "face", e.face, 1, faces);
-        const int32_t n = corners[first[static_cast<size_t>(e.group)] + static_cast<size_t>(e.face)];
+        const int32_t n = full ? m.groups[static_cast<size_t>(e.group)].faces[static_cast<size_t>(e.face)].count
+                               : corners[first[static_cast<size_t>(e.group)] + static_cast<size_t>(e.face)];
         if (e.corner0 < 0 || e.corner0 >= n) OutOfRange(in, where(), "corner", e.corner0, 0, n - 1);
         if (e.corner1 < 0 || e.corner1 >= n) OutOfRange(in, where(), "corner", e.corner1, 0, n - 1);
     };

@@ -34,7 +34,7 @@ void* AllocateLarge(size_t bytes) {
     const uintptr_t at = reinterpret_cast<uintptr_t>(raw);
     const uintptr_t begin = (at + kHugePage - 1) & ~(kHugePage - 1);
     if (begin > at) munmap(raw, begin - at);
-    if (begin + size < at + size + kHugePage) munmap(reinterpret_cast<void*>(begin + size), at + kHugePage - begin);
+    munmap(reinterpret_cast<void*>(begin + size), at + kHugePage - begin);  // the tail, never empty
     // a refusal (no transparent huge pages here) leaves ordinary pages: nothing to report
     (void)madvise(reinterpret_cast<void*>(begin), size, MADV_HUGEPAGE);
     return reinterpret_cast<void*>(begin);

@@ -749,10 +749,7 @@ bool LoadFromFile(TKGLModel& model, const std::string& fileName) {
         result = LoadOBJ(model, fileName);
         if (result) Reduce(model, 0.0);
     }
-    if (ext == ".kgm") {
-        result = LoadKGMAtFullDetail(model, fileName);
-        if (result) PrepareReduction(model);
-    }
+    if (ext == ".kgm") result = LoadKGMAtFullDetail(model, fileName);
     return result;
 }
 
