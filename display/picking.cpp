@@ -86,6 +86,34 @@ void FillWithDepth() {
     glDepthFunc(GL_LESS);
 }
 
+// Draws every visible face in the colour code codeOf(group, running face number) gives
+// it and reads the code under the pointer; false, with nothing drawn, when the position
+// lies outside the viewport.
+template <class CodeOf>
+bool ReadFaceCode(TKGLModel& model, int32_t x, int32_t y, CodeOf codeOf, uint32_t& code) {
+    GLint viewport[4];
+    if (!PickViewport(x, y, viewport)) return false;
+    TPickImage image;
+    FillWithDepth();
+    int32_t triangles = 0;
+    bool started = false;
+    uint32_t current = 0;
+    WalkVisibleFaces(model, [&](const TFace& face, int32_t g, int64_t n) {
+        const uint32_t c = codeOf(g, n);
+        if (!started || c != current) {  // runs of one code (a group's faces) set it once
+            SetCodeColor(c);
+            current = c;
+            started = true;
+        }
+        const uint32_t corners = FaceCorners(face);
+        if (corners == 3) ++triangles;
+        SendFacePositions(model, face, corners);
+    });
+    model.drawCount += triangles;
+    code = image.Read(x, y, viewport);
+    return true;
+}
+
 }  // namespace
 
 void PickEdge(TKGLModel& model, int32_t x, int32_t y, bool occlude, uint8_t mode) {
@@ -119,41 +147,16 @@ void PickEdge(TKGLModel& model, int32_t x, int32_t y, bool occlude, uint8_t mode
 
 void PickGroup(TKGLModel& model, int32_t x, int32_t y, uint8_t mode) {
     if (model.fCount < 1) return;
-    GLint viewport[4];
-    if (!PickViewport(x, y, viewport)) return;
-    TPickImage image;
-    FillWithDepth();
-    int32_t triangles = 0;
-    int32_t current = -1;
-    WalkVisibleFaces(model, [&](const TFace& face, int32_t g, int64_t) {
-        if (g != current) {
-            SetCodeColor(GroupCode(g));  // every face of the group carries its code
-            current = g;
-        }
-        const uint32_t corners = FaceCorners(face);
-        if (corners == 3) ++triangles;
-        SendFacePositions(model, face, corners);
-    });
-    model.drawCount += triangles;
-    const uint32_t code = image.Read(x, y, viewport);
+    uint32_t code = 0;
+    if (!ReadFaceCode(model, x, y, [](int32_t g, int64_t) { return GroupCode(g); }, code)) return;
     ApplyPick(model.groupSel, GroupIndexOfCode(code), 0, model.gCount, mode);
 }
 
 void PickFace(TKGLModel& model, int32_t x, int32_t y, uint8_t mode) {
     if (model.fCount < 1) return;
-    GLint viewport[4];
-    if (!PickViewport(x, y, viewport)) return;
-    TPickImage image;
-    FillWithDepth();
-    int32_t triangles = 0;
-    WalkVisibleFaces(model, [&](const TFace& face, int32_t, int64_t n) {
-        SetCodeColor(FaceCode(static_cast<int32_t>(n)));
-        const uint32_t corners = FaceCorners(face);
-        if (corners == 3) ++triangles;
-        SendFacePositions(model, face, corners);
-    });
-    model.drawCount += triangles;
-    const uint32_t code = image.Read(x, y, viewport);
+    uint32_t code = 0;
+    if (!ReadFaceCode(model, x, y, [](int32_t, int64_t n) { return FaceCode(static_cast<int32_t>(n)); }, code))
+        return;
     // Code 0, the background, is below the first face number and changes nothing.
     ApplyPick(model.faceSel, FaceIndexOfCode(code), 1, model.fCount, mode);
 }
