@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace kgl::test {
 
@@ -30,6 +31,16 @@ TTempDir::TTempDir() {
 TTempDir::~TTempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+bool IsRefusalText(const std::string& text) {
+    std::string_view t = text;
+    if (!t.empty() && t.back() == '\n') t.remove_suffix(1);
+    const size_t nl = t.find('\n');
+    if (t.empty() || nl == 0) return false;
+    if (nl == std::string_view::npos) return true;
+    const std::string_view where = t.substr(nl + 1);
+    return where.rfind("in ", 0) == 0 && where.find('\n') == std::string_view::npos;
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

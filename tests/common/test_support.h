@@ -41,6 +41,10 @@ private:
     std::string path_;
 };
 
+// A refusal as the user reads it: one line, or a load failure's two, the system's text
+// and then where it is ("in ..."); a final line break is allowed.
+bool IsRefusalText(const std::string& text);
+
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
