@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -116,6 +117,44 @@ TEST(ObjLimits, LineJustUnderTheLimitStillLoads) {
     EXPECT_TRUE(kgl::LoadOBJFromMemory(model, text)) << messages.lastText().substr(0, 200);
     ASSERT_EQ(model.fCount, 1);
     EXPECT_EQ(model.groups[0].faces[1].count, 400'000);
+}
+
+// A load takes at most kObjMemoryPerFileByte bytes per byte of its file (and a fixed
+// allowance): the densest real statement, a triangle of one-digit indices, loads within
+// it; a file of a million bare g lines (about 300 bytes of model for each 2-byte line)
+// is refused after the counting pass, before any model-sized table exists.
+TEST(ObjLimits, LoadMemoryStaysWithinItsShareOfTheFile) {
+    kgl::test::TTempDir dir;
+    struct TCase {
+        const char* name;
+        std::string text;
+        bool loads;
+    };
+    std::string faces = "v 0 0 0\nv 1 0 0\nv 0 1 0\n", groups;
+    for (int i = 0; i < 1'000'000; ++i) faces += "f 1 2 3\n";
+    for (int i = 0; i < 1'000'000; ++i) groups += "g\n";
+    // the refusal first: the peak only ever grows, so the smaller case is measured first
+    for (const TCase& c : {TCase{"groups.obj", std::move(groups), false}, TCase{"faces.obj", std::move(faces), true}}) {
+        kgl::test::WriteFile(dir.file(c.name), c.text);
+        const long fileMb = static_cast<long>(c.text.size() >> 20) + 1;
+        const long before = PeakRssMb();
+        TMessageRecorder messages;
+        kgl::TKGLModel model;
+        EXPECT_EQ(kgl::LoadOBJ(model, dir.file(c.name)), c.loads) << c.name << ": " << messages.lastText();
+        const long used = PeakRssMb() - before;
+        EXPECT_LE(used, static_cast<long>(kgl::kObjMemoryPerFileByte) * fileMb +
+                            static_cast<long>(kgl::kObjMemoryAllowance >> 20))
+            << c.name;
+        if (c.loads) {
+            EXPECT_EQ(model.fCount, 1'000'000) << c.name;
+        } else {
+            ExpectOneShortMessage(messages, c.name);
+            EXPECT_NE(messages.lastText().find("EOutOfMemory"), std::string::npos) << messages.lastText();
+            EXPECT_NE(messages.lastText().find("1000000 groups"), std::string::npos) << messages.lastText();
+            EXPECT_LE(used, 64) << c.name << ": the refusal must come before the model is sized";
+        }
+        std::printf("%s: %ld MB file, %ld MB peak\n", c.name, fileMb, used);
+    }
 }
 
 // ---- KGM ----
