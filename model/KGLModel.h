@@ -185,9 +185,9 @@ void ClearEdgeSelection(TKGLModel& model);
 // Memory: a load takes at most kObjMemoryPerFileByte bytes per byte of the file plus
 //   kObjMemoryAllowance, derived tables and scratch included. After the counting pass,
 //   before any model-sized table exists, a bound from the counts (about 300 bytes a
-//   group, 100 a face, 128 a blank or tab of an f line, 36 a vertex) that exceeds this
-//   fails with EOutOfMemory. Real files stay far below it (a file of nothing but
-//   "f 1 2 3" lines bounds at about 60 bytes per byte and peaks near 25); a file of
+//   group, 100 a face, 64 a byte of an f line for its sides, 36 a vertex) that exceeds
+//   this fails with EOutOfMemory. Real files stay far below it (a file of nothing but
+//   "f 1 2 3" lines bounds at about 77 bytes per byte and peaks near 20); a file of
 //   little but bare "g" lines exceeds it.
 // A successful load replaces the model (InitModel state first, so nothing of the old
 // geometry survives); groupSel and faceSel survive a reload, edgeSel is emptied. Then

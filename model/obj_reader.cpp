@@ -275,7 +275,7 @@ private:
 // What the counting pass found, kept for the range checks of the reading pass.
 struct TCounts {
     int32_t v = 0, n = 0, t = 0, f = 0;
-    int64_t separators = 0;  // blanks and tabs of f lines: at least their sides
+    int64_t faceBytes = 0;  // bytes of f lines: every side of a face takes two or more
     bool hasDefault = false;  // faces before the first g line: group 0 "DEFAULT"
 };
 
@@ -284,20 +284,13 @@ void Bump(int32_t& count, const char* what) {
     ++count;
 }
 
-// Blanks and tabs of a line; every corner of a face follows one, so they bound its sides.
-int64_t Separators(std::string_view line) {
-    int64_t n = 0;
-    for (char c : line) n += (c == ' ') | (c == '\t');
-    return n;
-}
-
 // The most a model of these counts takes at the peak of its load, derived tables and the
 // edge table's scratch included, each term an upper bound per statement. Refused before
 // anything model-sized is allocated when it exceeds the contract's share of the file.
 void CheckMemoryBound(const TCounts& c, uint64_t groups, uint64_t fileBytes, const std::string& path) {
     const uint64_t need = groups * (sizeof(TGroup) + 2 * sizeof(TFace) + 64) +
                           static_cast<uint64_t>(c.f) * (sizeof(TFace) + 16) +
-                          static_cast<uint64_t>(c.separators) * 128 +  // edge entry, its scratch, long index lists
+                          static_cast<uint64_t>(c.faceBytes) * 64 +  // per side: edge entry, its scratch, long lists
                           static_cast<uint64_t>(c.v) * (sizeof(TVertex) + 16) +
                           static_cast<uint64_t>(c.n) * sizeof(TVec3) +
                           static_cast<uint64_t>(c.t) * sizeof(TTexCoord);
@@ -324,7 +317,7 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines, uint64_t fileBytes) {
         switch (Classify(line)) {
             case TLineKind::kFace:
                 Bump(c.f, "faces");
-                c.separators += Separators(line);
+                c.faceBytes += static_cast<int64_t>(line.size());
                 Bump(names.empty() ? preFaces : faces.back(), "faces");
                 break;
             case TLineKind::kGroup:

@@ -281,31 +281,42 @@ TEST(ObjReader, FilesByExtension) {
 }
 
 TEST(ObjReader, FileAndMemoryGiveTheSameModel) {
-    // long lines cross the file reader's block boundaries
-    std::string text = "\xEF\xBB\xBF";
-    for (int i = 0; i < 100000; ++i) {
-        text += "v ";
-        text += std::to_string(i);
-        text += ".5 1 2\r\n";
-    }
-    text += "g big\nf";
-    for (int i = 1; i <= 100000; ++i) {
-        text += ' ';
-        text += std::to_string(i);
-    }
-    text += "\nf 1 2 3";
     kgl::test::TTempDir dir;
-    kgl::test::WriteFile(dir.file("big.obj"), text);
-    TKGLModel a, b;
-    InitModel(a);
-    ASSERT_TRUE(LoadOBJ(a, dir.file("big.obj")));
-    ASSERT_TRUE(Load(b, text));
-    EXPECT_EQ(a.vCount, 100000);
-    EXPECT_EQ(a.groups[0].faces[1].count, 100000);
-    EXPECT_EQ(a.groups[0].faces[2].count, 3);
-    EXPECT_EQ(a.eCount, b.eCount);
-    EXPECT_EQ(a.vertices[100000].x, b.vertices[100000].x);
-    EXPECT_EQ(a.vertices[100000].x, 99999.5f);
+    // long lines cross the file reader's block boundaries, with each kind of line end
+    for (const std::string eol : {"\r\n", "\r", "\n"}) {
+        std::string text = "\xEF\xBB\xBF";
+        for (int i = 0; i < 100000; ++i) text += "v " + std::to_string(i) + ".5 1 2" + eol;
+        text += "g big" + eol + "f";
+        for (int i = 1; i <= 100000; ++i) text += ' ' + std::to_string(i);
+        text += eol + "f 1 2 3";
+        kgl::test::WriteFile(dir.file("big.obj"), text);
+        TKGLModel a, b;
+        ASSERT_TRUE(LoadOBJ(a, dir.file("big.obj")));
+        ASSERT_TRUE(Load(b, text));
+        EXPECT_EQ(a.vCount, 100000);
+        EXPECT_EQ(a.groups[0].faces[1].count, 100000);
+        EXPECT_EQ(a.groups[0].faces[2].count, 3);
+        EXPECT_EQ(a.vertices[100000].x, 99999.5f);
+        EXPECT_EQ(SaveToKGMBytes(a), SaveToKGMBytes(b));
+    }
+    // a line end as the last byte of the first 1 MiB block: a CR LF cut apart, a lone CR;
+    // the lines after it are counted alike (the refusal names line 6 either way)
+    for (const std::string eol : {"\r\n", "\r"}) {
+        const std::string text =
+            "#" + std::string((size_t(1) << 20) - 2, 'x') + eol + "v 1 2 3" + eol + "v 4 5 6\nv 7 8 9\nf 1 2 3\nf 1 2 x\n";
+        kgl::test::WriteFile(dir.file("cut.obj"), text);
+        TMessageRecorder rec;
+        TKGLModel a, b;
+        EXPECT_FALSE(LoadOBJ(a, dir.file("cut.obj")));
+        EXPECT_EQ(rec.lastText(), ConvertText("X", "integer") + "\nin \"" + dir.file("cut.obj") + "\", line 6");
+        EXPECT_EQ(Refusal(text), ConvertText("X", "integer") + "\nin memory, line 6");
+        const std::string good = text.substr(0, text.size() - 8);
+        kgl::test::WriteFile(dir.file("cut.obj"), good);
+        ASSERT_TRUE(LoadOBJ(a, dir.file("cut.obj")));
+        ASSERT_TRUE(Load(b, good));
+        EXPECT_EQ(a.vCount, 3);
+        EXPECT_EQ(SaveToKGMBytes(a), SaveToKGMBytes(b));
+    }
 }
 
 // Short decimals go through one double division; a decimal of many digits that lies
