@@ -6,6 +6,7 @@
 // copied. Keywords are matched without case; only group names and error texts are
 // upper-cased, as the dialect reads every line in upper case.
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -124,15 +125,28 @@ std::string Quoted(std::string_view text) {
     throw EReadError("The line is longer than " + std::to_string(kObjMaxLineLength) + " bytes");
 }
 
-// The end of the line that starts at start: its first LF or CR, or nullptr when the n
-// bytes held have neither. A lone CR ends a line (classic Mac text); so does CR LF, as
-// one end.
-const char* LineEnd(const char* start, size_t n) {
-    const char* nl = static_cast<const char*>(std::memchr(start, '\n', n));
-    const size_t upto = nl ? static_cast<size_t>(nl - start) : n;
-    const char* cr = static_cast<const char*>(std::memchr(start, '\r', upto));
-    return cr ? cr : nl;
-}
+// Line ends in bytes held: a LF, a lone CR (classic Mac text), or a CR LF as one end.
+// The next LF and the next CR are each remembered until the reader passes them, so
+// each kind is searched for once over the bytes, whichever of them a file uses.
+class TLineEnds {
+public:
+    // Forgets what was found (the bytes held changed).
+    void Reset() { nl_ = cr_ = kUnknown; }
+    // Offset of the first LF or CR in data[pos .. size), or size when there is none.
+    size_t Next(const char* data, size_t pos, size_t size) {
+        if (nl_ == kUnknown || nl_ < pos) nl_ = Find(data, pos, size, '\n');
+        if (cr_ == kUnknown || cr_ < pos) cr_ = Find(data, pos, size, '\r');
+        return nl_ < cr_ ? nl_ : cr_;
+    }
+
+private:
+    static constexpr size_t kUnknown = SIZE_MAX;
+    static size_t Find(const char* data, size_t pos, size_t size, char c) {
+        const void* at = std::memchr(data + pos, c, size - pos);
+        return at ? static_cast<size_t>(static_cast<const char*>(at) - data) : size;
+    }
+    size_t nl_ = kUnknown, cr_ = kUnknown;
+};
 
 // Where a failure is: "in \"PATH\", line N" (memory: "in memory, line N"); no line
 // number when line is 0 (the finishing steps).
@@ -149,17 +163,18 @@ public:
     void Rewind() {
         pos_ = 0;
         line_ = 0;
+        ends_.Reset();
         SkipBom();
     }
     bool Next(std::string_view& line) {
         if (pos_ >= text_.size()) return false;
         const char* start = text_.data() + pos_;
-        const char* end = LineEnd(start, text_.size() - pos_);
-        size_t len = end ? static_cast<size_t>(end - start) : text_.size() - pos_;
-        pos_ += len;
-        if (end) {
+        const size_t end = ends_.Next(text_.data(), pos_, text_.size());
+        const size_t len = end - pos_;
+        pos_ = end;
+        if (end < text_.size()) {
             ++pos_;
-            if (*end == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+            if (text_[end] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
         }
         ++line_;
         if (len > kObjMaxLineLength) LineTooLong();
@@ -172,6 +187,7 @@ public:
 private:
     void SkipBom() { pos_ = StartOfText(text_); }
     std::string_view text_;
+    TLineEnds ends_;
     size_t pos_ = 0;
     int64_t line_ = 0;
     std::string path_;  // none
@@ -189,6 +205,7 @@ public:
     void Rewind() {
         if (std::fseek(f_, 0, SEEK_SET) != 0) throw EInOutError("Cannot read file \"" + name_ + "\"");
         begin_ = end_ = 0;
+        ends_.Reset();
         eof_ = false;
         first_ = true;
         afterCr_ = false;
@@ -205,10 +222,10 @@ public:
                 afterCr_ = false;
             }
             const char* start = buf_.data() + begin_;
-            if (const char* end = LineEnd(start, end_ - begin_)) {
-                size_t len = static_cast<size_t>(end - start);
-                begin_ += len + 1;
-                if (*end == '\r') {
+            if (const size_t end = ends_.Next(buf_.data(), begin_, end_); end < end_) {
+                const size_t len = end - begin_;
+                begin_ = end + 1;
+                if (buf_[end] == '\r') {
                     if (begin_ < end_)
                         begin_ += buf_[begin_] == '\n' ? 1 : 0;
                     else
@@ -243,6 +260,7 @@ private:
     static constexpr size_t kBlock = size_t(1) << 20;
 
     void Fill() {
+        ends_.Reset();
         size_t rest = end_ - begin_;
         if (begin_ > 0) {
             std::memmove(buf_.data(), buf_.data() + begin_, rest);
@@ -265,6 +283,7 @@ private:
     std::FILE* f_;
     std::string name_;
     std::vector<char> buf_;
+    TLineEnds ends_;
     size_t begin_ = 0, end_ = 0;
     bool eof_ = false;
     bool first_ = true;
