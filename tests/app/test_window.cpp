@@ -184,6 +184,27 @@ class TWindowTest : public QObject {
         QTest::qWait(100);
     }
 
+    // One OBJ file in obj/, listed with "OBJ" and loaded by a click on it.
+    TForm1& OpenObj(const char* name, const std::string& text) {
+        Prepare();
+        WriteFile(Obj(name), text);
+        TForm1& form = Open();
+        ClickButton(form.RadioButton1);
+        ClickEntry(form.FileListBox, 0);
+        return form;
+    }
+
+    // The cube alone, seen straight along -Z (no quarter turn, outline or boxes),
+    // loaded from obj/cube.obj by a click, with frames running.
+    TForm1& OpenPlainCube() {
+        TForm1& form = OpenObj("cube.obj", kCubeObj);
+        form.CheckBox2->setChecked(false);
+        form.CheckBox3->setChecked(false);
+        form.CheckBox4->setChecked(false);
+        WaitForFrames(form);
+        return form;
+    }
+
 private slots:
     void init() {
         FStartDir = QDir::currentPath();
@@ -370,11 +391,7 @@ private slots:
     }
 
     void TrackBar3HidesAndShowsFaces() {
-        Prepare();
-        WriteFile(Obj("grid.obj"), GridObj(20));
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("grid.obj", GridObj(20));
         const QString info = form.Label1->Caption();
         form.TrackBar3->SetPosition(50);
         const int half = VisibleFaces(Model);
@@ -388,11 +405,7 @@ private slots:
     }
 
     void FacePickSelectsDeselectsAndDragPaints() {
-        Prepare();
-        WriteFile(Obj("plane.obj"), kPlaneObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("plane.obj", kPlaneObj);
         form.CheckBox2->setChecked(false);  // look straight down -Z onto the plane
         form.CheckBox3->setChecked(false);
         form.CheckBox4->setChecked(false);
@@ -440,11 +453,7 @@ private slots:
     }
 
     void GroupPickSelects() {
-        Prepare();
-        WriteFile(Obj("plane.obj"), kPlaneObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("plane.obj", kPlaneObj);
         form.CheckBox2->setChecked(false);
         ClickButton(form.RadioButton5);
         QCOMPARE(Model.groupSel.size(), size_t(Model.gCount + 2));
@@ -485,11 +494,7 @@ private slots:
     }
 
     void CameraFollowsTrackBars() {
-        Prepare();
-        WriteFile(Obj("cube.obj"), kCubeObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("cube.obj", kCubeObj);
         form.CheckBox2->setChecked(false);
         form.TrackBar1->SetPosition(50);
         WaitForFrames(form);
@@ -516,15 +521,7 @@ private slots:
     }
 
     void FrameShowsModelAndAxes() {
-        Prepare();
-        WriteFile(Obj("cube.obj"), kCubeObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
-        form.CheckBox2->setChecked(false);
-        form.CheckBox3->setChecked(false);
-        form.CheckBox4->setChecked(false);
-        WaitForFrames(form);
+        TForm1& form = OpenPlainCube();
         const QImage frame = form.OpenGlPanel->grabFramebuffer();
         const int w = frame.width(), h = frame.height();
         // The textured cube fills the middle of the view.
@@ -573,11 +570,7 @@ private slots:
     }
 
     void SpinFollowsTheClockNotTheFrames() {
-        Prepare();
-        WriteFile(Obj("cube.obj"), kCubeObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("cube.obj", kCubeObj);
         long long frames = 0;  // frames drawn back to back, as fast as this context allows
         const auto draw = form.OpenGlPanel->glDraw;
         form.OpenGlPanel->glDraw = [&](TOpenGlBasePanel* sender) {
@@ -603,22 +596,14 @@ private slots:
     }
 
     void TriangleCountShown() {
-        Prepare();
-        WriteFile(Obj("grid.obj"), GridObj(10));
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("grid.obj", GridObj(10));
         WaitForFrames(form);
         QTRY_COMPARE_WITH_TIMEOUT(form.Label2->Caption(), QString::number(Model.drawCount), 2000);
         QVERIFY(Model.drawCount >= 200);
     }
 
     void Button1RefreshesTCount() {
-        Prepare();
-        WriteFile(Obj("quad.obj"), kDuplicateTexObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("quad.obj", kDuplicateTexObj);
         QCOMPARE(InfoLines(form).value(3), QString("tCount: 8"));
         QTest::mouseClick(form.Button1, Qt::LeftButton);
         QCOMPARE(InfoLines(form).value(3), QString("tCount: 4"));
@@ -626,11 +611,7 @@ private slots:
     }
 
     void SaveHandlersWriteBesideSelected() {
-        Prepare();
-        WriteFile(Obj("cube.obj"), kCubeObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("cube.obj", kCubeObj);
         form.Button2Click(form.Button2);
         form.Button3Click(form.Button3);
         QVERIFY(std::filesystem::exists(Obj("cube_.obj")));
@@ -655,10 +636,19 @@ private slots:
             thrown = true;
         }
         QVERIFY(thrown);
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);  // the busy cursor went with it
         QVERIFY(FErrors.empty());
         QMetaObject::invokeMethod(form.Button3, "click", Qt::QueuedConnection);
         QTRY_COMPARE(FErrors.size(), size_t(1));
         QVERIFY(std::filesystem::is_directory(Obj("cube.kgm/inside")));
+        // An OBJ that cannot be written: its message comes while the save runs, under
+        // the busy cursor, which is gone once the save is over.
+        std::filesystem::remove(Obj("cube_.obj"));
+        std::filesystem::create_directories(Obj("cube_.obj/inside"));
+        form.Button2Click(form.Button2);
+        QCOMPARE(FMessages->count(), size_t(1));
+        QCOMPARE(FCursorAtMessage, std::vector<int>{int(Qt::WaitCursor)});
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
         WaitForFrames(form);
     }
 
@@ -687,11 +677,7 @@ private slots:
     }
 
     void WheelMovesTheCameraTrackBar() {
-        Prepare();
-        WriteFile(Obj("plane.obj"), kPlaneObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("plane.obj", kPlaneObj);
         ClickButton(form.RadioButton6);
         QWidget* view = form.OpenGlPanel;
         // (wheel deltas, TrackBar2 after them): a notch is 120, up brings the camera nearer
@@ -816,15 +802,7 @@ private slots:
     }
 
     void F12SavesThePresentedFrameBesideTheModel() {
-        Prepare();
-        WriteFile(Obj("cube.obj"), kCubeObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
-        form.CheckBox2->setChecked(false);
-        form.CheckBox3->setChecked(false);
-        form.CheckBox4->setChecked(false);
-        WaitForFrames(form);
+        TForm1& form = OpenPlainCube();
         form.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         const QImage seen = form.OpenGlPanel->grabFramebuffer();
