@@ -120,7 +120,7 @@ void DrawAxes(const kgl::TVec3& o, float L) {
 // The busy cursor over the whole program while a load, a save or a rewrite runs
 // inside a handler (the loop is held meanwhile, so nothing else would tell the user
 // that the program is at work); put back when the handler ends, by an exception too.
-// A short operation ends before the cursor is ever seen.
+// A short operation is over too soon for the change to be noticed.
 class TBusyCursor {
 public:
     TBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
