@@ -570,6 +570,10 @@ private slots:
     }
 
     void SpinFollowsTheClockNotTheFrames() {
+        // Started before the window, so before its timer: every tick it ever raised
+        // fell due within this clock's time.
+        QElapsedTimer clock;
+        clock.start();
         TForm1& form = OpenObj("cube.obj", kCubeObj);
         long long frames = 0;  // frames drawn back to back, as fast as this context allows
         const auto draw = form.OpenGlPanel->glDraw;
@@ -581,18 +585,15 @@ private slots:
         form.CheckBox1->setChecked(true);
         const long long ticks0 = form.Timer1->Ticks();
         const double angle0 = RotationAngle;
-        QElapsedTimer clock;
-        clock.start();
-        frames = 0;
-        QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() >= 1500 && frames >= 20, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() >= 2000 && frames >= 20, 20000);
+        const long long ticks = form.Timer1->Ticks();
         const double seconds = clock.nsecsElapsed() / 1e9;
-        const long long ticks = form.Timer1->Ticks() - ticks0;
         qInfo("%lld ticks and %lld frames in %.2f s", ticks, frames, seconds);
-        // At most 64 ticks a second (one more for a tick falling due at either end and
-        // two for scheduling), however many frames were drawn meanwhile.
-        QVERIFY2(ticks <= 64 * seconds + 3, qPrintable(QString::number(ticks)));
-        QVERIFY(ticks > 0);
-        QVERIFY(std::fabs(RotationAngle - angle0 - 0.8 * ticks) < 1e-6);
+        // At most 64 ticks a second, however many frames were drawn meanwhile; a slow
+        // pass of the loop (a busy machine) can only lower the count.
+        QVERIFY2(ticks <= 64 * seconds + 1, qPrintable(QString::number(ticks)));
+        QVERIFY(ticks > ticks0);
+        QVERIFY(std::fabs(RotationAngle - angle0 - 0.8 * (ticks - ticks0)) < 1e-6);
     }
 
     void TriangleCountShown() {
