@@ -380,10 +380,12 @@ void OptimizeTexCoords(TKGLModel& model);
 
 // The ten items "name: ..", "vCount: ..", .., "scale: .." joined by lineBreak (the
 // window uses a carriage return, kglmodel a line feed). Reals print with two
-// decimals and "." as the point; a number of more than 18 integer digits (the reset
-// values of an empty model) prints in scientific notation.
-std::string InfoText(const TKGLModel& model, char lineBreak);
-// One real of the information text: "3.46", "-12.00", "1.00E+18".
-std::string FormatInfoNumber(double value);
+// decimals and decimalPoint (UTF-8) as the point, whatever the C library's locale
+// says: the window passes the user's, kglmodel keeps "." for the scripts that read
+// it. A number of more than 18 integer digits (the reset values of an empty model)
+// prints in scientific notation.
+std::string InfoText(const TKGLModel& model, char lineBreak, std::string_view decimalPoint = ".");
+// One real of the information text: "3.46", "-12.00", "1.00E+18" ("3,46" with ",").
+std::string FormatInfoNumber(double value, std::string_view decimalPoint = ".");
 
 }  // namespace kgl

@@ -30,8 +30,9 @@ std::string Quote(const std::string& s) {
     return q + "'";
 }
 
-TRun RunTool(const TTempDir& dir, const std::string& args) {
-    std::string cmd = Quote(KGLMODEL_PATH) + " " + args + " >" + Quote(dir.file("out")) + " 2>" + Quote(dir.file("err"));
+// env: variable settings put before the command ("LC_ALL=de_DE.UTF-8 ").
+TRun RunTool(const TTempDir& dir, const std::string& args, const std::string& env = "") {
+    std::string cmd = env + Quote(KGLMODEL_PATH) + " " + args + " >" + Quote(dir.file("out")) + " 2>" + Quote(dir.file("err"));
     int raw = std::system(cmd.c_str());
     TRun r;
     if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
@@ -52,10 +53,12 @@ const char* kCube =
 
 }  // namespace
 
-TEST(Kglmodel, InfoOfACube) {
+TEST(Kglmodel, InfoOfACubeKeepsThePointUnderACommaLocale) {
     TTempDir dir;
     WriteFile(dir.file("cube.obj"), kCube);
-    TRun r = RunTool(dir, "info " + Quote(dir.file("cube.obj")));
+    // Scripts read this output: the user's decimal comma stays out of it.
+    TRun r = RunTool(dir, "info " + Quote(dir.file("cube.obj")),
+                     "LC_ALL=de_DE.UTF-8 LC_NUMERIC=de_DE.UTF-8 LANG=de_DE.UTF-8 ");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "name: \nvCount: 8\nnCount: 0\ntCount: 0\ngCount: 0\nfCount: 6\neCount: 12\n"
