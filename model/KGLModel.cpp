@@ -1,9 +1,20 @@
 #include "KGLModel.h"
+#include "reporting.h"
 
 namespace kgl {
 
 std::string ShortString(std::string_view text, size_t maxLength) {
     return std::string(text.substr(0, maxLength));
+}
+
+std::string LowerExtension(const std::string& fileName) {
+    const size_t slash = fileName.find_last_of("/\\");
+    const size_t dot = fileName.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = fileName.substr(dot);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ext;
 }
 
 void ClearEdgeSelection(TKGLModel& model) { std::vector<TBool>().swap(model.edgeSel); }
@@ -41,6 +52,14 @@ void AllocateModel(TKGLModel& model) {
         group.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
         group.boxMax = {kBoxResetMax, kBoxResetMax, kBoxResetMax};
     }
+}
+
+void TakeLoadedModel(TKGLModel& model, TKGLModel& fresh) {
+    fresh.groupSel = std::move(model.groupSel);
+    fresh.faceSel = std::move(model.faceSel);
+    fresh.edgeSel.clear();
+    fresh.drawCount = model.drawCount;
+    std::swap(model, fresh);
 }
 
 void FreeModel(TKGLModel& model) {

@@ -196,6 +196,10 @@ void ClearEdgeSelection(TKGLModel& model);
 // on a second line where: "in \"PATH\", line N" (LoadOBJFromMemory: "in memory, line
 // N"; without the line number for a failure of the whole file or the finishing steps).
 
+// The extension of fileName's last part, from its last "." and lower-cased (A-Z);
+// empty when that part has no ".". Both "/" and "\\" separate parts.
+std::string LowerExtension(const std::string& fileName);
+
 // Reads fileName by its lower-cased extension (".obj" LoadOBJ, ".kgm" LoadKGM); on
 // success runs Reduce(model, 0.0) (for KGM while reading: LoadKGMAtFullDetail), which
 // also prepares the reduction's tables. Any other extension, or a missing file, returns

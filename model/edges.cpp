@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "KGLModel.h"
+#include "face_table.h"
 #include "errors.h"
 #include "large_table.h"
 
@@ -29,28 +30,16 @@ namespace kgl {
 
 namespace {
 
-int32_t CornerIndex(const TKGLModel& model, int32_t group, int32_t face, int32_t corner) {
-    if (face < 1 || group < 0 || static_cast<size_t>(group) >= model.groups.size()) return 0;
-    const TGroup& g = model.groups[static_cast<size_t>(group)];
-    if (static_cast<size_t>(face) >= g.faces.size()) return 0;
-    const TFace& f = g.faces[static_cast<size_t>(face)];
-    if (corner < 0 || static_cast<uint32_t>(corner) >= f.vIdx.size()) return 0;
-    return f.vIdx[static_cast<uint32_t>(corner)];
-}
-
 // Calls fn(candidate, group, face, corner0, corner1) for every side in matching order.
 template <class F>
 void ForEachSide(const TKGLModel& model, F&& fn) {
     uint32_t c = 0;
-    for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
-        const TGroup& group = model.groups[g];
-        for (int32_t f = 1; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
-            const int32_t n = group.faces[f].count;
-            if (n < 1) continue;  // a face without corners has no sides
-            for (int32_t i = 0; i + 1 < n; ++i) fn(c++, g, f, i, i + 1);
-            fn(c++, g, f, 0, n - 1);
-        }
-    }
+    ForEachFace(model, 1, [&](const TGroup&, int32_t g, const TFace& face, int32_t f) {
+        const int32_t n = face.count;
+        if (n < 1) return;  // a face without corners has no sides
+        for (int32_t i = 0; i + 1 < n; ++i) fn(c++, g, f, i, i + 1);
+        fn(c++, g, f, 0, n - 1);
+    });
 }
 
 // An unsigned key whose order is the order of the doubles; -0.0 and +0.0 share one key,
@@ -114,21 +103,19 @@ void StableSortByWeight(const TLargeTable<TEdge>& from, TEdge* out, double lo, d
 }  // namespace
 
 int32_t EdgeVertexA(const TKGLModel& model, const TEdge& edge) {
-    return CornerIndex(model, edge.group, edge.face, edge.corner0);
+    return CornerIndex(FaceAt(model, edge.group, edge.face), edge.corner0);
 }
 
 int32_t EdgeVertexB(const TKGLModel& model, const TEdge& edge) {
-    return CornerIndex(model, edge.group, edge.face, edge.corner1);
+    return CornerIndex(FaceAt(model, edge.group, edge.face), edge.corner1);
 }
 
 void BuildEdges(TKGLModel& model) {
     // Phase 1: the unordered end pair of every side, in candidate order.
     uint64_t sides = 0;
-    for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
-        const TGroup& group = model.groups[g];
-        for (int32_t f = 1; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f)
-            if (group.faces[f].count > 0) sides += static_cast<uint64_t>(group.faces[f].count);
-    }
+    ForEachFace(model, 1, [&](const TGroup&, int32_t, const TFace& face, int32_t) {
+        if (face.count > 0) sides += static_cast<uint64_t>(face.count);
+    });
     if (sides > static_cast<uint64_t>(std::numeric_limits<int32_t>::max() - 3))
         throw ERangeError("The model has too many edges");
     const uint32_t nSides = static_cast<uint32_t>(sides);
@@ -145,22 +132,18 @@ void BuildEdges(TKGLModel& model) {
             return (static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32) | static_cast<uint32_t>(b);
         };
         uint32_t c = 0;
-        for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
-            const TGroup& group = model.groups[g];
-            for (int32_t f = 1; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
-                const TFace& face = group.faces[f];
-                const int32_t n = face.count;
-                if (n < 1) continue;
-                if (static_cast<uint32_t>(n) <= face.vIdx.size()) {
-                    const int32_t* v = face.vIdx.data();
-                    for (int32_t i = 0; i + 1 < n; ++i) pairs[c++] = pairOf(v[i], v[i + 1]);
-                    pairs[c++] = pairOf(v[0], v[n - 1]);
-                } else {  // count and vIdx disagree: the guarded lookup
-                    for (int32_t i = 0; i + 1 < n; ++i) pairs[c++] = pairOf(CornerIndex(model, g, f, i), CornerIndex(model, g, f, i + 1));
-                    pairs[c++] = pairOf(CornerIndex(model, g, f, 0), CornerIndex(model, g, f, n - 1));
-                }
+        ForEachFace(model, 1, [&](const TGroup&, int32_t, const TFace& face, int32_t) {
+            const int32_t n = face.count;
+            if (n < 1) return;
+            if (static_cast<uint32_t>(n) <= face.vIdx.size()) {
+                const int32_t* v = face.vIdx.data();
+                for (int32_t i = 0; i + 1 < n; ++i) pairs[c++] = pairOf(v[i], v[i + 1]);
+                pairs[c++] = pairOf(v[0], v[n - 1]);
+            } else {  // count and vIdx disagree: the guarded lookup
+                for (int32_t i = 0; i + 1 < n; ++i) pairs[c++] = pairOf(CornerIndex(&face, i), CornerIndex(&face, i + 1));
+                pairs[c++] = pairOf(CornerIndex(&face, 0), CornerIndex(&face, n - 1));
             }
-        }
+        });
     }
     for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
 

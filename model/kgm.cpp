@@ -14,9 +14,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <new>
 
 #include "KGLModel.h"
+#include "reporting.h"
 #include "errors.h"
 #include "file_output.h"
 #include "messages.h"
@@ -511,22 +513,10 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
 
 // Reads into a fresh record and takes it over only on success; reports a failure.
 bool LoadInto(TKGLModel& model, TInput& in, bool fullDetail) {
-    try {
-        TKGLModel fresh;
-        ReadModel(in, fresh, fullDetail);
-        // what survives a load, as after an OBJ load: the group and face selections
-        fresh.groupSel = std::move(model.groupSel);
-        fresh.faceSel = std::move(model.faceSel);
-        fresh.drawCount = model.drawCount;
-        model = std::move(fresh);
-        return true;
-    } catch (EModelError& e) {
-        e.Locate(in.Where());
-        ShowMessage(FormatExceptionText(e));
-    } catch (const std::bad_alloc&) {
-        ShowMessage(FormatExceptionText("EOutOfMemory", "Out of memory while reading '" + in.Name() + "'"));
-    }
-    return false;
+    TKGLModel fresh;
+    const bool ok = ReportFailure([&] { Located(in, [&] { ReadModel(in, fresh, fullDetail); }); }, "reading", in.Name());
+    if (ok) TakeLoadedModel(model, fresh);
+    return ok;
 }
 
 bool LoadFile(TKGLModel& model, const std::string& fileName, bool fullDetail) {
@@ -541,12 +531,9 @@ bool LoadFile(TKGLModel& model, const std::string& fileName, bool fullDetail) {
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ShowMessage(FormatExceptionText("EInOutError", "Cannot read file '" + fileName + "': not a regular file"));
     } else {
-        try {
-            TInput in(fd, 0, static_cast<uint64_t>(st.st_size), fileName);
-            ok = LoadInto(model, in, fullDetail);
-        } catch (const std::bad_alloc&) {  // not even the read buffer
-            ShowMessage(FormatExceptionText("EOutOfMemory", "Out of memory while reading '" + fileName + "'"));
-        }
+        std::optional<TInput> in;
+        if (ReportFailure([&] { in.emplace(fd, 0, static_cast<uint64_t>(st.st_size), fileName); }, "reading", fileName))
+            ok = LoadInto(model, *in, fullDetail);
     }
     close(fd);
     return ok;

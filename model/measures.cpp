@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "KGLModel.h"
+#include "face_table.h"
 
 namespace kgl {
 
@@ -10,9 +11,9 @@ namespace {
 
 constexpr float kMeasureOffset = 1000000.0f;  // quantises corner positions to 1/16 near the origin
 
-// Vertex of a face corner; the spare entry 0 for an index that addresses no entry
+// The vertex record at index; the spare entry 0 for an index that addresses no entry
 // (a loaded OBJ never has one, a hand-built model might).
-const TVertex& CornerVertex(const TKGLModel& model, int32_t index) {
+const TVertex& VertexAt(const TKGLModel& model, int32_t index) {
     if (index < 0 || static_cast<size_t>(index) >= model.vertices.size()) {
         static const TVertex none{};
         return none;
@@ -41,35 +42,6 @@ inline void Widen(TGroup& group, const TVertex& p) {
     if (p.z > group.boxMax.z) group.boxMax.z = p.z;
 }
 
-// ComputeFaceAreas and ComputeGroupBoxes in one pass over the faces, with the same
-// arithmetic: a big model's face table is read once, not twice.
-void AreasAndGroupBoxes(TKGLModel& model) {
-    for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
-        TGroup& group = model.groups[g];
-        for (int32_t f = 0; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
-            TFace& face = group.faces[f];
-            const uint32_t n = face.vIdx.size();
-            const int32_t* idx = face.vIdx.data();
-            if (f == 0) {  // the spare face: in the box, not measured
-                for (uint32_t j = 0; j < n; ++j) Widen(group, CornerVertex(model, idx[j]));
-                continue;
-            }
-            double sum = 0;
-            TVec3 prev{};
-            for (uint32_t j = 0; j < n; ++j) {
-                const TVertex& v = CornerVertex(model, idx[j]);
-                Widen(group, v);
-                const TVec3 cur = MeasureCorner(v);
-                if (j > 0) sum += SideLength(prev, cur);
-                prev = cur;
-            }
-            face.area = n < 2 ? 0.0 : sum / static_cast<double>(n - 1);
-            if (face.area < model.minArea) model.minArea = face.area;
-            if (face.area > model.maxArea) model.maxArea = face.area;
-        }
-    }
-}
-
 }  // namespace
 
 double FaceMeasure(const TVertices& corners) {
@@ -82,19 +54,13 @@ double FaceMeasure(const TVertices& corners) {
 
 void ComputeFaceAreas(TKGLModel& model) {
     TVertices corners;  // reused: no allocation per face
-    for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
-        TGroup& group = model.groups[g];
-        for (int32_t f = 1; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
-            TFace& face = group.faces[f];
-            corners.resize(face.vIdx.size());
-            for (uint32_t j = 0; j < face.vIdx.size(); ++j) {
-                corners[j] = MeasureCorner(CornerVertex(model, face.vIdx[j]));
-            }
-            face.area = FaceMeasure(corners);
-            if (face.area < model.minArea) model.minArea = face.area;
-            if (face.area > model.maxArea) model.maxArea = face.area;
-        }
-    }
+    ForEachFace(model, 1, [&](TGroup&, int32_t, TFace& face, int32_t) {
+        corners.resize(face.vIdx.size());
+        for (uint32_t j = 0; j < face.vIdx.size(); ++j) corners[j] = MeasureCorner(VertexAt(model, face.vIdx[j]));
+        face.area = FaceMeasure(corners);
+        if (face.area < model.minArea) model.minArea = face.area;
+        if (face.area > model.maxArea) model.maxArea = face.area;
+    });
 }
 
 void NormaliseFaceAreas(TKGLModel& model) {
@@ -102,23 +68,15 @@ void NormaliseFaceAreas(TKGLModel& model) {
     // 0 x infinity; slot 0 included, so no -0.0 reaches a file either.
     const bool flat = model.maxArea == model.minArea;
     const double k = flat ? 0.0 : 1.0 / (model.maxArea - model.minArea);
-    for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
-        TGroup& group = model.groups[g];
-        for (int32_t f = 0; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
-            TFace& face = group.faces[f];
-            face.area = flat ? 0.0 : (face.area - model.minArea) * k;
-        }
-    }
+    ForEachFace(model, 0, [&](TGroup&, int32_t, TFace& face, int32_t) {
+        face.area = flat ? 0.0 : (face.area - model.minArea) * k;
+    });
 }
 
 void ComputeGroupBoxes(TKGLModel& model) {
-    for (int32_t g = 0; g <= model.gCount && g < static_cast<int32_t>(model.groups.size()); ++g) {
-        TGroup& group = model.groups[g];
-        for (int32_t f = 0; f <= group.fCount && f < static_cast<int32_t>(group.faces.size()); ++f) {
-            const TFace& face = group.faces[f];
-            for (int32_t index : face.vIdx) Widen(group, CornerVertex(model, index));
-        }
-    }
+    ForEachFace(model, 0, [&](TGroup& group, int32_t, const TFace& face, int32_t) {
+        for (int32_t index : face.vIdx) Widen(group, VertexAt(model, index));
+    });
 }
 
 void FinishOBJ(TKGLModel& model) {
@@ -133,9 +91,10 @@ void FinishOBJ(TKGLModel& model) {
            dz = static_cast<double>(lo.z) - hi.z;
     model.scale = std::sqrt(dx * dx + dy * dy + dz * dz);
     model.diagonal = model.scale;
-    AreasAndGroupBoxes(model);  // the group boxes depend on nothing in between
+    ComputeFaceAreas(model);
     if (model.gCount >= 1) model.name = ShortString(model.groups[1].name, kModelNameMax);
     NormaliseFaceAreas(model);
+    ComputeGroupBoxes(model);
     BuildEdges(model);
 }
 

@@ -20,6 +20,7 @@
 #include "KGLModel.h"
 #include "errors.h"
 #include "messages.h"
+#include "reporting.h"
 
 namespace kgl {
 
@@ -799,54 +800,18 @@ void ReadOBJ(TKGLModel& m, TLines& lines, uint64_t fileBytes) {
     }
 }
 
-// A successful load replaces the model; the group and face selections survive it.
-void Commit(TKGLModel& model, TKGLModel& fresh) {
-    fresh.groupSel = std::move(model.groupSel);
-    fresh.faceSel = std::move(model.faceSel);
-    fresh.edgeSel.clear();
-    fresh.drawCount = model.drawCount;
-    std::swap(model, fresh);
-}
-
-template <class F>
-bool Guarded(F&& read) {
-    try {
-        read();
-        return true;
-    } catch (const EModelError& e) {
-        ShowMessage(FormatExceptionText(e));
-    } catch (const std::bad_alloc&) {
-        ShowMessage(FormatExceptionText("EOutOfMemory", "Out of memory"));
-    } catch (const std::exception& e) {
-        ShowMessage(FormatExceptionText("Exception", e.what()));
-    }
-    return false;
-}
-
 uint64_t FileBytes(std::FILE* f) {
     struct stat st {};
     return fstat(fileno(f), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
-std::string LowerExtension(const std::string& fileName) {
-    size_t slash = fileName.find_last_of("/\\");
-    size_t dot = fileName.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = fileName.substr(dot);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
 }
 
 }  // namespace
 
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text) {
     TKGLModel fresh;
-    bool ok = Guarded([&] {
-        TMemoryLines lines(text);
-        ReadOBJ(fresh, lines, text.size());
-    });
-    if (ok) Commit(model, fresh);
+    TMemoryLines lines(text);
+    const bool ok = ReportFailure([&] { ReadOBJ(fresh, lines, text.size()); }, "reading", "(memory)");
+    if (ok) TakeLoadedModel(model, fresh);
     return ok;
 }
 
@@ -859,11 +824,13 @@ bool LoadOBJ(TKGLModel& model, const std::string& fileName) {
         return false;
     }
     TKGLModel fresh;
-    bool ok = Guarded([&] {
-        TFileLines lines(f, fileName);
-        ReadOBJ(fresh, lines, FileBytes(f));
-    });
-    if (ok) Commit(model, fresh);
+    const bool ok = ReportFailure(
+        [&] {
+            TFileLines lines(f, fileName);
+            ReadOBJ(fresh, lines, FileBytes(f));
+        },
+        "reading", fileName);
+    if (ok) TakeLoadedModel(model, fresh);
     return ok;
 }
 

@@ -12,6 +12,7 @@
 #include "errors.h"
 #include "file_output.h"
 #include "messages.h"
+#include "reporting.h"
 
 namespace kgl {
 
@@ -178,18 +179,16 @@ std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime) {
 
 void SaveToOBJ(const TKGLModel& model, const std::string& fileName) {
     if (model.fCount < 1) return;
-    try {
-        // written beside the target and renamed over it when complete, so a failed
-        // save leaves an existing file as it was
-        TSafeFile file(fileName);
-        TOutput out(file.File(), fileName);
-        WriteOBJ(model, LocalDateTime(), out);
-        file.Commit();
-    } catch (const EModelError& e) {
-        ShowMessage(FormatExceptionText(e));
-    } catch (const std::bad_alloc&) {
-        ShowMessage(FormatExceptionText("EOutOfMemory", "Out of memory while writing '" + fileName + "'"));
-    }
+    ReportFailure(
+        [&] {
+            // written beside the target and renamed over it when complete, so a failed
+            // save leaves an existing file as it was
+            TSafeFile file(fileName);
+            TOutput out(file.File(), fileName);
+            WriteOBJ(model, LocalDateTime(), out);
+            file.Commit();
+        },
+        "writing", fileName);
 }
 
 }  // namespace kgl

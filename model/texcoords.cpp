@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "KGLModel.h"
+#include "face_table.h"
 
 namespace kgl {
 
@@ -39,12 +40,7 @@ void OptimizeTexCoords(TKGLModel& model) {
     const TTexCoord outside{0.0f, 0.0f, kTargetFree};
 
     size_t corners = 0;
-    const int32_t lastG = static_cast<int32_t>(std::min<int64_t>(model.gCount, static_cast<int64_t>(model.groups.size()) - 1));
-    for (int32_t g = 0; g <= lastG; ++g) {
-        TGroup& group = model.groups[static_cast<size_t>(g)];
-        const int64_t lastF = std::min<int64_t>(group.fCount, static_cast<int64_t>(group.faces.size()) - 1);
-        for (int64_t f = 1; f <= lastF; ++f) corners += group.faces[static_cast<size_t>(f)].tIdx.size();
-    }
+    ForEachFace(model, 1, [&](TGroup&, int32_t, const TFace& face, int32_t) { corners += face.tIdx.size(); });
 
     decltype(model.texCoords) table(1);  // slot 0: the spare
     size_t capacity = 16;
@@ -52,38 +48,34 @@ void OptimizeTexCoords(TKGLModel& model) {
     std::vector<int32_t> slots(capacity, 0);  // 0 empty, else a table number
     const size_t mask = capacity - 1;
 
-    for (int32_t g = 0; g <= lastG; ++g) {
-        TGroup& group = model.groups[static_cast<size_t>(g)];
-        const int64_t lastF = std::min<int64_t>(group.fCount, static_cast<int64_t>(group.faces.size()) - 1);
-        for (int64_t f = 1; f <= lastF; ++f) {
-            for (int32_t& entry : group.faces[static_cast<size_t>(f)].tIdx) {
-                const TTexCoord& c = entry >= 0 && entry <= lastOld ? model.texCoords[static_cast<size_t>(entry)] : outside;
-                if (std::isnan(c.u) || std::isnan(c.v)) {
+    ForEachFace(model, 1, [&](TGroup&, int32_t, TFace& face, int32_t) {
+        for (int32_t& entry : face.tIdx) {
+            const TTexCoord& c = entry >= 0 && entry <= lastOld ? model.texCoords[static_cast<size_t>(entry)] : outside;
+            if (std::isnan(c.u) || std::isnan(c.v)) {
+                table.push_back(c);
+                entry = static_cast<int32_t>(table.size() - 1);
+                continue;
+            }
+            const uint32_t ku = KeyBits(c.u), kv = KeyBits(c.v);
+            size_t h = Mix(uint64_t(ku) << 32 | kv) & mask;
+            for (;;) {
+                int32_t n = slots[h];
+                if (n == 0) {
                     table.push_back(c);
-                    entry = static_cast<int32_t>(table.size() - 1);
-                    continue;
+                    n = static_cast<int32_t>(table.size() - 1);
+                    slots[h] = n;
+                    entry = n;
+                    break;
                 }
-                const uint32_t ku = KeyBits(c.u), kv = KeyBits(c.v);
-                size_t h = Mix(uint64_t(ku) << 32 | kv) & mask;
-                for (;;) {
-                    int32_t n = slots[h];
-                    if (n == 0) {
-                        table.push_back(c);
-                        n = static_cast<int32_t>(table.size() - 1);
-                        slots[h] = n;
-                        entry = n;
-                        break;
-                    }
-                    const TTexCoord& t = table[static_cast<size_t>(n)];
-                    if (t.u == c.u && t.v == c.v) {
-                        entry = n;
-                        break;
-                    }
-                    h = (h + 1) & mask;
+                const TTexCoord& t = table[static_cast<size_t>(n)];
+                if (t.u == c.u && t.v == c.v) {
+                    entry = n;
+                    break;
                 }
+                h = (h + 1) & mask;
             }
         }
-    }
+    });
 
     model.tCount = static_cast<int32_t>(table.size() - 1);
     table[0] = TTexCoord{};

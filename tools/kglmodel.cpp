@@ -45,15 +45,6 @@ void InstallStderrMessages() {
     });
 }
 
-std::string LowerExtension(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
-    size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = path.substr(dot);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
 
 bool FileExists(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -98,7 +89,7 @@ bool ParseSteps(const std::vector<std::string>& args, size_t from, TSteps& steps
 // Loads path as the editor does; false (with a one-line reason on standard error) when
 // it cannot be read.
 bool Load(kgl::TKGLModel& model, const std::string& path) {
-    std::string ext = LowerExtension(path);
+    std::string ext = kgl::LowerExtension(path);
     if (ext != ".obj" && ext != ".kgm") {
         std::fprintf(stderr, "kglmodel: %s: not a model file (the extension must be .obj or .kgm)\n", path.c_str());
         return false;
@@ -146,7 +137,7 @@ int Convert(const std::vector<std::string>& args) {
     std::string why;
     if (!ParseSteps(args, 3, steps, why)) return Usage(why.c_str());
     const std::string& out = args[2];
-    std::string ext = LowerExtension(out);
+    std::string ext = kgl::LowerExtension(out);
     if (ext != ".obj" && ext != ".kgm") return Usage("OUT must end in .obj or .kgm");
     kgl::TKGLModel model;
     if (!Load(model, args[1])) return 1;

@@ -1,0 +1,38 @@
+#pragma once
+// How the model core's loads and saves end (private to the core): one helper runs the
+// work and shows a failure through the message service, one takes a freshly read
+// model over, so that a failed load leaves the model on display as it was.
+#include <exception>
+#include <new>
+#include <string>
+
+#include "KGLModel.h"
+#include "errors.h"
+#include "messages.h"
+
+namespace kgl {
+
+// Runs work(); true when it ended normally. A failure is shown as "Exception Name:
+// <class> Exception message: <text>" and gives false: an EModelError as it is (with the
+// place it knows on a second line), running out of memory as EOutOfMemory "Out of
+// memory while <doing> 'NAME'", any other exception under the class name "Exception".
+template <class F>
+bool ReportFailure(F&& work, const char* doing, const std::string& name) {
+    try {
+        work();
+        return true;
+    } catch (const EModelError& e) {
+        ShowMessage(FormatExceptionText(e));
+    } catch (const std::bad_alloc&) {
+        ShowMessage(FormatExceptionText("EOutOfMemory", std::string("Out of memory while ") + doing + " '" + name + "'"));
+    } catch (const std::exception& e) {
+        ShowMessage(FormatExceptionText("Exception", e.what()));
+    }
+    return false;
+}
+
+// A successful load: fresh replaces model; the group and face selections and the draw
+// count survive it, the edge selection is emptied.
+void TakeLoadedModel(TKGLModel& model, TKGLModel& fresh);
+
+}  // namespace kgl
