@@ -188,6 +188,9 @@ void ClearEdgeSelection(TKGLModel& model);
 // also prepares the reduction's tables. Any other extension, or a missing file, returns
 // false and leaves the model untouched.
 bool LoadFromFile(TKGLModel& model, const std::string& fileName);
+// The extension LoadFromFile goes by: from the last "." after the last "/" or "\\",
+// dot included, A-Z lower-cased ("" when the name has none).
+std::string LowerExtension(const std::string& fileName);
 // OBJ from a file, streamed twice in large blocks (counting pass, reading pass): false
 // without a message when the file does not exist; false with the message when it
 // cannot be opened or read (EInOutError) or its text is refused (model unchanged).

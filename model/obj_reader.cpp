@@ -703,6 +703,8 @@ bool Guarded(F&& read) {
     return false;
 }
 
+}  // namespace
+
 std::string LowerExtension(const std::string& fileName) {
     size_t slash = fileName.find_last_of("/\\");
     size_t dot = fileName.find_last_of('.');
@@ -712,8 +714,6 @@ std::string LowerExtension(const std::string& fileName) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return ext;
 }
-
-}  // namespace
 
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text) {
     TKGLModel fresh;

@@ -23,8 +23,6 @@ const char* UsageText();
 void InstallStderrMessages();
 int MessageCount();
 
-// The lower-cased extension of path with its dot ("" when it has none).
-std::string LowerExtension(const std::string& path);
 // The folder of the running program with its trailing separator; empty when unknown.
 std::string ProgramFolder();
 

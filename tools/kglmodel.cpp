@@ -48,7 +48,7 @@ int Convert(const std::vector<std::string>& args) {
     std::string why;
     if (!ParseSteps(args, 3, steps, why)) return Usage(why.c_str());
     const std::string& out = args[2];
-    std::string ext = LowerExtension(out);
+    std::string ext = kgl::LowerExtension(out);
     if (ext != ".obj" && ext != ".kgm") return Usage("OUT must end in .obj or .kgm");
     kgl::TKGLModel model;
     if (!Load(model, args[1])) return 1;

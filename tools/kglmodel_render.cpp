@@ -94,7 +94,7 @@ int Render(const std::vector<std::string>& args) {
     std::string why;
     if (!ParseRenderOptions(args, steps, options, why)) return Usage(why.c_str());
     const std::string& out = args[1];
-    if (LowerExtension(out) != ".png") return Usage("OUT must end in .png");
+    if (kgl::LowerExtension(out) != ".png") return Usage("OUT must end in .png");
     kgl::TKGLModel model;
     if (!Load(model, args[0])) return 1;
     ApplySteps(model, steps);
