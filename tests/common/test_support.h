@@ -42,6 +42,19 @@ private:
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);
+// Single-quoted for the shell.
+std::string Quote(const std::string& s);
+
+// A program's exit status (-1 when a signal ended it) and what it wrote.
+struct TRun {
+    int status = -1;
+    std::string out, err;
+};
+// Runs program with args (already quoted) through the shell, standard output and error
+// caught in files of dir.
+TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir);
+// The text up to its first line break.
+std::string FirstLine(const std::string& text);
 std::string ReadFile(const std::string& path);
 
 }  // namespace kgl::test
