@@ -212,6 +212,16 @@ TEST_F(Render, RefusalsKeepTheOldPicture) {
     EXPECT_EQ(Picture(BinFile("obj/cube.obj"), "--size 4x3").width, 4);
 }
 
+// kglmodel copied where kglmodel-render is not: one line naming the missing program.
+TEST_F(Render, WithoutTheRenderProgramBesideItKglmodelSaysWhatIsMissing) {
+    const std::string alone = dir.file("kglmodel");
+    std::filesystem::copy_file(KGLMODEL_PATH, alone);
+    const TRun r = RunProgram(alone, "render " + Quote(BinFile("obj/cube.obj")) + " " + Quote(out()), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(FirstLine(r.err).find(dir.file("kglmodel-render")), std::string::npos) << r.err;
+    EXPECT_EQ(RunProgram(alone, "info " + Quote(BinFile("obj/cube.obj")), dir).status, 0);
+}
+
 TEST_F(Render, WrongUsageExitsTwo) {
     const std::string cube = Quote(BinFile("obj/cube.obj")) + " " + Quote(out());
     for (const std::string args :
