@@ -6,12 +6,26 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
+#include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLocale>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QSaveFile>
+#include <QShortcut>
+#include <QToolTip>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -65,6 +79,18 @@ void ReportEscapedException(const std::exception& e) {
         kgl::ShowMessage(e.what(), "Error");
 }
 
+// The busy cursor over the whole program while a load, a save or a rewrite runs
+// inside a handler (the loop is held meanwhile, so nothing else would tell the user
+// that the program is at work); put back when the handler ends, by an exception too.
+// A short operation is over too soon for the change to be noticed.
+class TBusyCursor {
+public:
+    TBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
 QFrame* MakePanel(QWidget* owner) {
     auto* panel = new QFrame(owner);
     panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
@@ -117,6 +143,12 @@ void TFileListBox::SetItemIndex(int index) {
     FProgramChange = false;
 }
 
+int TFileListBox::IndexOf(const QString& name) const {
+    for (int i = 0; i < count(); ++i)
+        if (item(i)->text() == name) return i;
+    return -1;
+}
+
 QString TFileListBox::FileName() const {
     const QListWidgetItem* item = currentItem();
     if (!item || currentRow() < 0) return QString();
@@ -143,6 +175,61 @@ TTrackBar::TTrackBar(QWidget* owner) : QSlider(Qt::Horizontal, owner) {
     });
 }
 
+// ---------------------------------------------------------------- TTimer
+
+TTimer::TTimer(QObject* owner) : QObject(owner) {
+    FWake.setSingleShot(true);
+    FWake.setTimerType(Qt::PreciseTimer);
+    connect(&FWake, &QTimer::timeout, this, [this] { Poll(); });
+}
+
+void TTimer::SetInterval(int ms) {
+    FInterval = std::max(ms, 1);
+    if (!FEnabled) return;
+    FClock.start();
+    FDue = 0;
+    ScheduleNext();
+}
+
+void TTimer::SetEnabled(bool value) {
+    if (value == FEnabled) return;
+    FEnabled = value;
+    if (!FEnabled) {
+        FWake.stop();
+        return;
+    }
+    FClock.start();
+    FDue = 0;
+    ScheduleNext();
+}
+
+qint64 TTimer::PeriodNs() const {
+    // Whole steps of the resolution, at least one: an interval of 1 ms ticks every
+    // 15.625 ms, as on the desktop the window was designed for.
+    const double steps = std::max(1.0, std::ceil(FInterval / kTimerResolutionMs));
+    return static_cast<qint64>(steps * kTimerResolutionMs * 1e6);
+}
+
+void TTimer::Poll() {
+    if (!FEnabled) return;
+    const long long due = FClock.nsecsElapsed() / PeriodNs();
+    long long raise = due - FDue;
+    if (raise > kTimerMaxBacklog) raise = 1;
+    FDue = due;
+    // Scheduled before the ticks run, so a handler that throws does not stop the timer.
+    ScheduleNext();
+    for (long long i = 0; i < raise && FEnabled; ++i) {
+        ++FTicks;
+        if (OnTimer) OnTimer(this);
+    }
+}
+
+void TTimer::ScheduleNext() {
+    if (!FEnabled) return;
+    const qint64 wait = (FDue + 1) * PeriodNs() - FClock.nsecsElapsed();
+    FWake.start(static_cast<int>(std::clamp<qint64>((wait + 999999) / 1000000, 0, 1000000)));
+}
+
 // ---------------------------------------------------------------- TLabel
 
 TLabel::TLabel(const QString& caption, QWidget* owner) : QLabel(owner) {
@@ -156,6 +243,37 @@ void TLabel::SetCaption(const QString& caption) {
     QString shown = caption;
     shown.replace(QChar('\r'), QChar('\n'));
     setText(shown);
+}
+
+// ---------------------------------------------------------------- fixed-pitch face
+
+bool HasOneAdvance(const QFont& font, const QString& sample) {
+    if (sample.isEmpty()) return true;
+    const QFontMetricsF metrics(font);
+    const qreal first = metrics.horizontalAdvance(sample.at(0));
+    for (const QChar c : sample)
+        if (metrics.horizontalAdvance(c) != first) return false;
+    return true;
+}
+
+QFont FixedPitchFont(const QString& family, int pixelSize) {
+    // The characters of the information text, narrow and wide.
+    static const QString sample = QStringLiteral("iM.,:0W _lmx");
+    QFont font(family);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setPixelSize(pixelSize);
+    // Measured, not asked: fontconfig does not flag every monospaced face as such
+    // (the URW fonts that ghostscript brings), and a family may map to a face that is
+    // not monospaced at all.
+    if (HasOneAdvance(font, sample)) return font;
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPixelSize(pixelSize);
+    if (HasOneAdvance(fixed, sample)) return fixed;
+    QFont mono(QStringLiteral("monospace"));
+    mono.setStyleHint(QFont::Monospace);
+    mono.setPixelSize(pixelSize);
+    return HasOneAdvance(mono, sample) ? mono : fixed;
 }
 
 // ---------------------------------------------------------------- TForm1
@@ -200,10 +318,7 @@ void TForm1::CreateControls() {
     FileListBox->SetMask(QStringLiteral("*.kgm"));
     Label4 = new TLabel(QStringLiteral("Info:"), Panel1);
     Label1 = new TLabel(QStringLiteral("-"), Panel1);
-    QFont fixed(QStringLiteral("Courier New"));
-    fixed.setStyleHint(QFont::TypeWriter);
-    fixed.setFixedPitch(true);
-    fixed.setPixelSize(11);
+    const QFont fixed = FixedPitchFont(QStringLiteral("Courier New"), 11);
     Label1->setFont(fixed);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setMinimumHeight(10 * QFontMetrics(fixed).lineSpacing() + 4);
@@ -226,6 +341,7 @@ void TForm1::CreateControls() {
     Panel3->setFixedWidth(182);
     GroupBox1 = new QGroupBox(QStringLiteral(" Select "), Panel3);
     Edit1 = new QLineEdit(GroupBox1);
+    Edit1->setAcceptDrops(false);  // a file dropped on it goes to the window
     RadioButton3 = new QRadioButton(QStringLiteral("Point"), GroupBox1);
     RadioButton4 = new QRadioButton(QStringLiteral("Edge"), GroupBox1);
     RadioButton5 = new QRadioButton(QStringLiteral("Group"), GroupBox1);
@@ -308,9 +424,9 @@ void TForm1::CreateControls() {
     outer->addLayout(middle, 1);
     outer->addWidget(Panel2);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(1);
-    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1 = new TTimer(this);
+    Timer1->SetInterval(1);
+    setAcceptDrops(true);
 
     // ---- handlers ----
     auto radio1 = [this](QRadioButton* b) { connect(b, &QRadioButton::clicked, this, [this, b] { RadioButton1Click(b); }); };
@@ -323,7 +439,10 @@ void TForm1::CreateControls() {
     OpenGlPanel->glDraw = [this](TOpenGlBasePanel* sender) { OpenGlPanelglDraw(sender); };
     OpenGlPanel->OnMouseDown = [this](QMouseEvent* e) { OpenGlPanelMouseDown(e); };
     OpenGlPanel->OnMouseMove = [this](QMouseEvent* e) { OpenGlPanelMouseMove(e); };
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
+    OpenGlPanel->OnMouseWheel = [this](QWheelEvent* e) { OpenGlPanelMouseWheel(e); };
+    Timer1->OnTimer = [this](QObject* sender) { Timer1Timer(sender); };
+    auto* saveView = new QShortcut(QKeySequence(Qt::Key_F12), this);
+    connect(saveView, &QShortcut::activated, this, [this] { SaveViewPicture(); });
     TrackBar1->OnChange = [this](QObject* sender) { TrackBar1Change(sender); };
     TrackBar3->OnChange = [this](QObject* sender) { TrackBar3Change(sender); };
     auto radio4 = [this](QRadioButton* b) { connect(b, &QRadioButton::clicked, this, [this, b] { RadioButton4Click(b); }); };
@@ -331,7 +450,7 @@ void TForm1::CreateControls() {
     radio4(RadioButton5);
     radio4(RadioButton6);
 
-    Timer1->start();  // enabled by design: it ticks from the window's creation
+    Timer1->SetEnabled(true);  // enabled by design: it ticks from the window's creation
 }
 
 // ---------------------------------------------------------------- start and close
@@ -371,6 +490,7 @@ void TForm1::RadioButton1Click(QObject* sender) {
 }
 
 void TForm1::FileListBoxClick(QObject*) {
+    TBusyCursor busy;
     TrackBar2->SetPosition(0);
     kgl::LoadFromFile(Model, LocalPath(FileListBox->FileName()));
     TrackBar1->SetMin(0);
@@ -380,10 +500,12 @@ void TForm1::FileListBoxClick(QObject*) {
 }
 
 void TForm1::RefreshInfoText() {
-    Label1->SetCaption(QString::fromStdString(kgl::InfoText(Model, '\r')));
+    // The user's decimal separator: "maxArea: 1,00" under a German locale.
+    Label1->SetCaption(QString::fromStdString(kgl::InfoText(Model, '\r', QLocale().decimalPoint().toStdString())));
 }
 
 void TForm1::Button1Click(QObject*) {
+    TBusyCursor busy;
     kgl::OptimizeTexCoords(Model);
     RefreshInfoText();
 }
@@ -397,9 +519,108 @@ std::string SaveName(const QString& selected, const char* suffix) {
 }
 }  // namespace
 
-void TForm1::Button2Click(QObject*) { kgl::SaveToOBJ(Model, SaveName(FileListBox->FileName(), "_.obj")); }
+void TForm1::Button2Click(QObject*) {
+    TBusyCursor busy;
+    kgl::SaveToOBJ(Model, SaveName(FileListBox->FileName(), "_.obj"));
+}
 
-void TForm1::Button3Click(QObject*) { kgl::SaveToKGM(Model, SaveName(FileListBox->FileName(), ".kgm")); }
+void TForm1::Button3Click(QObject*) {
+    TBusyCursor busy;
+    kgl::SaveToKGM(Model, SaveName(FileListBox->FileName(), ".kgm"));
+}
+
+// ---------------------------------------------------------------- any model from anywhere
+
+bool TForm1::OpenPath(const QString& path) {
+    const QFileInfo info(path);
+    const std::string shown = QDir::toNativeSeparators(path).toStdString();
+    if (path.isEmpty() || !info.exists()) {
+        kgl::ShowMessage("No such file or folder: \"" + shown + "\"");
+        return false;
+    }
+    if (info.isDir()) {
+        FileListBox->SetDirectory(info.absoluteFilePath());
+        return true;
+    }
+    const QString suffix = info.suffix().toLower();
+    if (!info.isFile() || (suffix != QLatin1String("obj") && suffix != QLatin1String("kgm"))) {
+        kgl::ShowMessage("Not a model file (.obj or .kgm) or a folder: \"" + shown + "\"");
+        return false;
+    }
+    QRadioButton* kind = suffix == QLatin1String("obj") ? RadioButton1 : RadioButton2;
+    FileListBox->SetDirectory(info.absolutePath());
+    kind->setChecked(true);
+    RadioButton1Click(kind);
+    const int row = FileListBox->IndexOf(info.fileName());
+    if (row < 0) {  // a hidden file: the list shows only plain visible ones
+        kgl::ShowMessage("The file list does not show \"" + shown + "\"");
+        return false;
+    }
+    FileListBox->SetItemIndex(row);
+    FileListBoxClick(FileListBox);
+    return true;
+}
+
+void TForm1::OpenArguments(const QStringList& arguments, const QString& startFolder) {
+    if (arguments.size() < 2) return;
+    if (arguments.size() > 2) {
+        kgl::ShowMessage("Usage: kgl-editor [PATH] (one model file or folder)");
+        return;
+    }
+    const QString& path = arguments[1];
+    OpenPath(path.isEmpty() ? path : QDir(startFolder).absoluteFilePath(path));
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (std::any_of(urls.begin(), urls.end(), [](const QUrl& u) { return u.isLocalFile(); }))
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    QString path;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) {
+            path = url.toLocalFile();
+            break;
+        }
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    // Opened once the drop is over: the load may show a message, and a modal loop
+    // inside the drop would keep the program the file came from waiting.
+    QMetaObject::invokeMethod(this, [this, path] { OpenPath(path); }, Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------- a picture of the view
+
+void TForm1::ShowNotice(const QString& text) {
+    FLastNotice = text;
+    QToolTip::showText(OpenGlPanel->mapToGlobal(QPoint(8, 8)), text, OpenGlPanel, OpenGlPanel->rect(), 4000);
+}
+
+QString TForm1::SaveViewPicture() {
+    TBusyCursor busy;
+    const QString selected = FileListBox->FileName();
+    const QFileInfo model(selected);
+    const QDir folder(selected.isEmpty() ? FileListBox->Directory() : model.absolutePath());
+    const QString stem = selected.isEmpty() ? QStringLiteral("view") : model.completeBaseName() + QStringLiteral("_view");
+    const QImage frame = OpenGlPanel->PresentedFrame();
+    if (frame.isNull()) {
+        ShowNotice(QStringLiteral("No picture of the view yet: nothing has been drawn"));
+        return QString();
+    }
+    QString path = folder.filePath(stem + QStringLiteral(".png"));
+    for (int n = 2; QFileInfo(path).exists() || QFileInfo(path).isSymLink(); ++n)
+        path = folder.filePath(QStringLiteral("%1_%2.png").arg(stem).arg(n));
+    QSaveFile file(path);  // written whole or not at all
+    if (!file.open(QIODevice::WriteOnly) || !frame.save(&file, "PNG") || !file.commit()) {
+        ShowNotice(QStringLiteral("Could not save the view to %1: %2")
+                       .arg(QDir::toNativeSeparators(path), file.errorString()));
+        return QString();
+    }
+    ShowNotice(QStringLiteral("View saved to ") + QDir::toNativeSeparators(path));
+    return path;
+}
 
 // ---------------------------------------------------------------- the frame
 
@@ -435,6 +656,18 @@ void TForm1::OpenGlPanelglDraw(TOpenGlBasePanel*) {
 void TForm1::Timer1Timer(QObject*) {
     if (CheckBox1->isChecked()) RotationAngle += 0.8;
     Label2->SetCaption(QString::number(Model.drawCount));
+}
+
+void TForm1::OpenGlPanelMouseWheel(QWheelEvent* event) {
+    // High-resolution wheels report parts of a notch; they add up to whole steps.
+    const long long sum = static_cast<long long>(FWheelRemainder) + event->angleDelta().y();
+    const long long notches = sum / 120;
+    FWheelRemainder = static_cast<int>(sum - notches * 120);
+    if (notches != 0) {
+        const long long target = TrackBar2->Position() + notches * TrackBar2->singleStep();
+        TrackBar2->SetPosition(static_cast<int>(std::clamp<long long>(target, TrackBar2->Min(), TrackBar2->Max())));
+    }
+    event->accept();
 }
 
 void TForm1::TrackBar1Change(QObject*) { kgl::Reduce(Model, TrackBar1->Position() / 100.0); }

@@ -11,6 +11,8 @@
 //  - ShownFps     frame count shown in the caption.
 //  - LastFpsTick  tick count (ms, wrapping 32-bit) at the last caption update.
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,7 +32,10 @@
 class TOpenGlPanel;
 class TOpenGlBasePanel;
 class QMouseEvent;
+class QWheelEvent;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
 
 // ---- toolkit controls the window needs beyond what Qt offers as it stands ----
 
@@ -53,6 +58,8 @@ public:
     // Selects the entry with zero-based index; an index out of range selects nothing.
     void SetItemIndex(int index);
     int ItemIndex() const { return currentRow(); }
+    // Index of the entry named name (letter case counts), or -1.
+    int IndexOf(const QString& name) const;
     // Full path of the selected file, or an empty text when none is selected.
     QString FileName() const;
     // Re-reads the folder's entries (and makes it the current folder).
@@ -84,6 +91,43 @@ public:
     std::function<void(QObject* sender)> OnChange;
 };
 
+// A timer as the desktop's: raises OnTimer on the user-interface thread every
+// Interval milliseconds, but never more often than the system timer's resolution
+// (kTimerResolutionMs, 64 ticks a second) allows, however fast the loop runs. Ticks
+// follow the clock, not the passes of the loop: a pass that comes late (a slow frame)
+// raises the ticks that fell due meanwhile, so the rate does not depend on the frame
+// rate either; after a stall of more than kTimerMaxBacklog ticks (a load) the backlog
+// is dropped and one tick raised, rather than catching up in one jump.
+class TTimer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr double kTimerResolutionMs = 15.625;
+    static constexpr long long kTimerMaxBacklog = 32;
+
+    explicit TTimer(QObject* owner = nullptr);
+    int Interval() const { return FInterval; }
+    // Milliseconds, at least 1; rounded up to whole steps of the resolution.
+    void SetInterval(int ms);
+    bool Enabled() const { return FEnabled; }
+    // Enabling starts the count of ticks afresh: the first falls due one period later.
+    void SetEnabled(bool value);
+    // Ticks raised since creation.
+    long long Ticks() const { return FTicks; }
+    std::function<void(QObject* sender)> OnTimer;
+
+private:
+    void Poll();
+    void ScheduleNext();
+    qint64 PeriodNs() const;
+
+    QTimer FWake;  // wakes the loop when the next tick falls due
+    QElapsedTimer FClock;
+    int FInterval = 1000;
+    bool FEnabled = false;
+    long long FDue = 0;  // ticks accounted for since FClock started
+    long long FTicks = 0;
+};
+
 // A label whose caption may hold several lines separated by carriage returns.
 class TLabel : public QLabel {
     Q_OBJECT
@@ -111,7 +155,7 @@ public:
     TOpenGlPanel* OpenGlPanel;
     QWidget* Panel1;
     TFileListBox* FileListBox;
-    QTimer* Timer1;
+    TTimer* Timer1;
     QWidget* Panel2;
     TTrackBar* TrackBar1;
     TLabel* Label1;
@@ -155,6 +199,29 @@ public:
     void OpenGlPanelMouseMove(QMouseEvent* event);
     void OpenGlPanelMouseDown(QMouseEvent* event);
     void RadioButton4Click(QObject* sender);
+    // One wheel notch (120 eighths of a degree, partial deltas summed) moves TrackBar2
+    // one step through its Position: wheel up brings the camera nearer.
+    void OpenGlPanelMouseWheel(QWheelEvent* event);
+
+    // A model file (".obj" or ".kgm", any letter case): points the list at its folder,
+    // sets the OBJ/KGM choice to its kind, selects it and loads it through
+    // FileListBoxClick. A folder: points the list at it and loads nothing. Anything
+    // else: a one-line message, and the model on display stays. A relative path is
+    // taken from the current folder. Returns whether the path was a file or folder
+    // that could be opened.
+    bool OpenPath(const QString& path);
+    // The command line (arguments[0] is the program): at most one PATH, opened with
+    // OpenPath; a relative one is taken from startFolder, the folder the program was
+    // started from (creating the window moves the current folder to the list's).
+    void OpenArguments(const QStringList& arguments, const QString& startFolder);
+    // F12: writes the last presented frame as a PNG beside the selected model file
+    // (NAME_view.png; NAME_view_2.png and so on when it exists, never replacing a file)
+    // or, with no file selected, in the list's folder (view.png, ...), and says where
+    // it went, or why not, in a tool tip over the view. Returns the path written, or an
+    // empty text.
+    QString SaveViewPicture();
+    // The text of the last such notice.
+    const QString& LastNotice() const { return FLastNotice; }
 
     // The information text of the model on display, carriage returns between items.
     void RefreshInfoText();
@@ -163,14 +230,28 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateControls();
+    // A short notice in a tool tip over the view, gone after a few seconds.
+    void ShowNotice(const QString& text);
     // Runs the pick of every checked mode (Edge, Group, Face) with pick mode.
     void PickCheckedModes(uint8_t mode);
 
     QString FProgramFolder;
+    QString FLastNotice;
+    int FWheelRemainder = 0;  // wheel delta not yet making a whole notch
 };
+
+// The face of the information text: family at pixelSize when its glyphs really are
+// all of one advance here; otherwise the system's fixed font at that size (a family
+// name may match a face that is monospaced by design but not flagged so, or not
+// monospaced at all).
+QFont FixedPitchFont(const QString& family, int pixelSize);
+// Whether every character of sample has the same advance in font.
+bool HasOneAdvance(const QFont& font, const QString& sample);
 
 extern TForm1* Form1;
 extern kgl::TKGLModel Model;

@@ -81,7 +81,7 @@ void InitFaceSelection(TKGLModel& model);   // faceSel to fCount + 2 entries
 // blending, line and polygon smoothing, texturing, dithering and multisampling off
 // (so codes read back exactly), draw the codes, read the pixel at row h - 1 - y into
 // PickPixel, decode and apply mode to the entry when it is in the model's range and
-// inside the list (a shorter list is never written past its end).
+// below the list's last entry (a shorter list is never written past its end).
 // Codes: edge i -> i + 1, group g -> g + 1, face with running number n -> n
 // (running numbers count every face slot in walk order, hidden ones too).
 // Left behind: blending, line and polygon smoothing and texturing off, clear colour

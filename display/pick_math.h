@@ -49,11 +49,12 @@ constexpr int32_t FaceIndexOfCode(uint32_t code) { return static_cast<int32_t>(c
 
 // Whether a pick may change entry index of a list of listSize entries, for an element
 // kind whose pickable indices run first .. last (edges 0 .. eCount, groups
-// 0 .. gCount, faces 1 .. fCount). A list sized count + 2 accepts exactly first .. last;
-// a list left shorter or longer by a reload accepts only indices that are both in the
-// model and in the list.
+// 0 .. gCount, faces 1 .. fCount). The index must lie below the list's highest index
+// (listSize - 1) as well as in the model: a list sized count + 2 accepts exactly
+// first .. last; a list left shorter or longer by a reload accepts only indices that
+// are both in the model and below its own last entry.
 constexpr bool PickIndexAccepted(int64_t index, int64_t first, int64_t last, size_t listSize) {
-    return index >= first && index <= last && index < static_cast<int64_t>(listSize);
+    return index >= first && index <= last && index < static_cast<int64_t>(listSize) - 1;
 }
 
 // A selection entry; an entry past the end of the list reads as false.

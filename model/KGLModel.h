@@ -156,32 +156,45 @@ void ClearEdgeSelection(TKGLModel& model);
 
 // ---- loading (obj_reader.cpp) ----
 //
-// The OBJ dialect, one statement a line (LF or CR LF; a UTF-8 byte-order mark at the
-// start is skipped), keywords in any letter case, classified by the first character:
-//   "v " vertex x y z | "vn" normal x y z | "vt" texture coordinate u v (a third value
-//   ignored) | other "v.." ignored | "g" group, the rest of the line its name (blanks and
-//   control characters trimmed, upper-cased a-z, cut to 50) | "f" face | anything else
-//   (empty, "#", o, s, usemtl, mtllib, l, a leading blank) ignored.
-// v / vn: the numbers after the keyword, trimmed, separated by exactly one blank.
-// vt: not trimmed; u after the first blank, v after the second up to the next blank.
-// f: corners after the first blank, trimmed, separated by exactly one blank, each
-//   "v", "v/t", "v//n" or "v/t/n"; tIdx / nIdx get an entry only from corners that
-//   carry one. A negative index counts back from the latest entry of its table read so
-//   far (-1 is the latest); the result must lie in 1 .. the table's count, else the load
-//   fails with ERangeError "Line N: the vertex index of corner 'TOKEN' is outside 1 .. C"
-//   (or "texture-coordinate" / "normal"). Faces store the resolved indices.
-// Numbers: [+-]?(digits[.digits]|.digits)([eE][+-]?digits)? and finite as a float, else
-//   EConvertError "'TEXT' is not a valid floating point value"; integers [+-]?digits
-//   within 32 bits, else "'TEXT' is not a valid integer value" (TEXT upper-cased; an
-//   empty TEXT where two blanks meet or a number is missing).
+// The OBJ dialect, one statement a line (a line ends at LF, CR LF or a lone CR; a UTF-8
+// byte-order mark at the start is skipped, UTF-16 text is refused), keywords in any
+// letter case, classified by the first character:
+//   "v" + blank or tab: vertex | "vn" normal | "vt" texture coordinate | other "v.."
+//   ignored | "g" group, the rest of the line its name (blanks and control characters
+//   trimmed, upper-cased a-z, cut to 50) | "f" face | anything else (empty, "#", o, s,
+//   usemtl, mtllib, l, a leading blank or tab) ignored.
+// Fields are separated by any run of blanks and tabs.
+// v / vn: the first three fields after the keyword are x y z; further fields (w, or
+//   the r g b colours scanners write) are ignored; a missing one is the empty text ''.
+// vt: the fields after the keyword's blank or tab: u, then v (0 when absent); further
+//   fields ignored; no field at all is the empty text ''.
+// f: corners after the keyword's blank or tab (a line without either: the whole line),
+//   trimmed, each "v", "v/t", "v//n" or "v/t/n"; tIdx / nIdx get an entry only from
+//   corners that carry one. A negative index counts back from the latest entry of its
+//   table read so far (-1 is the latest); the result must lie in 1 .. the table's count,
+//   else the load fails with ERangeError "The vertex index of corner 'TOKEN' is outside
+//   1 .. C" (or "texture-coordinate" / "normal"). Faces store the resolved indices.
+// Numbers: [+-]?(digits[.[digits]]|.digits)([eE][+-]?digits)? ("5." is 5) and finite as
+//   a float, else EConvertError "'TEXT' is not a valid floating point value"; integers
+//   [+-]?digits within 32 bits, else "'TEXT' is not a valid integer value" (TEXT
+//   upper-cased; an empty TEXT where a number is missing).
 // Groups: faces before the first g line (all faces of a file without g lines) form
 //   group 0 "DEFAULT", which exists only when there are such faces; every g line starts
 //   the next group. gCount = number of groups - 1. name = the name of group 1 when
 //   gCount >= 1, else empty.
+// Memory: a load takes at most kObjMemoryPerFileByte bytes per byte of the file plus
+//   kObjMemoryAllowance, derived tables and scratch included. After the counting pass,
+//   before any model-sized table exists, a bound from the counts (about 300 bytes a
+//   group, 100 a face, 64 a byte of an f line for its sides, 36 a vertex) that exceeds
+//   this fails with EOutOfMemory. Real files stay far below it (a file of nothing but
+//   "f 1 2 3" lines bounds at about 77 bytes per byte and peaks near 20); a file of
+//   little but bare "g" lines exceeds it.
 // A successful load replaces the model (InitModel state first, so nothing of the old
 // geometry survives); groupSel and faceSel survive a reload, edgeSel is emptied. Then
 // the finishing steps (FinishOBJ) run. A failed load leaves the model exactly as it
-// was and shows "Exception Name: <class> Exception message: <text>" (ShowMessage).
+// was and shows "Exception Name: <class> Exception message: <text>" (ShowMessage) and
+// on a second line where: "in \"PATH\", line N" (LoadOBJFromMemory: "in memory, line
+// N"; without the line number for a failure of the whole file or the finishing steps).
 
 // Reads fileName by its lower-cased extension (".obj" LoadOBJ, ".kgm" LoadKGM); on
 // success runs Reduce(model, 0.0) (for KGM while reading: LoadKGMAtFullDetail), which
@@ -201,6 +214,9 @@ bool LoadOBJ(TKGLModel& model, const std::string& fileName);
 // quoted in messages are cut to kObjQuoteMax characters and "...".
 constexpr size_t kObjMaxLineLength = size_t(4) << 20;
 constexpr size_t kObjQuoteMax = 64;
+// The memory bound of an OBJ load, see the dialect above.
+constexpr uint64_t kObjMemoryPerFileByte = 128;
+constexpr uint64_t kObjMemoryAllowance = uint64_t(32) << 20;
 // OBJ from bytes in memory; same results and messages as LoadOBJ.
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text);
 
@@ -367,10 +383,12 @@ void OptimizeTexCoords(TKGLModel& model);
 
 // The ten items "name: ..", "vCount: ..", .., "scale: .." joined by lineBreak (the
 // window uses a carriage return, kglmodel a line feed). Reals print with two
-// decimals and "." as the point; a number of more than 18 integer digits (the reset
-// values of an empty model) prints in scientific notation.
-std::string InfoText(const TKGLModel& model, char lineBreak);
-// One real of the information text: "3.46", "-12.00", "1.00E+18".
-std::string FormatInfoNumber(double value);
+// decimals and decimalPoint (UTF-8) as the point, whatever the C library's locale
+// says: the window passes the user's, kglmodel keeps "." for the scripts that read
+// it. A number of more than 18 integer digits (the reset values of an empty model)
+// prints in scientific notation.
+std::string InfoText(const TKGLModel& model, char lineBreak, std::string_view decimalPoint = ".");
+// One real of the information text: "3.46", "-12.00", "1.00E+18" ("3,46" with ",").
+std::string FormatInfoNumber(double value, std::string_view decimalPoint = ".");
 
 }  // namespace kgl

@@ -1,7 +1,9 @@
 #pragma once
 // Failures of the model core. Every failure that a file can cause is one of these
 // classes; the operation that owns the user-visible result catches it and shows
-// FormatExceptionText(error) through the message service (messages.h).
+// FormatExceptionText(error) through the message service (messages.h): the system's
+// one-line text, then, when the reader knows it, a second line saying where
+// ("in \"PATH\", line N" for OBJ text, "in \"PATH\", BLOCK" for KGM).
 #include <stdexcept>
 #include <string>
 
@@ -12,9 +14,16 @@ public:
     EModelError(std::string className, const std::string& message)
         : std::runtime_error(message), className_(std::move(className)) {}
     const std::string& ClassName() const noexcept { return className_; }
+    // Where the failure is, without line break; empty when unknown.
+    const std::string& Where() const noexcept { return where_; }
+    // Sets Where() unless an inner reader already did.
+    void Locate(std::string where) {
+        if (where_.empty()) where_ = std::move(where);
+    }
 
 private:
     std::string className_;
+    std::string where_;
 };
 
 // A number or index whose text cannot be converted.
@@ -34,7 +43,13 @@ struct ERangeError : EModelError {
     explicit ERangeError(const std::string& m) : EModelError("ERangeError", m) {}
 };
 
-// "Exception Name: <class> Exception message: <message>"
+// Memory a file would need, or that could not be had.
+struct EOutOfMemory : EModelError {
+    explicit EOutOfMemory(const std::string& m) : EModelError("EOutOfMemory", m) {}
+};
+
+// "Exception Name: <class> Exception message: <message>", and for an EModelError with
+// a known place "\n" + Where().
 std::string FormatExceptionText(const std::string& className, const std::string& message);
 std::string FormatExceptionText(const EModelError& e);
 

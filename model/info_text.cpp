@@ -5,7 +5,7 @@
 
 namespace kgl {
 
-std::string FormatInfoNumber(double value) {
+std::string FormatInfoNumber(double value, std::string_view decimalPoint) {
     char buf[64];
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
@@ -14,13 +14,17 @@ std::string FormatInfoNumber(double value) {
         std::snprintf(buf, sizeof buf, "%.2f", value);
     else
         std::snprintf(buf, sizeof buf, "%.2E", value);
-    std::string s = buf;
-    for (char& c : s)
-        if (c == ',') c = '.';  // whatever the C locale says, the point is "."
+    // Whatever point the C locale printed ("." or ","), the caller's takes its place.
+    std::string s;
+    for (const char* c = buf; *c; ++c)
+        if (*c == '.' || *c == ',')
+            s += decimalPoint;
+        else
+            s += *c;
     return s;
 }
 
-std::string InfoText(const TKGLModel& model, char lineBreak) {
+std::string InfoText(const TKGLModel& model, char lineBreak, std::string_view decimalPoint) {
     std::string t;
     auto item = [&](const char* label, const std::string& value, bool last = false) {
         t += label;
@@ -34,9 +38,9 @@ std::string InfoText(const TKGLModel& model, char lineBreak) {
     item("gCount: ", std::to_string(model.gCount));
     item("fCount: ", std::to_string(model.fCount));
     item("eCount: ", std::to_string(model.eCount));
-    item("minArea: ", FormatInfoNumber(model.minArea));
-    item("maxArea: ", FormatInfoNumber(model.maxArea));
-    item("scale: ", FormatInfoNumber(model.scale), true);
+    item("minArea: ", FormatInfoNumber(model.minArea, decimalPoint));
+    item("maxArea: ", FormatInfoNumber(model.maxArea, decimalPoint));
+    item("scale: ", FormatInfoNumber(model.scale, decimalPoint), true);
     return t;
 }
 

@@ -159,6 +159,11 @@ public:
     uint64_t Remaining() const { return static_cast<uint64_t>(end_ - p_) + rest_; }
     const std::string& Name() const { return name_; }
     void Section(const char* what) { section_ = what; }
+    // The second line of a failure's message: the file and the block being read.
+    std::string Where() const {
+        return (name_ == kMemoryName ? std::string("in memory") : "in \"" + name_ + "\"") + ", " + section_;
+    }
+    static constexpr const char* kMemoryName = "(memory)";
 
     // n <= kBufferSize
     const uint8_t* Take(size_t n) {
@@ -381,6 +386,17 @@ void ReadGroupBlocks(TInput& in, TKGLModel& m, bool full, TLargeTable<int32_t>* 
     }
 }
 
+// Runs read(); a failure learns the block of in it happened in.
+template <class F>
+void Located(TInput& in, F&& read) {
+    try {
+        read();
+    } catch (EModelError& e) {
+        e.Locate(in.Where());
+        throw;
+    }
+}
+
 void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
     in.Section("header");
     if (in.Remaining() < 27) throw EReadError("'" + in.Name() + "' is not a KGM model file");
@@ -446,17 +462,20 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
     constexpr uint64_t kSideBySideBytes = uint64_t(8) << 20;
     RunSideBySide(
         groupsStart - fixedStart >= kSideBySideBytes && fileEnd - groupsStart >= kSideBySideBytes,
-        [&] { ReadFixedBlocks(fixedIn, m, full); }, [&] { ReadGroupBlocks(groupsIn, m, full, full ? nullptr : &corners, first); });
+        [&] { Located(fixedIn, [&] { ReadFixedBlocks(fixedIn, m, full); }); },
+        [&] { Located(groupsIn, [&] { ReadGroupBlocks(groupsIn, m, full, full ? nullptr : &corners, first); }); });
 
     // The header's total must be the groups' own (-1 in a freed model, which has no
     // faces): it sizes the face selection and numbers faces across groups, and a file
     // saved from this model must load again.
+    in.Section("group blocks");
     int64_t groupFaces = 0;
     for (int32_t g = 0; g <= gCount; ++g) groupFaces += std::max(m.groups[static_cast<size_t>(g)].fCount, 0);
     if (groupFaces != (fCount < 0 ? 0 : fCount))
         throw EReadError("KGM model file '" + in.Name() + "' has a face count " + std::to_string(fCount) +
                          " but its groups hold " + std::to_string(groupFaces) + " faces");
 
+    in.Section("edge block");
     // Edges name their face and corners; face2 has no fixed range and is guarded
     // where it is used. An edge without a face (face < 1) has both ends at 0.
     auto checkEdge = [&](int32_t s) {
@@ -501,7 +520,8 @@ bool LoadInto(TKGLModel& model, TInput& in, bool fullDetail) {
         fresh.drawCount = model.drawCount;
         model = std::move(fresh);
         return true;
-    } catch (const EModelError& e) {
+    } catch (EModelError& e) {
+        e.Locate(in.Where());
         ShowMessage(FormatExceptionText(e));
     } catch (const std::bad_alloc&) {
         ShowMessage(FormatExceptionText("EOutOfMemory", "Out of memory while reading '" + in.Name() + "'"));
@@ -549,7 +569,7 @@ void SaveToKGM(const TKGLModel& model, const std::string& fileName) {
 }
 
 bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes) {
-    TInput in(bytes, "(memory)");
+    TInput in(bytes, TInput::kMemoryName);
     return LoadInto(model, in, false);
 }
 
@@ -558,7 +578,7 @@ bool LoadKGM(TKGLModel& model, const std::string& fileName) { return LoadFile(mo
 bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName) { return LoadFile(model, fileName, true); }
 
 bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes) {
-    TInput in(bytes, "(memory)");
+    TInput in(bytes, TInput::kMemoryName);
     return LoadInto(model, in, true);
 }
 

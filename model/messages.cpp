@@ -34,6 +34,10 @@ std::string FormatExceptionText(const std::string& className, const std::string&
     return "Exception Name: " + className + " Exception message: " + message;
 }
 
-std::string FormatExceptionText(const EModelError& e) { return FormatExceptionText(e.ClassName(), e.what()); }
+std::string FormatExceptionText(const EModelError& e) {
+    std::string text = FormatExceptionText(e.ClassName(), e.what());
+    if (!e.Where().empty()) text += "\n" + e.Where();
+    return text;
+}
 
 }  // namespace kgl

@@ -6,6 +6,7 @@
 // copied. Keywords are matched without case; only group names and error texts are
 // upper-cased, as the dialect reads every line in upper case.
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,8 @@
 #include <limits>
 #include <new>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "KGLModel.h"
 #include "errors.h"
@@ -25,6 +28,33 @@ namespace {
 constexpr int32_t kCountLimit = std::numeric_limits<int32_t>::max() - 2;  // tables hold count + 2
 
 bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }  // blank or control character
+bool IsSeparator(char c) { return c == ' ' || c == '\t'; }            // between two fields
+
+// The fields of text: runs of anything but blanks and tabs. Next() gives an empty
+// field once none is left, which the number rules refuse as ''.
+class TFields {
+public:
+    explicit TFields(std::string_view text) : rest_(text) {}
+    std::string_view Next() {
+        size_t b = 0;
+        while (b < rest_.size() && IsSeparator(rest_[b])) ++b;
+        size_t e = b;
+        while (e < rest_.size() && !IsSeparator(rest_[e])) ++e;
+        std::string_view field = rest_.substr(b, e - b);
+        rest_.remove_prefix(e);
+        return field;
+    }
+
+private:
+    std::string_view rest_;
+};
+
+// Position of the blank or tab that ends the keyword; npos when the line has none.
+size_t KeywordEnd(std::string_view line) {
+    for (size_t i = 0; i < line.size(); ++i)
+        if (IsSeparator(line[i])) return i;
+    return std::string_view::npos;
+}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsTrimmed(s.front())) s.remove_prefix(1);
@@ -55,7 +85,8 @@ TLineKind Classify(std::string_view line) {
         case 'V':
             if (line.size() < 2) return TLineKind::kOther;
             switch (line[1]) {
-                case ' ': return TLineKind::kVertex;
+                case ' ':
+                case '\t': return TLineKind::kVertex;
                 case 'n':
                 case 'N': return TLineKind::kNormal;
                 case 't':
@@ -90,39 +121,76 @@ std::string Quoted(std::string_view text) {
     throw EConvertError("'" + Quoted(text) + "' is not a valid integer value");
 }
 
-[[noreturn]] void LineTooLong(int64_t lineNo) {
-    throw EReadError("Line " + std::to_string(lineNo) + " is longer than " + std::to_string(kObjMaxLineLength) +
-                     " bytes");
+[[noreturn]] void LineTooLong() {
+    throw EReadError("The line is longer than " + std::to_string(kObjMaxLineLength) + " bytes");
+}
+
+// Line ends in bytes held: a LF, a lone CR (classic Mac text), or a CR LF as one end.
+// The next LF and the next CR are each remembered until the reader passes them, so
+// each kind is searched for once over the bytes, whichever of them a file uses.
+class TLineEnds {
+public:
+    // Forgets what was found (the bytes held changed).
+    void Reset() { nl_ = cr_ = kUnknown; }
+    // Offset of the first LF or CR in data[pos .. size), or size when there is none.
+    size_t Next(const char* data, size_t pos, size_t size) {
+        if (nl_ == kUnknown || nl_ < pos) nl_ = Find(data, pos, size, '\n');
+        if (cr_ == kUnknown || cr_ < pos) cr_ = Find(data, pos, size, '\r');
+        return nl_ < cr_ ? nl_ : cr_;
+    }
+
+private:
+    static constexpr size_t kUnknown = SIZE_MAX;
+    static size_t Find(const char* data, size_t pos, size_t size, char c) {
+        const void* at = std::memchr(data + pos, c, size - pos);
+        return at ? static_cast<size_t>(static_cast<const char*>(at) - data) : size;
+    }
+    size_t nl_ = kUnknown, cr_ = kUnknown;
+};
+
+// Where a failure is: "in \"PATH\", line N" (memory: "in memory, line N"); no line
+// number when line is 0 (the finishing steps).
+std::string Where(const std::string& path, int64_t line) {
+    std::string where = path.empty() ? std::string("in memory") : "in \"" + path + "\"";
+    if (line > 0) where += ", line " + std::to_string(line);
+    return where;
 }
 
 // Source of lines: memory.
 class TMemoryLines {
 public:
-    explicit TMemoryLines(std::string_view text) : text_(text) { SkipBom(); }
+    explicit TMemoryLines(std::string_view text) : text_(text) {}
     void Rewind() {
         pos_ = 0;
         line_ = 0;
+        ends_.Reset();
         SkipBom();
     }
     bool Next(std::string_view& line) {
         if (pos_ >= text_.size()) return false;
         const char* start = text_.data() + pos_;
-        const void* nl = std::memchr(start, '\n', text_.size() - pos_);
-        size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : text_.size() - pos_;
-        pos_ += len + (nl ? 1 : 0);
-        if (len && start[len - 1] == '\r') --len;
-        if (len > kObjMaxLineLength) LineTooLong(line_ + 1);
-        line = std::string_view(start, len);
+        const size_t end = ends_.Next(text_.data(), pos_, text_.size());
+        const size_t len = end - pos_;
+        pos_ = end;
+        if (end < text_.size()) {
+            ++pos_;
+            if (text_[end] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+        }
         ++line_;
+        if (len > kObjMaxLineLength) LineTooLong();
+        line = std::string_view(start, len);
         return true;
     }
     int64_t lineNumber() const { return line_; }
+    const std::string& path() const { return path_; }
 
 private:
     void SkipBom() { pos_ = StartOfText(text_); }
     std::string_view text_;
+    TLineEnds ends_;
     size_t pos_ = 0;
     int64_t line_ = 0;
+    std::string path_;  // none
 };
 
 // Source of lines: a file read in blocks. A line longer than the buffer grows it, up to
@@ -137,43 +205,62 @@ public:
     void Rewind() {
         if (std::fseek(f_, 0, SEEK_SET) != 0) throw EInOutError("Cannot read file \"" + name_ + "\"");
         begin_ = end_ = 0;
+        ends_.Reset();
         eof_ = false;
         first_ = true;
+        afterCr_ = false;
         line_ = 0;
     }
     bool Next(std::string_view& line) {
         for (;;) {
+            if (afterCr_) {  // the LF of a CR LF that the last block cut apart
+                if (begin_ == end_ && !eof_) {
+                    Fill();
+                    continue;
+                }
+                if (begin_ < end_ && buf_[begin_] == '\n') ++begin_;
+                afterCr_ = false;
+            }
             const char* start = buf_.data() + begin_;
-            if (const void* nl = std::memchr(start, '\n', end_ - begin_)) {
-                size_t len = static_cast<size_t>(static_cast<const char*>(nl) - start);
-                begin_ += len + 1;
-                if (len && start[len - 1] == '\r') --len;
-                if (len > kObjMaxLineLength) LineTooLong(line_ + 1);
-                line = std::string_view(start, len);
+            if (const size_t end = ends_.Next(buf_.data(), begin_, end_); end < end_) {
+                const size_t len = end - begin_;
+                begin_ = end + 1;
+                if (buf_[end] == '\r') {
+                    if (begin_ < end_)
+                        begin_ += buf_[begin_] == '\n' ? 1 : 0;
+                    else
+                        afterCr_ = true;
+                }
                 ++line_;
+                if (len > kObjMaxLineLength) LineTooLong();
+                line = std::string_view(start, len);
                 return true;
             }
             if (eof_) {
                 if (begin_ >= end_) return false;
                 size_t len = end_ - begin_;
                 begin_ = end_;
-                if (start[len - 1] == '\r') --len;
-                if (len > kObjMaxLineLength) LineTooLong(line_ + 1);
-                line = std::string_view(start, len);
                 ++line_;
+                if (len > kObjMaxLineLength) LineTooLong();
+                line = std::string_view(start, len);
                 return true;
             }
-            // no line break in what is held: it is all one line (a CR may still end it)
-            if (end_ - begin_ > kObjMaxLineLength + 1) LineTooLong(line_ + 1);
+            // no line end in what is held: it is all one line
+            if (end_ - begin_ > kObjMaxLineLength) {
+                ++line_;
+                LineTooLong();
+            }
             Fill();
         }
     }
     int64_t lineNumber() const { return line_; }
+    const std::string& path() const { return name_; }
 
 private:
     static constexpr size_t kBlock = size_t(1) << 20;
 
     void Fill() {
+        ends_.Reset();
         size_t rest = end_ - begin_;
         if (begin_ > 0) {
             std::memmove(buf_.data(), buf_.data() + begin_, rest);
@@ -196,15 +283,18 @@ private:
     std::FILE* f_;
     std::string name_;
     std::vector<char> buf_;
+    TLineEnds ends_;
     size_t begin_ = 0, end_ = 0;
     bool eof_ = false;
     bool first_ = true;
+    bool afterCr_ = false;  // the last line ended in a CR at the end of the bytes held
     int64_t line_ = 0;
 };
 
 // What the counting pass found, kept for the range checks of the reading pass.
 struct TCounts {
     int32_t v = 0, n = 0, t = 0, f = 0;
+    int64_t faceBytes = 0;  // bytes of f lines: every side of a face takes two or more
     bool hasDefault = false;  // faces before the first g line: group 0 "DEFAULT"
 };
 
@@ -213,8 +303,29 @@ void Bump(int32_t& count, const char* what) {
     ++count;
 }
 
+// The most a model of these counts takes at the peak of its load, derived tables and the
+// edge table's scratch included, each term an upper bound per statement. Refused before
+// anything model-sized is allocated when it exceeds the contract's share of the file.
+void CheckMemoryBound(const TCounts& c, uint64_t groups, uint64_t fileBytes, const std::string& path) {
+    const uint64_t need = groups * (sizeof(TGroup) + 2 * sizeof(TFace) + 64) +
+                          static_cast<uint64_t>(c.f) * (sizeof(TFace) + 16) +
+                          static_cast<uint64_t>(c.faceBytes) * 64 +  // per side: edge entry, its scratch, long lists
+                          static_cast<uint64_t>(c.v) * (sizeof(TVertex) + 16) +
+                          static_cast<uint64_t>(c.n) * sizeof(TVec3) +
+                          static_cast<uint64_t>(c.t) * sizeof(TTexCoord);
+    const uint64_t allowed = kObjMemoryPerFileByte * fileBytes + kObjMemoryAllowance;
+    if (need <= allowed) return;
+    auto mb = [](uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB"; };
+    EOutOfMemory e("The model would take up to " + mb(need) + " of memory, more than " +
+                   std::to_string(kObjMemoryPerFileByte) + " times the file's size (" + mb(fileBytes) + ") and " +
+                   mb(kObjMemoryAllowance) + " (" + std::to_string(groups) + " groups, " + std::to_string(c.f) +
+                   " faces)");
+    e.Locate(Where(path, 0));  // the whole file, not its last line
+    throw e;
+}
+
 template <class TLines>
-TCounts CountOBJ(TKGLModel& model, TLines& lines) {
+TCounts CountOBJ(TKGLModel& model, TLines& lines, uint64_t fileBytes) {
     InitModel(model);
     TCounts c;
     int32_t preFaces = 0;
@@ -225,6 +336,7 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines) {
         switch (Classify(line)) {
             case TLineKind::kFace:
                 Bump(c.f, "faces");
+                c.faceBytes += static_cast<int64_t>(line.size());
                 Bump(names.empty() ? preFaces : faces.back(), "faces");
                 break;
             case TLineKind::kGroup:
@@ -240,6 +352,7 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines) {
     }
     c.hasDefault = preFaces > 0;
     size_t groupCount = names.size() + (c.hasDefault ? 1 : 0);
+    CheckMemoryBound(c, groupCount, fileBytes, lines.path());
     model.groups.resize(groupCount);
     size_t g = 0;
     if (c.hasDefault) {
@@ -310,7 +423,7 @@ bool QuickDecimal(const char*& p, const char* end, float& out) {
 }  // namespace
 
 
-// [+-]?(digits[.digits]|.digits)([eE][+-]?digits)?, finite as a float.
+// [+-]?(digits[.[digits]]|.digits)([eE][+-]?digits)?, finite as a float.
 float ParseFloat(std::string_view text) {
     const char* p = text.data();
     const char* end = p + text.size();
@@ -325,7 +438,7 @@ float ParseFloat(std::string_view text) {
     if (q < end && *q == '.') {
         ++q;
         while (q < end && *q >= '0' && *q <= '9') mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0'), ++fracDigits;
-        if (fracDigits == 0) BadFloat(text);
+        if (fracDigits == 0 && intEnd == intStart) BadFloat(text);  // "5." is 5, "." nothing
     } else if (intEnd == intStart) {
         BadFloat(text);
     }
@@ -389,18 +502,13 @@ int32_t ParseInteger(std::string_view text) {
 // ---- line handlers ----
 
 namespace {
-// x y z after the keyword, separated by exactly one blank each.
+// x y z: the first three fields after the keyword; more fields (w, or r g b) are ignored.
 TVec3 ParseThree(std::string_view line) {
-    std::string_view s = Trim(line.substr(2));
-    size_t p1 = s.find(' ');
-    size_t p2 = p1 == std::string_view::npos ? std::string_view::npos : s.find(' ', p1 + 1);
-    // a missing blank leaves an empty number, as the dialect's positions do
-    std::string_view xs = p1 == std::string_view::npos ? std::string_view() : s.substr(0, p1);
-    std::string_view ys = p2 == std::string_view::npos ? std::string_view() : s.substr(p1 + 1, p2 - p1 - 1);
+    TFields fields(Trim(line.substr(2)));
     TVec3 v;
-    v.x = ParseFloat(xs);
-    v.y = ParseFloat(ys);
-    v.z = ParseFloat(s.substr(p2 + 1));
+    v.x = ParseFloat(fields.Next());
+    v.y = ParseFloat(fields.Next());
+    v.z = ParseFloat(fields.Next());
     return v;
 }
 }  // namespace
@@ -413,16 +521,14 @@ TVertex ParseVertex(std::string_view line) {
 TVec3 ParseNormal(std::string_view line) { return ParseThree(line); }
 
 TTexCoord ParseTexCoord(std::string_view line) {
-    // not trimmed: u starts right after the first blank, v after the second
-    size_t p1 = line.find(' ');
-    size_t p2 = p1 == std::string_view::npos ? std::string_view::npos : line.find(' ', p1 + 1);
+    // u, then v (0 when absent); a third field is ignored
+    const size_t k = KeywordEnd(line);
+    TFields fields(k == std::string_view::npos ? std::string_view() : line.substr(k + 1));
     TTexCoord t;
     t.target = kTargetFree;
-    if (p2 == std::string_view::npos) BadFloat({});
-    t.u = ParseFloat(line.substr(p1 + 1, p2 - p1 - 1));
-    std::string_view rest = line.substr(p2 + 1);
-    rest = rest.substr(0, rest.find(' '));
-    t.v = ParseFloat(rest);
+    t.u = ParseFloat(fields.Next());
+    const std::string_view v = fields.Next();
+    t.v = v.empty() ? 0.0f : ParseFloat(v);
     return t;
 }
 
@@ -432,7 +538,6 @@ namespace {
 struct TReader {
     TKGLModel& m;
     const TCounts& counted;
-    int64_t lineNo = 0;
     int32_t group = -1;
     int32_t v = 0, n = 0, t = 0, f = 0;
     TVec3 sum{};  // running vertex sum, float additions
@@ -445,7 +550,7 @@ struct TReader {
         int32_t idx = ParseInteger(part);
         if (idx < 0) idx = readSoFar + 1 + idx;  // no overflow: idx >= INT32_MIN + 1 after the add of readSoFar + 1
         if (idx < 1 || idx > countedTotal)
-            throw ERangeError("Line " + std::to_string(lineNo) + ": the " + what + " index of corner '" +
+            throw ERangeError(std::string("The ") + what + " index of corner '" +
                               Quoted(corner) + "' is outside 1 .. " + std::to_string(countedTotal));
         return idx;
     }
@@ -556,13 +661,11 @@ struct TReader {
     }
 
     void SlowFace(std::string_view line, TFace& face) {
-        size_t p = line.find(' ');
-        std::string_view s = Trim(p == std::string_view::npos ? line : line.substr(p + 1));
+        // corners after the keyword's blank or tab; a line without either is all corners
+        const size_t k = KeywordEnd(line);
+        TFields corners(Trim(k == std::string_view::npos ? line : line.substr(k + 1)));
         int32_t count = 0;
-        while (!s.empty()) {
-            size_t b = s.find(' ');
-            std::string_view token = s.substr(0, b);
-            s = b == std::string_view::npos ? std::string_view() : s.substr(b + 1);
+        for (std::string_view token = corners.Next(); !token.empty(); token = corners.Next()) {
             size_t s1 = token.find('/');
             if (s1 == std::string_view::npos) {
                 face.vIdx.push_back(Resolve(token, token, v, counted.v, "vertex"));
@@ -646,8 +749,9 @@ struct TReader {
 };
 
 template <class TLines>
-void ReadOBJ(TKGLModel& m, TLines& lines) {
-    TCounts counted = CountOBJ(m, lines);
+void ReadPasses(TKGLModel& m, TLines& lines, uint64_t fileBytes) {
+    lines.Rewind();
+    TCounts counted = CountOBJ(m, lines, fileBytes);
     AllocateModel(m);
     for (int32_t g = 0; g <= m.gCount; ++g) m.groups[g].fCount = 0;
     m.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
@@ -656,14 +760,13 @@ void ReadOBJ(TKGLModel& m, TLines& lines) {
     m.maxArea = kAreaResetMax;
 
     lines.Rewind();
-    TReader r{m, counted, 0, -1, 0, 0, 0, 0, {}};
+    TReader r{m, counted, -1, 0, 0, 0, 0, {}};
     r.group = counted.hasDefault ? 0 : -1;
     int32_t lastGroup = m.gCount;
     std::string_view line;
     while (lines.Next(line)) {
         TLineKind kind = Classify(line);
         if (kind == TLineKind::kOther) continue;
-        r.lineNo = lines.lineNumber();
         switch (kind) {
             case TLineKind::kFace: r.ParseFace(line); break;
             case TLineKind::kGroup:
@@ -676,7 +779,24 @@ void ReadOBJ(TKGLModel& m, TLines& lines) {
     if (r.v != counted.v || r.n != counted.n || r.t != counted.t || r.f != counted.f || r.group != lastGroup)
         r.Changed();
     m.centroid = r.sum;
-    FinishOBJ(m);
+}
+
+// Both passes and the finishing steps; a failure learns where it happened.
+template <class TLines>
+void ReadOBJ(TKGLModel& m, TLines& lines, uint64_t fileBytes) {
+    bool reading = true;
+    try {
+        ReadPasses(m, lines, fileBytes);
+        reading = false;
+        FinishOBJ(m);
+    } catch (EModelError& e) {
+        e.Locate(Where(lines.path(), reading ? lines.lineNumber() : 0));
+        throw;
+    } catch (const std::bad_alloc&) {
+        EOutOfMemory e("Out of memory");
+        e.Locate(Where(lines.path(), reading ? lines.lineNumber() : 0));
+        throw e;
+    }
 }
 
 // A successful load replaces the model; the group and face selections survive it.
@@ -703,6 +823,11 @@ bool Guarded(F&& read) {
     return false;
 }
 
+uint64_t FileBytes(std::FILE* f) {
+    struct stat st {};
+    return fstat(fileno(f), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 }  // namespace
 
 std::string LowerExtension(const std::string& fileName) {
@@ -719,7 +844,7 @@ bool LoadOBJFromMemory(TKGLModel& model, std::string_view text) {
     TKGLModel fresh;
     bool ok = Guarded([&] {
         TMemoryLines lines(text);
-        ReadOBJ(fresh, lines);
+        ReadOBJ(fresh, lines, text.size());
     });
     if (ok) Commit(model, fresh);
     return ok;
@@ -736,7 +861,7 @@ bool LoadOBJ(TKGLModel& model, const std::string& fileName) {
     TKGLModel fresh;
     bool ok = Guarded([&] {
         TFileLines lines(f, fileName);
-        ReadOBJ(fresh, lines);
+        ReadOBJ(fresh, lines, FileBytes(f));
     });
     if (ok) Commit(model, fresh);
     return ok;

@@ -9,9 +9,27 @@
 
 namespace {
 
+// A dialog raised from inside a long operation (a load that fails) comes up while the
+// busy cursor is set: the pointer is an arrow again for as long as the dialog is up.
+class TArrowCursor {
+public:
+    TArrowCursor() : FSet(QGuiApplication::overrideCursor() != nullptr) {
+        if (FSet) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~TArrowCursor() {
+        if (FSet) QGuiApplication::restoreOverrideCursor();
+    }
+    TArrowCursor(const TArrowCursor&) = delete;
+    TArrowCursor& operator=(const TArrowCursor&) = delete;
+
+private:
+    bool FSet;
+};
+
 void DefaultErrorDialog(const std::string& text) {
     QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), QString::fromStdString(text),
                     QMessageBox::Ok);
+    TArrowCursor arrow;
     box.exec();
 }
 
@@ -119,5 +137,6 @@ TErrorDialog TApplication::SetErrorDialog(TErrorDialog dialog) {
 void TApplication::ShowMessageDialog(const std::string& caption, const std::string& text) {
     QString title = caption.empty() ? QApplication::applicationName() : QString::fromStdString(caption);
     QMessageBox box(QMessageBox::NoIcon, title, QString::fromStdString(text), QMessageBox::Ok);
+    TArrowCursor arrow;
     box.exec();
 }

@@ -7,6 +7,7 @@
 #include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
 #include <QResizeEvent>
+#include <QWheelEvent>
 #include <QSurfaceFormat>
 
 #include <GL/gl.h>
@@ -152,7 +153,10 @@ void TOpenGlBasePanel::paintGL() {
                 TApplication* app = TApplication::Instance();
                 // While the error dialog of a previous frame is up, draw nothing: a
                 // handler that fails every frame would only fail again.
-                if (!app || !app->ShowingException()) glDraw(this);
+                if (!app || !app->ShowingException()) {
+                    glDraw(this);
+                    FPresented = true;
+                }
             }
         },
         true);
@@ -194,6 +198,25 @@ void TOpenGlBasePanel::RunOffscreen(const std::function<void()>& fn) {
     fn();
 }
 
+QImage TOpenGlBasePanel::PresentedFrame() {
+    if (!context() || !FPresented) return QImage();
+    makeCurrent();
+    const int w = qMax(PixelWidth(), 1), h = qMax(PixelHeight(), 1);
+    QImage rgba(w, h, QImage::Format_RGBA8888);
+    GLint bound = 0, alignment = 4;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+    glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+    QOpenGLFunctions* gl = context()->functions();
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);  // QImage rows are 32-bit aligned
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.bits());
+    glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(bound));
+    // GL rows run bottom up; the blending leaves alpha below 1 where translucent lines
+    // were drawn, which the window does not show: the picture is opaque.
+    return rgba.mirrored().convertToFormat(QImage::Format_RGB888);
+}
+
 void TOpenGlBasePanel::Guarded(const std::function<void()>& fn, bool insidePaint) {
     std::string failure;
     try {
@@ -231,6 +254,13 @@ void TOpenGlBasePanel::mouseMoveEvent(QMouseEvent* event) {
         Guarded([&] { OnMouseMove(event); }, false);
     else
         QOpenGLWidget::mouseMoveEvent(event);
+}
+
+void TOpenGlBasePanel::wheelEvent(QWheelEvent* event) {
+    if (OnMouseWheel)
+        Guarded([&] { OnMouseWheel(event); }, false);
+    else
+        QOpenGLWidget::wheelEvent(event);
 }
 
 TOpenGlPanel::TOpenGlPanel(QWidget* owner) : TOpenGlBasePanel(owner) { setCursor(Qt::BlankCursor); }

@@ -21,11 +21,13 @@
 //   crosses Qt's frames: it is shown by the application's error dialog
 //   (TApplication::ShowException, queued when raised inside a paint) and the loop
 //   goes on.
+#include <QImage>
 #include <QOpenGLWidget>
 #include <functional>
 
 class QMouseEvent;
 class QKeyEvent;
+class QWheelEvent;
 class QOpenGLFramebufferObject;
 
 class TOpenGlBasePanel : public QOpenGLWidget {
@@ -52,6 +54,8 @@ public:
     std::function<void(QKeyEvent* event)> Onkeydown;
     std::function<void(QMouseEvent* event)> OnMouseDown;
     std::function<void(QMouseEvent* event)> OnMouseMove;
+    // The wheel over the panel; the handler accepts the event or leaves it to the owner.
+    std::function<void(QWheelEvent* event)> OnMouseWheel;
     // Raised by Resize after the viewport and projection are set (the control's own
     // resize event).
     std::function<void()> OnResize;
@@ -66,6 +70,12 @@ public:
     // presented; the view's framebuffer and viewport are restored afterwards, also
     // when fn throws (the exception then propagates). Does nothing before InitGL.
     void RunOffscreen(const std::function<void()>& fn);
+
+    // The frame last presented, as the user sees it: the view's framebuffer read as
+    // it stands (nothing is drawn for it; the pick images never reach that buffer),
+    // device-pixel size, opaque RGB, top row first. A null image before InitGL or
+    // before the first frame.
+    QImage PresentedFrame();
 
     bool Initialized() const { return FInitialized; }
     // The size in device pixels (width() and height() times devicePixelRatio()).
@@ -88,6 +98,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
     bool FInitialized = false;
 
@@ -98,6 +109,7 @@ private:
     void Guarded(const std::function<void()>& fn, bool insidePaint);
 
     QOpenGLFramebufferObject* FOffscreen = nullptr;
+    bool FPresented = false;  // a frame has been drawn into the view's framebuffer
     QObject* FFallbackIdle = nullptr;  // the panel's own idle timer, without a TApplication
 };
 

@@ -41,9 +41,12 @@ int MessageCount() { return g_messages; }
 void InstallStderrMessages() {
     SetMessageHandler([](const std::string& caption, const std::string& text) {
         ++g_messages;
+        // one line, and a load failure's second one saying where; no other line break
+        // (a quoted path may hold one) splits the message
         std::string line = caption.empty() ? text : caption + ": " + text;
-        for (char& c : line)
-            if (c == '\n' || c == '\r') c = ' ';
+        const size_t where = line.rfind("\nin ");
+        for (size_t i = 0; i < line.size(); ++i)
+            if ((line[i] == '\n' || line[i] == '\r') && i != where) line[i] = ' ';
         std::fprintf(stderr, "%s\n", line.c_str());
     });
 }

@@ -18,8 +18,9 @@ int Usage(const char* why);
 // The usage text, for --help.
 const char* UsageText();
 
-// Messages of the model core go to standard error, one line each, and are counted so
-// that a failure reported only by a message still gives exit status 1.
+// Messages of the model core go to standard error, one line each (a load failure's
+// second line saying where is kept), and are counted so that a failure reported only
+// by a message still gives exit status 1.
 void InstallStderrMessages();
 int MessageCount();
 

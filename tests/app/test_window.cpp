@@ -5,10 +5,20 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QLocale>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
+#include <QUrl>
+#include <QWheelEvent>
 #include <cmath>
 #include <filesystem>
 #include <memory>
@@ -105,6 +115,30 @@ void SendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button
     QApplication::sendEvent(w, &e);
 }
 
+// A wheel turned by dy eighths of a degree (120 a notch) over the middle of w.
+void SendWheel(QWidget* w, int dy) {
+    const QPointF at(w->width() / 2.0, w->height() / 2.0);
+    QWheelEvent e(at, w->mapToGlobal(at), QPoint(), QPoint(0, dy), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                  false);
+    QApplication::sendEvent(w, &e);
+}
+
+// Drags the given paths onto w and drops them there, as a file manager does; returns
+// whether w took the drop.
+bool DropPaths(QWidget* w, const QStringList& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+    data.setUrls(urls);
+    const QPoint at(w->width() / 2, w->height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &drop);
+    return drop.isAccepted();
+}
+
 }  // namespace
 
 class TWindowTest : public QObject {
@@ -113,6 +147,10 @@ class TWindowTest : public QObject {
     std::unique_ptr<TTempDir> FTemp;
     std::unique_ptr<TMessageRecorder> FMessages;
     std::vector<std::string> FErrors;  // texts the toolkit's error dialog would show
+    // The cursor shape in force when each message came (-1: none set): a message from
+    // inside a load or a save shows what the user saw meanwhile.
+    std::vector<int> FCursorAtMessage;
+    kgl::TMessageHandler FRecorderHandler;
     std::unique_ptr<TForm1> FForm;
     QString FStartDir;
 
@@ -146,17 +184,48 @@ class TWindowTest : public QObject {
         QTest::qWait(100);
     }
 
+    // One OBJ file in obj/, listed with "OBJ" and loaded by a click on it.
+    TForm1& OpenObj(const char* name, const std::string& text) {
+        Prepare();
+        WriteFile(Obj(name), text);
+        TForm1& form = Open();
+        ClickButton(form.RadioButton1);
+        ClickEntry(form.FileListBox, 0);
+        return form;
+    }
+
+    // The cube alone, seen straight along -Z (no quarter turn, outline or boxes),
+    // loaded from obj/cube.obj by a click, with frames running.
+    TForm1& OpenPlainCube() {
+        TForm1& form = OpenObj("cube.obj", kCubeObj);
+        form.CheckBox2->setChecked(false);
+        form.CheckBox3->setChecked(false);
+        form.CheckBox4->setChecked(false);
+        WaitForFrames(form);
+        return form;
+    }
+
 private slots:
     void init() {
         FStartDir = QDir::currentPath();
         FMessages = std::make_unique<TMessageRecorder>();
+        FCursorAtMessage.clear();
+        FRecorderHandler = kgl::SetMessageHandler({});
+        kgl::SetMessageHandler([this](const std::string& caption, const std::string& text) {
+            const QCursor* c = QGuiApplication::overrideCursor();
+            FCursorAtMessage.push_back(c ? static_cast<int>(c->shape()) : -1);
+            FRecorderHandler(caption, text);
+        });
         FErrors.clear();
+        QLocale::setDefault(QLocale::c());
         TApplication::Instance()->SetErrorDialog([this](const std::string& text) { FErrors.push_back(text); });
     }
     void cleanup() {
         FForm.reset();
         Form1 = nullptr;
+        kgl::SetMessageHandler(FRecorderHandler);
         FMessages.reset();
+        QLocale::setDefault(QLocale::c());
         QDir::setCurrent(FStartDir);
         FTemp.reset();
     }
@@ -175,7 +244,9 @@ private slots:
         QVERIFY(form.RadioButton2->isChecked());
         QCOMPARE(form.FileListBox->Mask(), QString("*.kgm"));
         QCOMPARE(form.Label4->text(), QString("Info:"));
-        QVERIFY(QFontInfo(form.Label1->font()).fixedPitch());
+        // What the user sees: a narrow and a wide letter take the same room.
+        const QFontMetricsF info(form.Label1->font());
+        QCOMPARE(info.horizontalAdvance(QChar('i')), info.horizontalAdvance(QChar('M')));
         QCOMPARE(form.GroupBox1->title(), QString(" Select "));
         QVERIFY(form.Edit1->text().isEmpty());
         QCOMPARE(form.RadioButton3->text(), QString("Point"));
@@ -201,8 +272,8 @@ private slots:
         QCOMPARE(form.TrackBar2->Max(), 200);
         QCOMPARE(form.TrackBar3->Max(), 100);
         QCOMPARE(form.TrackBar1->Position() + form.TrackBar2->Position() + form.TrackBar3->Position(), 0);
-        QCOMPARE(form.Timer1->interval(), 1);
-        QVERIFY(form.Timer1->isActive());
+        QCOMPARE(form.Timer1->Interval(), 1);
+        QVERIFY(form.Timer1->Enabled());
         QVERIFY(!form.OpenGlPanel->WireFrame());
     }
 
@@ -243,6 +314,22 @@ private slots:
         QCOMPARE(InfoLines(form), (QStringList{"name: CUBE", "vCount: 8", "nCount: 0", "tCount: 0", "gCount: 1",
                                                "fCount: 6", "eCount: 12", "minArea: 2.00", "maxArea: 2.00",
                                                "scale: 3.46"}));
+        // Under a German locale the three numbers take its decimal comma.
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        ClickEntry(form.FileListBox, 0);
+        QCOMPARE(InfoLines(form).mid(7), (QStringList{"minArea: 2,00", "maxArea: 2,00", "scale: 3,46"}));
+    }
+
+    void FixedPitchFaceWhateverTheFamilyMatches() {
+        // Designed, proportional, generic and unknown families: the face chosen always
+        // gives a narrow and a wide letter the same advance.
+        for (const char* family : {"Courier New", "DejaVu Sans", "Sans Serif", "Serif", "No Such Family"}) {
+            const QFont font = FixedPitchFont(QString::fromLatin1(family), 11);
+            const QFontMetricsF m(font);
+            QVERIFY2(m.horizontalAdvance(QChar('i')) == m.horizontalAdvance(QChar('M')), family);
+            QVERIFY2(m.horizontalAdvance(QChar('.')) == m.horizontalAdvance(QChar('0')), family);
+            QCOMPARE(font.pixelSize(), 11);
+        }
     }
 
     void ObjMaskAnyCaseKeepsModel() {
@@ -304,11 +391,7 @@ private slots:
     }
 
     void TrackBar3HidesAndShowsFaces() {
-        Prepare();
-        WriteFile(Obj("grid.obj"), GridObj(20));
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("grid.obj", GridObj(20));
         const QString info = form.Label1->Caption();
         form.TrackBar3->SetPosition(50);
         const int half = VisibleFaces(Model);
@@ -322,11 +405,7 @@ private slots:
     }
 
     void FacePickSelectsDeselectsAndDragPaints() {
-        Prepare();
-        WriteFile(Obj("plane.obj"), kPlaneObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("plane.obj", kPlaneObj);
         form.CheckBox2->setChecked(false);  // look straight down -Z onto the plane
         form.CheckBox3->setChecked(false);
         form.CheckBox4->setChecked(false);
@@ -374,11 +453,7 @@ private slots:
     }
 
     void GroupPickSelects() {
-        Prepare();
-        WriteFile(Obj("plane.obj"), kPlaneObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("plane.obj", kPlaneObj);
         form.CheckBox2->setChecked(false);
         ClickButton(form.RadioButton5);
         QCOMPARE(Model.groupSel.size(), size_t(Model.gCount + 2));
@@ -419,11 +494,7 @@ private slots:
     }
 
     void CameraFollowsTrackBars() {
-        Prepare();
-        WriteFile(Obj("cube.obj"), kCubeObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("cube.obj", kCubeObj);
         form.CheckBox2->setChecked(false);
         form.TrackBar1->SetPosition(50);
         WaitForFrames(form);
@@ -450,15 +521,7 @@ private slots:
     }
 
     void FrameShowsModelAndAxes() {
-        Prepare();
-        WriteFile(Obj("cube.obj"), kCubeObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
-        form.CheckBox2->setChecked(false);
-        form.CheckBox3->setChecked(false);
-        form.CheckBox4->setChecked(false);
-        WaitForFrames(form);
+        TForm1& form = OpenPlainCube();
         const QImage frame = form.OpenGlPanel->grabFramebuffer();
         const int w = frame.width(), h = frame.height();
         // The textured cube fills the middle of the view.
@@ -506,23 +569,42 @@ private slots:
         QCOMPARE(form.Label2->Caption(), QString::number(Model.drawCount));
     }
 
+    void SpinFollowsTheClockNotTheFrames() {
+        // Started before the window, so before its timer: every tick it ever raised
+        // fell due within this clock's time.
+        QElapsedTimer clock;
+        clock.start();
+        TForm1& form = OpenObj("cube.obj", kCubeObj);
+        long long frames = 0;  // frames drawn back to back, as fast as this context allows
+        const auto draw = form.OpenGlPanel->glDraw;
+        form.OpenGlPanel->glDraw = [&](TOpenGlBasePanel* sender) {
+            draw(sender);
+            ++frames;
+        };
+        WaitForFrames(form);
+        form.CheckBox1->setChecked(true);
+        const long long ticks0 = form.Timer1->Ticks();
+        const double angle0 = RotationAngle;
+        QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() >= 2000 && frames >= 20, 20000);
+        const long long ticks = form.Timer1->Ticks();
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        qInfo("%lld ticks and %lld frames in %.2f s", ticks, frames, seconds);
+        // At most 64 ticks a second, however many frames were drawn meanwhile; a slow
+        // pass of the loop (a busy machine) can only lower the count.
+        QVERIFY2(ticks <= 64 * seconds + 1, qPrintable(QString::number(ticks)));
+        QVERIFY(ticks > ticks0);
+        QVERIFY(std::fabs(RotationAngle - angle0 - 0.8 * (ticks - ticks0)) < 1e-6);
+    }
+
     void TriangleCountShown() {
-        Prepare();
-        WriteFile(Obj("grid.obj"), GridObj(10));
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("grid.obj", GridObj(10));
         WaitForFrames(form);
         QTRY_COMPARE_WITH_TIMEOUT(form.Label2->Caption(), QString::number(Model.drawCount), 2000);
         QVERIFY(Model.drawCount >= 200);
     }
 
     void Button1RefreshesTCount() {
-        Prepare();
-        WriteFile(Obj("quad.obj"), kDuplicateTexObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("quad.obj", kDuplicateTexObj);
         QCOMPARE(InfoLines(form).value(3), QString("tCount: 8"));
         QTest::mouseClick(form.Button1, Qt::LeftButton);
         QCOMPARE(InfoLines(form).value(3), QString("tCount: 4"));
@@ -530,11 +612,7 @@ private slots:
     }
 
     void SaveHandlersWriteBesideSelected() {
-        Prepare();
-        WriteFile(Obj("cube.obj"), kCubeObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObj("cube.obj", kCubeObj);
         form.Button2Click(form.Button2);
         form.Button3Click(form.Button3);
         QVERIFY(std::filesystem::exists(Obj("cube_.obj")));
@@ -559,10 +637,19 @@ private slots:
             thrown = true;
         }
         QVERIFY(thrown);
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);  // the busy cursor went with it
         QVERIFY(FErrors.empty());
         QMetaObject::invokeMethod(form.Button3, "click", Qt::QueuedConnection);
         QTRY_COMPARE(FErrors.size(), size_t(1));
         QVERIFY(std::filesystem::is_directory(Obj("cube.kgm/inside")));
+        // An OBJ that cannot be written: its message comes while the save runs, under
+        // the busy cursor, which is gone once the save is over.
+        std::filesystem::remove(Obj("cube_.obj"));
+        std::filesystem::create_directories(Obj("cube_.obj/inside"));
+        form.Button2Click(form.Button2);
+        QCOMPARE(FMessages->count(), size_t(1));
+        QCOMPARE(FCursorAtMessage, std::vector<int>{int(Qt::WaitCursor)});
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
         WaitForFrames(form);
     }
 
@@ -588,6 +675,160 @@ private slots:
         QCOMPARE(TextureId, uint32_t(0));
         QCOMPARE(Model.vCount, 3);  // the model loads and is drawn untextured
         WaitForFrames(form);
+    }
+
+    void WheelMovesTheCameraTrackBar() {
+        TForm1& form = OpenObj("plane.obj", kPlaneObj);
+        ClickButton(form.RadioButton6);
+        QWidget* view = form.OpenGlPanel;
+        // (wheel deltas, TrackBar2 after them): a notch is 120, up brings the camera nearer
+        const std::vector<std::pair<std::vector<int>, int>> cases = {
+            {{120}, 1}, {{120, 120, 120}, 4}, {{-120}, 3}, {{60}, 3}, {{60}, 4}, {{40, 40, 40}, 5},
+            {{360}, 8}, {{-2400}, 0}, {{-120}, 0},  // stops at Min
+        };
+        for (const auto& [deltas, expected] : cases) {
+            for (int d : deltas) SendWheel(view, d);
+            QCOMPARE(form.TrackBar2->Position(), expected);
+        }
+        form.TrackBar2->SetPosition(199);
+        SendWheel(view, 360);
+        QCOMPARE(form.TrackBar2->Position(), 200);  // and at Max
+        WaitForFrames(form);
+        // The middle button still does nothing: no pick, no camera move.
+        kgl::PickPixel = {7, 7, 7};
+        const QPoint centre(view->width() / 2, view->height() / 2);
+        SendMouse(view, QEvent::MouseMove, centre, Qt::NoButton, Qt::NoButton);
+        SendMouse(view, QEvent::MouseButtonPress, centre, Qt::MiddleButton, Qt::MiddleButton);
+        SendMouse(view, QEvent::MouseMove, centre + QPoint(3, 3), Qt::NoButton, Qt::MiddleButton);
+        QVERIFY((kgl::PickPixel == std::array<uint8_t, 3>{7, 7, 7}));
+        QCOMPARE(form.TrackBar2->Position(), 200);
+    }
+
+    void DroppingOpensModelsAndFolders() {
+        Prepare();
+        WriteKgm(Obj("a.kgm"), kCubeObj);
+        WriteKgm(Obj("b.kgm"), kTriangleObj);
+        const std::string other = FTemp->file("other");
+        std::filesystem::create_directories(other + "/empty");
+        WriteFile(other + "/Plane.OBJ", kPlaneObj);
+        WriteFile(other + "/z.obj", kCubeObj);
+        WriteKgm(other + "/cube.KGM", kCubeObj);
+        WriteFile(other + "/notes.txt", "not a model");
+        WriteFile(other + "/broken.obj", "v 1 2\nf 1 2 3\n");
+        const QString dir = QString::fromStdString(other);
+        TForm1& form = Open();
+        QCOMPARE(Model.vCount, 3);
+
+        // A model file of either kind, any letter case: its folder, its kind, itself,
+        // loaded as a click loads it (TrackBar2 back at 0, the information text anew).
+        form.TrackBar2->SetPosition(30);
+        QVERIFY(DropPaths(form.OpenGlPanel->window(), {dir + "/Plane.OBJ"}));
+        QTRY_COMPARE(Model.fCount, 4);
+        QCOMPARE(form.FileListBox->Directory(), dir);
+        QVERIFY(form.RadioButton1->isChecked());
+        QCOMPARE(ListEntries(form.FileListBox), (QStringList{"broken.obj", "Plane.OBJ", "z.obj"}));
+        QCOMPARE(form.FileListBox->FileName(), dir + "/Plane.OBJ");
+        QCOMPARE(InfoLines(form).value(0), QString("name: PLANE"));
+        QCOMPARE(form.TrackBar2->Position(), 0);
+        QVERIFY(DropPaths(&form, {dir + "/cube.KGM", dir + "/z.obj"}));  // the first of several
+        QTRY_COMPARE(Model.vCount, 8);
+        QVERIFY(form.RadioButton2->isChecked());
+        QCOMPARE(form.FileListBox->Mask(), QString("*.KGM"));
+        QCOMPARE(form.FileListBox->ItemIndex(), 0);
+
+        // A folder: the list shows it, nothing is loaded.
+        QVERIFY(DropPaths(&form, {dir + "/empty"}));
+        QTRY_COMPARE(form.FileListBox->Directory(), dir + "/empty");
+        QCOMPARE(form.FileListBox->count(), 0);
+        QCOMPARE(Model.vCount, 8);
+        QCOMPARE(FMessages->count(), size_t(0));
+
+        // Anything else: one message of one line; the model on display stays.
+        const QString missing = dir + "/gone.obj";
+        for (const QString& path : {dir + "/notes.txt", missing}) {
+            const size_t before = FMessages->count();
+            QVERIFY(DropPaths(&form, {path}));
+            QTRY_COMPARE(FMessages->count(), before + 1);
+            QVERIFY(FMessages->lastText().find('\n') == std::string::npos);
+            QVERIFY(FMessages->lastText().find(path.toStdString()) != std::string::npos);
+            QCOMPARE(Model.vCount, 8);
+        }
+        // A file that does not load: the reader's message (shown under the busy
+        // cursor, which goes once the load is over) and the model stays.
+        const size_t before = FMessages->count();
+        QVERIFY(DropPaths(&form, {dir + "/broken.obj"}));
+        QTRY_COMPARE(FMessages->count(), before + 1);
+        QVERIFY(FMessages->lastText().rfind("Exception Name: ", 0) == 0);
+        QCOMPARE(FCursorAtMessage.back(), int(Qt::WaitCursor));
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        QCOMPARE(Model.vCount, 8);
+        // What is not a local file is not taken.
+        QMimeData text;
+        text.setText("cube.obj");
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &enter);
+        QVERIFY(!enter.isAccepted());
+        WaitForFrames(form);
+    }
+
+    void CommandLinePathOpensAfterStartUp() {
+        Prepare();
+        WriteKgm(Obj("a.kgm"), kCubeObj);
+        WriteKgm(Obj("b.kgm"), kTriangleObj);
+        std::filesystem::create_directories(FTemp->file("run/models"));
+        WriteFile(FTemp->file("run/models/plane.obj"), kPlaneObj);
+        const QString run = QString::fromStdString(FTemp->file("run"));
+        TForm1& form = Open();
+        QVERIFY(TextureId != 0);  // the start-up found checker.jpg in the start folder
+        // No argument: the start-up's choice stays.
+        form.OpenArguments({"kgl-editor"}, run);
+        QCOMPARE(Model.vCount, 3);
+        QCOMPARE(FMessages->count(), size_t(0));
+        // A relative path counts from the start folder, not from the list's.
+        form.OpenArguments({"kgl-editor", "models/plane.obj"}, run);
+        QCOMPARE(Model.fCount, 4);
+        QCOMPARE(form.FileListBox->Directory(), run + "/models");
+        QVERIFY(form.RadioButton1->isChecked());
+        QCOMPARE(form.FileListBox->ItemIndex(), 0);
+        form.OpenArguments({"kgl-editor", "."}, run);  // a folder
+        QCOMPARE(form.FileListBox->Directory(), run);
+        QCOMPARE(Model.fCount, 4);
+        // More than one path, an empty one, a missing one: a message each, model kept.
+        form.OpenArguments({"kgl-editor", "models", "models/plane.obj"}, run);
+        form.OpenArguments({"kgl-editor", ""}, run);
+        form.OpenArguments({"kgl-editor", "models/none.kgm"}, run);
+        QCOMPARE(FMessages->count(), size_t(3));
+        QCOMPARE(Model.fCount, 4);
+        QCOMPARE(form.FileListBox->Directory(), run);
+    }
+
+    void F12SavesThePresentedFrameBesideTheModel() {
+        TForm1& form = OpenPlainCube();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        const QImage seen = form.OpenGlPanel->grabFramebuffer();
+        const QString first = QString::fromStdString(Obj("cube_view.png"));
+        const QString second = QString::fromStdString(Obj("cube_view_2.png"));
+        QTest::keyClick(form.FileListBox, Qt::Key_F12);  // wherever the focus is
+        QTRY_VERIFY(QFile::exists(first));
+        QVERIFY(form.LastNotice().contains(QDir::toNativeSeparators(first)));
+        QTRY_VERIFY(QToolTip::isVisible());
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        QImage png(first);
+        QCOMPARE(png.size(), QSize(form.OpenGlPanel->PixelWidth(), form.OpenGlPanel->PixelHeight()));
+        QCOMPARE(png.size(), seen.size());
+        const int w = png.width(), h = png.height();
+        for (const QPoint p : {QPoint(w / 2, h / 2), QPoint(w - 8, h / 4)})
+            QCOMPARE(png.pixelColor(p).rgb(), seen.pixelColor(p).rgb());
+        QVERIFY(png.pixelColor(w / 2, h / 2) != QColor(Qt::black));  // the cube, not a blank
+        // A second one does not replace the first.
+        QTest::keyClick(form.OpenGlPanel, Qt::Key_F12);
+        QTRY_VERIFY(QFile::exists(second));
+        QCOMPARE(QImage(first).size(), png.size());
+        // No file selected: the list's folder.
+        ClickButton(form.RadioButton2);
+        QCOMPARE(form.FileListBox->ItemIndex(), -1);
+        QCOMPARE(form.SaveViewPicture(), QString::fromStdString(Obj("view.png")));
     }
 
     void CloseReleasesModel() {

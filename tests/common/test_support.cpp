@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace kgl::test {
 
@@ -34,6 +35,16 @@ TTempDir::~TTempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+bool IsRefusalText(const std::string& text) {
+    std::string_view t = text;
+    if (!t.empty() && t.back() == '\n') t.remove_suffix(1);
+    const size_t nl = t.find('\n');
+    if (t.empty() || nl == 0) return false;
+    if (nl == std::string_view::npos) return true;
+    const std::string_view where = t.substr(nl + 1);
+    return where.rfind("in ", 0) == 0 && where.find('\n') == std::string_view::npos;
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -46,9 +57,9 @@ std::string Quote(const std::string& s) {
     return q + "'";
 }
 
-TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir) {
+TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir, const std::string& env) {
     const std::string cmd =
-        Quote(program) + " " + args + " >" + Quote(dir.file("out")) + " 2>" + Quote(dir.file("err"));
+        env + Quote(program) + " " + args + " >" + Quote(dir.file("out")) + " 2>" + Quote(dir.file("err"));
     const int raw = std::system(cmd.c_str());
     TRun r;
     if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);

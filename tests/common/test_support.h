@@ -41,6 +41,10 @@ private:
     std::string path_;
 };
 
+// A refusal as the user reads it: one line, or a load failure's two, the system's text
+// and then where it is ("in ..."); a final line break is allowed.
+bool IsRefusalText(const std::string& text);
+
 void WriteFile(const std::string& path, const std::string& bytes);
 // Single-quoted for the shell.
 std::string Quote(const std::string& s);
@@ -51,8 +55,9 @@ struct TRun {
     std::string out, err;
 };
 // Runs program with args (already quoted) through the shell, standard output and error
-// caught in files of dir.
-TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir);
+// caught in files of dir; env: variable settings put before it ("LC_ALL=C ").
+TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir,
+                const std::string& env = "");
 // The text up to its first line break.
 std::string FirstLine(const std::string& text);
 std::string ReadFile(const std::string& path);

@@ -31,9 +31,11 @@ TEST(PickMath, AcceptedRangesMatchTheListsAndNeverPassTheirEnd) {
     // groups/edges start at 0
     EXPECT_TRUE(PickIndexAccepted(0, 0, 3, SelectionLength(3)));
     EXPECT_FALSE(PickIndexAccepted(4, 0, 3, SelectionLength(3)));
-    // a list left short by a reload: only its own entries
-    EXPECT_TRUE(PickIndexAccepted(2, 1, 10, 3));
+    // a list left short by a reload: only the entries below its last one
+    EXPECT_TRUE(PickIndexAccepted(1, 1, 10, 3));
+    EXPECT_FALSE(PickIndexAccepted(2, 1, 10, 3));  // its last entry
     EXPECT_FALSE(PickIndexAccepted(3, 1, 10, 3));
+    EXPECT_FALSE(PickIndexAccepted(0, 0, 10, 1));
     EXPECT_FALSE(PickIndexAccepted(1, 1, 10, 0));
     // a list left long: only the model's range
     EXPECT_FALSE(PickIndexAccepted(6, 1, 5, 100));

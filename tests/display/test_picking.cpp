@@ -164,12 +164,12 @@ TEST_F(Picking, CodesOfSeveralBytesReadBackExactlyWhateverTheFrameLeftOn) {
 }
 
 TEST_F(Picking, ListsShorterThanTheModelAreNeverWrittenPastTheirEnd) {
-    m.faceSel = {0, 1};  // left by a smaller model
+    m.faceSel = {0, 1, 0};  // left by a smaller model
     m.groupSel = {0};
     PickFace(m, kFace3X, kRowOverFaces, kPickSelect);
-    PickFace(m, kFace2X, kRowOverFaces, kPickSelect);
+    PickFace(m, kFace2X, kRowOverFaces, kPickSelect);  // the list's last entry is not pickable
     PickGroup(m, kFace3X, kRowOverFaces, kPickSelect);
-    EXPECT_EQ(m.faceSel, (std::vector<TBool>{0, 1}));
+    EXPECT_EQ(m.faceSel, (std::vector<TBool>{0, 1, 0}));
     EXPECT_EQ(m.groupSel, (std::vector<TBool>{0}));
     // The displays read the missing entries as not selected.
     DrawSelectedFaces(m);

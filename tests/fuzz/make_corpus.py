@@ -46,6 +46,11 @@ OBJ = {
         "g a\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 1\nf 1 2 3\nf 1 3 4\n"
         "g b\nf 2 3 4\ng empty\ng c\nf 4 3 2 1\nf 1 2\nf 3\n"
     ),
+    # what other programs write: tabs and runs of blanks, lone CR, w and r g b, vt
+    # without v, numbers with a trailing point
+    "tabs_runs.obj": "v\t0 0\t0\nv  1   0 0\t\nv 0 1 0\nvt\t0.5\ng\ttabs\nf\t1/1  2/1\t3/1 \n",
+    "lone_cr.obj": "v 0 0 0\rv 1 0 0\rv 0 1 0\r\nvn 0 0 1\rf 1//1 2//1 3//1\r",
+    "w_rgb.obj": "v 0 0 0 1\nv 1. 0 0 0.5 0.25 1\nv 0 1 -1.E0 1 0 0\nvn 0 0 1 0\nvt 0 0 0\nf 1/1 2/1 3/1\n",
 }
 for name, text in OBJ.items():
     put("obj", name, text)

@@ -57,7 +57,8 @@ size_t GroupOffset(const TKGLModel& m) {
            40 * size_t(m.eCount + 1);
 }
 
-// Loading `bytes` must fail with a message naming `className`, and leave `m` unchanged;
+// Loading `bytes` must fail with a message naming `className` and, on its second line,
+// the block it failed in ("in memory, BLOCK"), and leave `m` unchanged;
 // the same with the same message when read for display (the edges are checked there
 // by another pass).
 void ExpectRefused(const std::string& bytes, const char* className, const std::string& why) {
@@ -72,6 +73,7 @@ void ExpectRefused(const std::string& bytes, const char* className, const std::s
         EXPECT_NE(rec.lastText().find(std::string("Exception Name: ") + className + " Exception message: "),
                   std::string::npos)
             << why << ": " << rec.lastText();
+        EXPECT_NE(rec.lastText().find("\nin memory, "), std::string::npos) << why << ": " << rec.lastText();
         EXPECT_EQ(SaveToKGMBytes(m), before) << why;
         EXPECT_EQ(m.groupSel, std::vector<TBool>{1}) << why;
         if (forDisplay) {
@@ -251,7 +253,7 @@ TEST(Kgm, AnotherFileIsNotAKgmModelFile) {
     TKGLModel m;
     TMessageRecorder rec;
     EXPECT_FALSE(LoadKGMFromMemory(m, wrongMagic));
-    EXPECT_NE(rec.lastText().find("is not a KGM model file"), std::string::npos) << rec.lastText();
+    EXPECT_NE(rec.lastText().find("is not a KGM model file\nin memory, header"), std::string::npos) << rec.lastText();
 }
 
 TEST(Kgm, HostileCountsFailWithoutSizingTables) {
@@ -339,6 +341,8 @@ TEST(Kgm, FileSaveAndLoad) {
     WriteFile(dir.file("short.kgm"), SaveToKGMBytes(m).substr(0, 400));
     EXPECT_FALSE(LoadKGM(untouched, dir.file("short.kgm")));
     EXPECT_EQ(rec.count(), 2u);
+    EXPECT_NE(rec.lastText().find("\nin \"" + dir.file("short.kgm") + "\", header"), std::string::npos)
+        << rec.lastText();
     EXPECT_EQ(untouched.vCount, 4);
 }
 
@@ -459,6 +463,7 @@ TEST(Kgm, BigFileReadInTwoHalvesGivesTheSameModelAndTheSameFailures) {
     TMessageRecorder rec;
     EXPECT_FALSE(LoadKGMFromMemoryAtFullDetail(any, late));
     EXPECT_NE(rec.lastText().find("vertex 7 has target -7"), std::string::npos) << rec.lastText();
+    EXPECT_NE(rec.lastText().find("\nin memory, vertex block"), std::string::npos) << rec.lastText();
     // an edge naming a face past its group, found by the display load's own pass
     std::string edge = b;
     const size_t edge0 = 387 + 20 * size_t(m.vCount + 1) + 12 * size_t(m.nCount + 1) + 12 * size_t(m.tCount + 1);

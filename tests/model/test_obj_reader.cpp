@@ -135,7 +135,8 @@ TEST(ObjReader, KeywordsInAnyCaseBomAndCrLf) {
     EXPECT_EQ(m.nCount, 1);
     EXPECT_EQ(m.fCount, 1);
     EXPECT_EQ(Refusal(std::string("\xFF\xFEv\0 \0", 6)),
-              "Exception Name: EReadError Exception message: The file is UTF-16 text; OBJ files are read as 8-bit text");
+              "Exception Name: EReadError Exception message: The file is UTF-16 text; OBJ files are read as 8-bit text\n"
+              "in memory");
     // the last line without a line break is read too
     ASSERT_TRUE(Load(m, "v 0 0 0\nv 1 0 0\nv 1 1 1\nf 1 2 3"));
     EXPECT_EQ(m.fCount, 1);
@@ -145,34 +146,55 @@ TEST(ObjReader, KeywordsInAnyCaseBomAndCrLf) {
 }
 
 TEST(ObjReader, NumberGrammar) {
-    for (const char* good : {"1", "-1", "+1", "1.5", ".5", "-.5", "1e3", "1E-3", "2.5e+2", "0.000"})
+    for (const char* good : {"1", "-1", "+1", "1.5", ".5", "-.5", "1e3", "1E-3", "2.5e+2", "0.000", "5.", "-1.E2"})
         EXPECT_NO_THROW(ParseFloat(good)) << good;
-    for (const char* bad : {"", "1.", ".", "e5", "1e", "1e+", "nan", "inf", "-inf", "0x1p3", "1e39", "-1e39",
-                            "1,5", "1.5.2", "--1", " 1", "1 "})
+    for (const char* bad : {"", ".", "-.", ".e5", "e5", "1e", "1e+", "nan", "inf", "-inf", "0x1p3", "1e39", "-1e39",
+                            "1,5", "1.5.2", "--1", " 1", "1 ", "1.\t"})
         EXPECT_THROW(ParseFloat(bad), EModelError) << bad;
     EXPECT_EQ(ParseFloat("1e-50"), 0.0f);  // underflow is a float: zero
     EXPECT_EQ(ParseFloat("3.4e38"), 3.4e38f);
+    EXPECT_EQ(ParseFloat("5."), 5.0f);  // a trailing point, as strtod reads it
+    EXPECT_EQ(ParseFloat("-1.E2"), -100.0f);
     EXPECT_EQ(ParseInteger("+7"), 7);
     EXPECT_EQ(ParseInteger("-2147483648"), INT32_MIN);
     for (const char* bad : {"", "+", "1.0", "2147483648", "1e3", "0x10", " 1"})
         EXPECT_THROW(ParseInteger(bad), EModelError) << bad;
 }
 
-TEST(ObjReader, ConversionMessages) {
-    EXPECT_EQ(Refusal("v 1  2 3\n"), ConvertText("", "floating point"));
-    EXPECT_EQ(Refusal("v 1 2 3 1\n"), ConvertText("3 1", "floating point"));
-    EXPECT_EQ(Refusal("v 1 2 nan\n"), ConvertText("NAN", "floating point"));
-    EXPECT_EQ(Refusal("v 1 2 1e39\n"), ConvertText("1E39", "floating point"));
-    EXPECT_EQ(Refusal("v 1 2\n"), ConvertText("", "floating point"));
-    EXPECT_EQ(Refusal("vt 0.25\n"), ConvertText("", "floating point"));
-    EXPECT_EQ(Refusal("vt  0.25 0.75\n"), ConvertText("", "floating point"));  // vt is not trimmed
-    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1  2 3\n"), ConvertText("", "integer"));
-    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1 2 x\n"), ConvertText("X", "integer"));
-    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1 2 3.0\n"), ConvertText("3.0", "integer"));
-    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1/ 2 3\n"), ConvertText("", "integer"));
+// Each refusal: the system's text, then where it is.
+TEST(ObjReader, RefusalsSayWhatAndWhere) {
+    const std::string t = kTriangle;  // four lines
+    auto convert = [](const std::string& what, const char* kind, int line) {
+        return ConvertText(what, kind) + "\nin memory, line " + std::to_string(line);
+    };
+    auto range = [](const std::string& what, int line) {
+        return "Exception Name: ERangeError Exception message: The " + what + "\nin memory, line " +
+               std::to_string(line);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"v 1 2 nan\n", convert("NAN", "floating point", 1)},
+        {"v 1 2 1e39\n", convert("1E39", "floating point", 1)},
+        {"v 0 0 0\nv 1 2\n", convert("", "floating point", 2)},  // a missing number is ''
+        {"vn 1\t2\n", convert("", "floating point", 1)},
+        {"v 1 2 3\rv 4 x 6\r", convert("X", "floating point", 2)},  // lone CR ends lines
+        {"v 1 2 3\r\nv 4 5 6\r\nvt\r\n", convert("", "floating point", 3)},
+        {"vt \t \n", convert("", "floating point", 1)},
+        {"vt 0.25 x\n", convert("X", "floating point", 1)},
+        {"v 1 2 3,5\n", convert("3,5", "floating point", 1)},
+        {t + "f 1 2 x\n", convert("X", "integer", 5)},
+        {t + "f 1 2 3.0\n", convert("3.0", "integer", 5)},
+        {t + "f 1/ 2 3\n", convert("", "integer", 5)},
+        {t + "f\n", convert("F", "integer", 5)},  // no blank: the whole line is corners
+        {t + "f 1 2 0\n", range("vertex index of corner '0' is outside 1 .. 3", 5)},
+        {t + "\n# note\n\nf 1 2 4\n", range("vertex index of corner '4' is outside 1 .. 3", 8)},
+        {"v 0 0 0\nf -2 1 1\nv 1 1 1\n", range("vertex index of corner '-2' is outside 1 .. 2", 2)},
+        {t + "f 1/1 2/1 3/1\n", range("texture-coordinate index of corner '1/1' is outside 1 .. 0", 5)},
+        {t + "vn 0 0 1\nf 1//2 2//1 3//1\n", range("normal index of corner '1//2' is outside 1 .. 1", 6)},
+    };
+    for (const auto& [text, message] : cases) EXPECT_EQ(Refusal(text), message) << text;
 }
 
-TEST(ObjReader, RelativeIndicesAndRangeErrors) {
+TEST(ObjReader, RelativeIndices) {
     TKGLModel m;
     // -1 is the latest entry read before the f line
     ASSERT_TRUE(Load(m, "v 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nf -3/-1 -2/-1 -1/-1\nv 2 2 2\nf -1 1 2\n"));
@@ -182,18 +204,32 @@ TEST(ObjReader, RelativeIndicesAndRangeErrors) {
     // a positive index may name a vertex that a later line defines
     ASSERT_TRUE(Load(m, "f 1 2 3\nv 0 0 0\nv 1 0 0\nv 1 1 0\n"));
     EXPECT_EQ(m.fCount, 1);
+}
 
-    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1 2 0\n"),
-              "Exception Name: ERangeError Exception message: Line 5: the vertex index of corner '0' is outside 1 .. 3");
-    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1 2 4\n"),
-              "Exception Name: ERangeError Exception message: Line 5: the vertex index of corner '4' is outside 1 .. 3");
-    EXPECT_EQ(Refusal("v 0 0 0\nf -2 1 1\nv 1 1 1\n"),
-              "Exception Name: ERangeError Exception message: Line 2: the vertex index of corner '-2' is outside 1 .. 2");
-    EXPECT_EQ(Refusal(std::string(kTriangle) + "f 1/1 2/1 3/1\n"),
-              "Exception Name: ERangeError Exception message: Line 5: the texture-coordinate index of corner '1/1' is "
-              "outside 1 .. 0");
-    EXPECT_EQ(Refusal(std::string(kTriangle) + "vn 0 0 1\nf 1//2 2//1 3//1\n"),
-              "Exception Name: ERangeError Exception message: Line 6: the normal index of corner '1//2' is outside 1 .. 1");
+// What other programs write: tabs and runs of blanks between fields, lone CR line ends,
+// w and r g b after a vertex, vt without v, numbers with a trailing point. Each text
+// must load to the same model as its plain form (one blank, LF), byte for byte in KGM.
+TEST(ObjReader, RealWorldFormsReadAsTheirPlainForm) {
+    const std::string plain =
+        "v 1 2 3\nv 4 5 6\nv 7 8 9\nvn 0 0 1\nvt 0.5 0\nvt 0.25 0.75\ng part\nf 1/1/1 2/2/1 3/2/1\nf 3 2 1\n";
+    const std::string variants[] = {
+        "v\t1 2 3\nv 4\t5\t6\nv  7   8 9\nvn\t0\t0\t1\nvt 0.5\nvt\t0.25  0.75\ng part\nf\t1/1/1\t2/2/1 3/2/1\nf 3  2\t1\n",
+        "v 1 2 3\rv 4 5 6\rv 7 8 9\rvn 0 0 1\rvt 0.5 0\rvt 0.25 0.75\rg part\rf 1/1/1 2/2/1 3/2/1\rf 3 2 1\r",
+        "v 1 2 3\r\nv 4 5 6\rv 7 8 9\nvn 0 0 1\r\r\nvt 0.5 0\nvt 0.25 0.75\ng part\nf 1/1/1 2/2/1 3/2/1\nf 3 2 1",
+        "v 1 2 3 1\nv 4 5 6 0.5 0.25 0.125\nv 7 8 9 1.0\nvn 0 0 1 9\nvt 0.5 0 0\nvt 0.25 0.75 1 1\ng part\n"
+        "f 1/1/1 2/2/1 3/2/1\nf 3 2 1\n",
+        "v 1. 2. 3.\nv 4.e0 +5. 6\nv 7 8 9\t\nvn 0. 0 1.\nvt .5 0.\nvt 0.25 0.75\t \ng part\t\n"
+        "f 1/1/1 2/2/1 3/2/1 \t\nf 3 2 1\t\n",
+    };
+    TKGLModel want;
+    ASSERT_TRUE(Load(want, plain));
+    const std::string wantBytes = SaveToKGMBytes(want);
+    for (const std::string& text : variants) {
+        TMessageRecorder rec;
+        TKGLModel got;
+        ASSERT_TRUE(Load(got, text)) << text << rec.lastText();
+        EXPECT_EQ(SaveToKGMBytes(got), wantBytes) << text;
+    }
 }
 
 TEST(ObjReader, FailedLoadLeavesTheModelAsItWas) {
@@ -245,31 +281,42 @@ TEST(ObjReader, FilesByExtension) {
 }
 
 TEST(ObjReader, FileAndMemoryGiveTheSameModel) {
-    // long lines cross the file reader's block boundaries
-    std::string text = "\xEF\xBB\xBF";
-    for (int i = 0; i < 100000; ++i) {
-        text += "v ";
-        text += std::to_string(i);
-        text += ".5 1 2\r\n";
-    }
-    text += "g big\nf";
-    for (int i = 1; i <= 100000; ++i) {
-        text += ' ';
-        text += std::to_string(i);
-    }
-    text += "\nf 1 2 3";
     kgl::test::TTempDir dir;
-    kgl::test::WriteFile(dir.file("big.obj"), text);
-    TKGLModel a, b;
-    InitModel(a);
-    ASSERT_TRUE(LoadOBJ(a, dir.file("big.obj")));
-    ASSERT_TRUE(Load(b, text));
-    EXPECT_EQ(a.vCount, 100000);
-    EXPECT_EQ(a.groups[0].faces[1].count, 100000);
-    EXPECT_EQ(a.groups[0].faces[2].count, 3);
-    EXPECT_EQ(a.eCount, b.eCount);
-    EXPECT_EQ(a.vertices[100000].x, b.vertices[100000].x);
-    EXPECT_EQ(a.vertices[100000].x, 99999.5f);
+    // long lines cross the file reader's block boundaries, with each kind of line end
+    for (const std::string eol : {"\r\n", "\r", "\n"}) {
+        std::string text = "\xEF\xBB\xBF";
+        for (int i = 0; i < 100000; ++i) text += "v " + std::to_string(i) + ".5 1 2" + eol;
+        text += "g big" + eol + "f";
+        for (int i = 1; i <= 100000; ++i) text += ' ' + std::to_string(i);
+        text += eol + "f 1 2 3";
+        kgl::test::WriteFile(dir.file("big.obj"), text);
+        TKGLModel a, b;
+        ASSERT_TRUE(LoadOBJ(a, dir.file("big.obj")));
+        ASSERT_TRUE(Load(b, text));
+        EXPECT_EQ(a.vCount, 100000);
+        EXPECT_EQ(a.groups[0].faces[1].count, 100000);
+        EXPECT_EQ(a.groups[0].faces[2].count, 3);
+        EXPECT_EQ(a.vertices[100000].x, 99999.5f);
+        EXPECT_EQ(SaveToKGMBytes(a), SaveToKGMBytes(b));
+    }
+    // a line end as the last byte of the first 1 MiB block: a CR LF cut apart, a lone CR;
+    // the lines after it are counted alike (the refusal names line 6 either way)
+    for (const std::string eol : {"\r\n", "\r"}) {
+        const std::string text =
+            "#" + std::string((size_t(1) << 20) - 2, 'x') + eol + "v 1 2 3" + eol + "v 4 5 6\nv 7 8 9\nf 1 2 3\nf 1 2 x\n";
+        kgl::test::WriteFile(dir.file("cut.obj"), text);
+        TMessageRecorder rec;
+        TKGLModel a, b;
+        EXPECT_FALSE(LoadOBJ(a, dir.file("cut.obj")));
+        EXPECT_EQ(rec.lastText(), ConvertText("X", "integer") + "\nin \"" + dir.file("cut.obj") + "\", line 6");
+        EXPECT_EQ(Refusal(text), ConvertText("X", "integer") + "\nin memory, line 6");
+        const std::string good = text.substr(0, text.size() - 8);
+        kgl::test::WriteFile(dir.file("cut.obj"), good);
+        ASSERT_TRUE(LoadOBJ(a, dir.file("cut.obj")));
+        ASSERT_TRUE(Load(b, good));
+        EXPECT_EQ(a.vCount, 3);
+        EXPECT_EQ(SaveToKGMBytes(a), SaveToKGMBytes(b));
+    }
 }
 
 // Short decimals go through one double division; a decimal of many digits that lies

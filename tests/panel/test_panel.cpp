@@ -5,6 +5,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <QWidget>
 
 #include <GL/gl.h>
@@ -179,9 +180,10 @@ private slots:
         };
         w.top.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.top));
-        // Without InitGL the panel raises nothing.
+        // Without InitGL the panel raises nothing, and has no frame to give.
         QTest::qWait(100);
         QCOMPARE(draws, 0);
+        QVERIFY(w.panel->PresentedFrame().isNull());
         w.panel->InitGL();
         TApplication* app = TApplication::Instance();
         long long passes0 = app->IdlePasses();
@@ -192,6 +194,12 @@ private slots:
         QVERIFY(draws >= passes - 1);
         QVERIFY(draws <= passes + 5);
         QCOMPARE(ScreenPixel(w.panel, 10, 10), QColor(0, 255, 0));
+        // The frame as presented, read back without drawing another.
+        const int drawn = draws;
+        const QImage frame = w.panel->PresentedFrame();
+        QCOMPARE(draws, drawn);
+        QCOMPARE(frame.size(), QSize(w.panel->PixelWidth(), w.panel->PixelHeight()));
+        QCOMPARE(frame.pixelColor(10, 10), QColor(0, 255, 0));
     }
 
     void wireFrameSwitchesThePolygonModeAtOnce() {
@@ -294,6 +302,11 @@ private slots:
         QTest::mousePress(w.panel, Qt::LeftButton, {}, QPoint(10, 10));
         QCOMPARE(recorded.size(), size_t(1));
         QCOMPARE(recorded[0], std::string(kUnknownExceptionText));
+        w.panel->OnMouseWheel = [](QWheelEvent*) { throw 42; };
+        QWheelEvent wheel(QPointF(10, 10), w.panel->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w.panel, &wheel);
+        QCOMPARE(recorded.size(), size_t(2));
     }
 
     void theIdleEventStopsWhenDoneIsSetAndComesBackAfterAnEvent() {

@@ -1,7 +1,8 @@
 // kglmodel on a hostile corpus generated here: every truncation of a small KGM file,
 // single-byte corruptions of a small OBJ file, images with impossible headers. Each run
 // ends with exit status 0 or 1, never a signal or a crash status, and a refusal is one
-// line on standard error; a refused convert leaves the existing output file alone.
+// line on standard error (a load failure: that line and where it is); a refused convert
+// leaves the existing output file alone.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -66,19 +67,19 @@ std::string Describe(const TRun& r) {
     return s + ", stderr: " + r.err.substr(0, 300);
 }
 
-bool OneLine(const std::string& text) {
-    return !text.empty() && text.back() == '\n' && text.find('\n') == text.size() - 1;
+bool RefusalLines(const std::string& text) {
+    return !text.empty() && text.back() == '\n' && kgl::test::IsRefusalText(text);
 }
 
-// A refusal: status 1 and one line.
+// A refusal: status 1 and its line (and where).
 void ExpectRefusal(const TRun& r, const std::string& context) {
-    EXPECT_TRUE(r.exited && r.status == 1 && OneLine(r.err)) << context << ": " << Describe(r);
+    EXPECT_TRUE(r.exited && r.status == 1 && RefusalLines(r.err)) << context << ": " << Describe(r);
 }
 
 // Either a model (status 0, nothing on standard error) or a refusal.
 void ExpectModelOrRefusal(const TRun& r, const std::string& context) {
     bool ok = r.exited && r.status == 0 && r.err.empty();
-    bool refused = r.exited && r.status == 1 && OneLine(r.err);
+    bool refused = r.exited && r.status == 1 && RefusalLines(r.err);
     EXPECT_TRUE(ok || refused) << context << ": " << Describe(r);
 }
 

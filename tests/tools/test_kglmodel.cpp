@@ -13,13 +13,17 @@
 
 namespace {
 
+using kgl::test::IsRefusalText;
 using kgl::test::Quote;
 using kgl::test::ReadFile;
 using kgl::test::TRun;
 using kgl::test::TTempDir;
 using kgl::test::WriteFile;
 
-TRun RunTool(const TTempDir& dir, const std::string& args) { return kgl::test::RunProgram(KGLMODEL_PATH, args, dir); }
+// env: variable settings put before the command ("LC_ALL=de_DE.UTF-8 ").
+TRun RunTool(const TTempDir& dir, const std::string& args, const std::string& env = "") {
+    return kgl::test::RunProgram(KGLMODEL_PATH, args, dir, env);
+}
 
 size_t Lines(const std::string& s) {
     size_t n = 0;
@@ -33,10 +37,12 @@ const char* kCube =
 
 }  // namespace
 
-TEST(Kglmodel, InfoOfACube) {
+TEST(Kglmodel, InfoOfACubeKeepsThePointUnderACommaLocale) {
     TTempDir dir;
     WriteFile(dir.file("cube.obj"), kCube);
-    TRun r = RunTool(dir, "info " + Quote(dir.file("cube.obj")));
+    // Scripts read this output: the user's decimal comma stays out of it.
+    TRun r = RunTool(dir, "info " + Quote(dir.file("cube.obj")),
+                     "LC_ALL=de_DE.UTF-8 LC_NUMERIC=de_DE.UTF-8 LANG=de_DE.UTF-8 ");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "name: \nvCount: 8\nnCount: 0\ntCount: 0\ngCount: 0\nfCount: 6\neCount: 12\n"
@@ -60,7 +66,7 @@ TEST(Kglmodel, DumpOfACube) {
     EXPECT_EQ(r.out.back(), '\n');
 }
 
-TEST(Kglmodel, UnreadableInputExitsOneWithOneLine) {
+TEST(Kglmodel, UnreadableInputExitsOneWithOneRefusal) {
     TTempDir dir;
     WriteFile(dir.file("bad_number.obj"), "v 1 2 x\n");
     WriteFile(dir.file("bad_index.obj"), "v 1 2 3\nf 1 1 9\n");
@@ -72,7 +78,7 @@ TEST(Kglmodel, UnreadableInputExitsOneWithOneLine) {
     WriteFile(dir.file("garbage.obj"), "v 1 2 3\n" + garbage);
     // bytes that are no statement are ignored lines: a model or a message, never a crash
     TRun g = RunTool(dir, "dump " + Quote(dir.file("garbage.obj")));
-    EXPECT_TRUE(g.status == 0 || (g.status == 1 && Lines(g.err) == 1)) << g.status << g.err;
+    EXPECT_TRUE(g.status == 0 || (g.status == 1 && IsRefusalText(g.err))) << g.status << g.err;
     WriteFile(dir.file("model.txt"), kCube);
     std::filesystem::create_directory(dir.file("folder.obj"));
     for (const char* name : {"bad_number.obj", "bad_index.obj", "control.obj", "relative.obj", "huge.obj",
@@ -80,13 +86,13 @@ TEST(Kglmodel, UnreadableInputExitsOneWithOneLine) {
         for (const char* cmd : {"info ", "dump "}) {
             TRun r = RunTool(dir, cmd + Quote(dir.file(name)));
             EXPECT_EQ(r.status, 1) << cmd << name;
-            EXPECT_EQ(Lines(r.err), 1u) << cmd << name << ": " << r.err;
+            EXPECT_TRUE(IsRefusalText(r.err)) << cmd << name << ": " << r.err;
             EXPECT_EQ(r.out, "") << cmd << name;
         }
     }
     TRun r = RunTool(dir, "info " + Quote(dir.file("bad_index.obj")));
-    EXPECT_EQ(r.err,
-              "Exception Name: ERangeError Exception message: Line 2: the vertex index of corner '9' is outside 1 .. 1\n");
+    EXPECT_EQ(r.err, "Exception Name: ERangeError Exception message: The vertex index of corner '9' is outside 1 .. 1\n"
+                     "in \"" + dir.file("bad_index.obj") + "\", line 2\n");
 }
 
 TEST(Kglmodel, WrongUsageExitsTwo) {
@@ -115,7 +121,7 @@ TEST(Kglmodel, AssimpTestModelsNeverCrash) {
         if (r.status == 0) {
             EXPECT_EQ(Lines(r.out), 10u) << entry.path();
         } else {
-            EXPECT_EQ(Lines(r.err), 1u) << entry.path() << ": " << r.err;
+            EXPECT_TRUE(IsRefusalText(r.err)) << entry.path() << ": " << r.err;
         }
     }
     EXPECT_GT(files, 10);

@@ -191,7 +191,7 @@ TEST_F(Render, TorusEqualsTheWindowsFrameForTheSameState) {
 TEST_F(Render, RefusalsKeepTheOldPicture) {
     WriteFile(out(), "old picture");
     // A model that cannot be read: status 1, a reason that names it, OUT untouched.
-    for (const std::string model : {dir.file("missing.obj"), dir.file("model.txt")}) {
+    for (const std::string& model : {dir.file("missing.obj"), dir.file("model.txt")}) {
         const TRun r = RunProgram(KGLMODEL_PATH, "render " + Quote(model) + " " + Quote(out()), dir);
         EXPECT_EQ(r.status, 1) << model;
         EXPECT_NE(FirstLine(r.err).find(model), std::string::npos) << r.err;
@@ -199,7 +199,7 @@ TEST_F(Render, RefusalsKeepTheOldPicture) {
     }
     // A picture that cannot be written: into a missing folder, or over a folder.
     std::filesystem::create_directory(dir.file("folder.png"));
-    for (const std::string target : {dir.file("none/out.png"), dir.file("folder.png")}) {
+    for (const std::string& target : {dir.file("none/out.png"), dir.file("folder.png")}) {
         const TRun r = RunProgram(KGLMODEL_PATH, "render " + Quote(BinFile("obj/cube.obj")) + " " + Quote(target), dir);
         EXPECT_EQ(r.status, 1) << target;
         EXPECT_NE(FirstLine(r.err).find(target), std::string::npos) << r.err;
@@ -224,7 +224,7 @@ TEST_F(Render, WithoutTheRenderProgramBesideItKglmodelSaysWhatIsMissing) {
 
 TEST_F(Render, WrongUsageExitsTwo) {
     const std::string cube = Quote(BinFile("obj/cube.obj")) + " " + Quote(out());
-    for (const std::string args :
+    for (const std::string& args :
          {"--size 0x10", "--size 10x0", "--size 8193x8", "--size 8x9000", "--size -1x5", "--size 10",
           "--size 10x", "--size x10", "--size 1.5x2", "--size", "--pull 101", "--push -1", "--xrot yes",
           "--angle nan", "--reduce", "--bogus"}) {
@@ -232,7 +232,7 @@ TEST_F(Render, WrongUsageExitsTwo) {
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
     }
-    for (const std::string args : {std::string(""), Quote(BinFile("obj/cube.obj")),
+    for (const std::string& args : {std::string(""), Quote(BinFile("obj/cube.obj")),
                                    Quote(BinFile("obj/cube.obj")) + " " + Quote(dir.file("out.jpg"))}) {
         EXPECT_EQ(RunProgram(KGLMODEL_PATH, "render " + args, dir).status, 2) << args;
     }
