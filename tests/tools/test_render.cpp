@@ -224,7 +224,7 @@ TEST_F(Render, WithoutTheRenderProgramBesideItKglmodelSaysWhatIsMissing) {
 
 TEST_F(Render, WrongUsageExitsTwo) {
     const std::string cube = Quote(BinFile("obj/cube.obj")) + " " + Quote(out());
-    for (const std::string& args :
+    for (const char* args :
          {"--size 0x10", "--size 10x0", "--size 8193x8", "--size 8x9000", "--size -1x5", "--size 10",
           "--size 10x", "--size x10", "--size 1.5x2", "--size", "--pull 101", "--push -1", "--xrot yes",
           "--angle nan", "--reduce", "--bogus"}) {
