@@ -79,44 +79,6 @@ void ReportEscapedException(const std::exception& e) {
         kgl::ShowMessage(e.what(), "Error");
 }
 
-// Coordinate axes from o, each of length L: a wide half-transparent grey halo under
-// thin red, green and blue lines. Leaves lighting off and depth testing on.
-void DrawAxes(const kgl::TVec3& o, float L) {
-    glPushMatrix();
-    glDisable(GL_LIGHTING);
-    glDisable(GL_DEPTH_TEST);
-    glEnable(GL_LINE_SMOOTH);
-    glEnable(GL_BLEND);
-
-    glLineWidth(2.0f);
-    glBegin(GL_LINES);
-    glColor4f(0.5f, 0.5f, 0.5f, 0.5f);
-    glVertex3f(o.x, o.y, o.z);
-    glVertex3f(o.x + L, o.y, o.z);
-    glVertex3f(o.x, o.y, o.z);
-    glVertex3f(o.x, o.y + L, o.z);
-    glVertex3f(o.x, o.y, o.z);
-    glVertex3f(o.x, o.y, o.z + L);
-    glEnd();
-
-    glLineWidth(1.0f);
-    glBegin(GL_LINES);
-    glColor4f(1, 0, 0, 1);
-    glVertex3f(o.x, o.y, o.z);
-    glVertex3f(o.x + L, o.y, o.z);
-    glColor4f(0, 1, 0, 1);
-    glVertex3f(o.x, o.y, o.z);
-    glVertex3f(o.x, o.y + L, o.z);
-    glColor4f(0, 0, 1, 1);
-    glVertex3f(o.x, o.y, o.z);
-    glVertex3f(o.x, o.y, o.z + L);
-    glEnd();
-
-    glLineWidth(1.0f);
-    glEnable(GL_DEPTH_TEST);
-    glPopMatrix();
-}
-
 // The busy cursor over the whole program while a load, a save or a rewrite runs
 // inside a handler (the loop is held meanwhile, so nothing else would tell the user
 // that the program is at work); put back when the handler ends, by an exception too.
@@ -663,35 +625,20 @@ QString TForm1::SaveViewPicture() {
 // ---------------------------------------------------------------- the frame
 
 void TForm1::OpenGlPanelglDraw(TOpenGlBasePanel*) {
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    const double d = Model.diagonal;
-    const double z = static_cast<double>(TrackBar2->Position()) - d - TrackBar1->Position() * d / 10.0;
-    glTranslatef(0, 0, static_cast<float>(z));
-    if (CheckBox2->isChecked()) glRotatef(90, 1, 0, 0);
-    glRotated(RotationAngle, 0, 1, 0);
-    glTranslatef(-Model.center.x, -Model.center.y, -Model.center.z);
-    DrawAxes(kgl::TVec3{0, 0, 0}, 100);
-
-    glColor4f(1, 1, 1, 1);
-    glBindTexture(GL_TEXTURE_2D, TextureId);
-    glEnable(GL_LINE_SMOOTH);
-    glEnable(GL_POLYGON_SMOOTH);
-    glEnable(GL_BLEND);
-    kgl::DrawModel(Model);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    if (CheckBox3->isChecked()) kgl::DrawWireframe(Model);
-    if (CheckBox4->isChecked()) kgl::DrawBoundingBoxes(Model, 0.0);
-    glBindTexture(GL_TEXTURE_2D, TextureId);
-
-    if (RadioButton5->isChecked())
-        kgl::DrawSelectedGroups(Model);
-    else if (RadioButton4->isChecked())
-        kgl::DrawSelectedEdges(Model);
-    else if (RadioButton6->isChecked())
-        kgl::DrawSelectedFaces(Model);
+    kgl::TFrameView view;
+    view.rotationAngle = RotationAngle;
+    view.pull = TrackBar1->Position();
+    view.push = TrackBar2->Position();
+    view.xRot = CheckBox2->isChecked();
+    view.wireframe = CheckBox3->isChecked();
+    view.boxes = CheckBox4->isChecked();
+    view.texture = TextureId;
+    // The radio buttons are tested in this order; "Point" shows no selection.
+    view.selection = RadioButton5->isChecked()   ? kgl::TSelectionDisplay::kGroups
+                     : RadioButton4->isChecked() ? kgl::TSelectionDisplay::kEdges
+                     : RadioButton6->isChecked() ? kgl::TSelectionDisplay::kFaces
+                                                 : kgl::TSelectionDisplay::kNone;
+    kgl::DrawFrame(Model, view);
 
     Label3->SetCaption(QString::asprintf("%d %d %d", kgl::PickPixel[0], kgl::PickPixel[1], kgl::PickPixel[2]));
     glFlush();

@@ -23,7 +23,7 @@
 
 #include "KGLDisplay.h"
 #include "bench_models.h"
-#include "osmesa_context.h"
+#include "offscreen.h"
 
 using namespace kgl;
 
@@ -267,7 +267,7 @@ int main(int argc, char** argv) {
     }
     if (sizes.empty()) sizes = {100000, 1000000};
 
-    kgl::test::TOSMesaContext ctx(kWidth, kHeight);
+    kgl::TOffscreenContext ctx(kWidth, kHeight);
     if (!ctx.ok()) {
         std::fprintf(stderr, "bench_display: no OSMesa context\n");
         return 1;

@@ -1,9 +1,11 @@
-// Writes the checkerboard texture "checker.jpg" through libjpeg.
+// Writes the checkerboard texture "checker.jpg" (CheckerImage) through libjpeg.
 //   kgl_make_checker FILE [SIZE] [SQUARES]
 // jpeglib.h needs size_t and FILE declared before it.
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+
+#include "image_decode.h"
 
 #include <jpeglib.h>
 
@@ -35,18 +37,12 @@ int main(int argc, char** argv) {
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 92, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<unsigned char> row(static_cast<size_t>(size) * 3);
-    const int side = size / squares > 0 ? size / squares : 1;
+    // The image is bottom row first; JPEG scanlines run from the top.
+    const kgl::TImage image = kgl::CheckerImage(size, squares);
+    const size_t stride = image.pixels.size() / static_cast<size_t>(size);
     while (cinfo.next_scanline < cinfo.image_height) {
-        const int y = static_cast<int>(cinfo.next_scanline);
-        for (int x = 0; x < size; ++x) {
-            const bool light = ((x / side) + (y / side)) % 2 == 0;
-            unsigned char* p = &row[static_cast<size_t>(x) * 3];
-            p[0] = light ? 235 : 40;
-            p[1] = light ? 225 : 70;
-            p[2] = light ? 200 : 140;
-        }
-        JSAMPROW rows[1] = {row.data()};
+        const size_t row = static_cast<size_t>(size) - 1 - cinfo.next_scanline;
+        JSAMPROW rows[1] = {const_cast<JSAMPLE*>(image.pixels.data() + row * stride)};
         jpeg_write_scanlines(&cinfo, rows, 1);
     }
     jpeg_finish_compress(&cinfo);

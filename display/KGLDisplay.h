@@ -1,7 +1,8 @@
 #pragma once
-// Drawing, colour-code picking and the selection displays of a model, in OpenGL 1.1
-// immediate mode with GLU. No toolkit: the caller keeps a context current and sets
-// projection and model-view; nothing here sets a matrix. The pick procedures draw
+// Drawing, colour-code picking and the selection displays of a model, and the editor's
+// frame composed of them, in OpenGL 1.1 immediate mode with GLU. No toolkit: the caller
+// keeps a context current. Only the frame procedures set matrices; the others draw
+// under the caller's projection and model-view. The pick procedures draw
 // into whatever framebuffer is bound (the view binds an offscreen one of its size in
 // device pixels, so a pick image is never presented).
 //
@@ -116,5 +117,56 @@ void DrawSelectedGroups(TKGLModel& model);
 // selection and show it again once visible. Nothing when fCount < 1 or faceSel is
 // empty. Leaves blending and texturing disabled, stipple off, GL_LESS.
 void DrawSelectedFaces(TKGLModel& model);
+
+// ---- the frame ----
+// One picture of the editor's view, shared by the window (every frame) and kglmodel
+// render (one frame offscreen). The window reads the view state from its controls.
+
+// Which selection display ends the frame: the checked selection mode of the window.
+enum class TSelectionDisplay : uint8_t { kNone, kEdges, kGroups, kFaces };
+
+struct TFrameView {
+    double rotationAngle = 0.0;  // spin about the model's Y axis, degrees ("rotate")
+    int32_t pull = 0;            // first track bar, 0 .. 100: the camera backs off by pull x diagonal / 10
+    int32_t push = 0;            // second track bar, 0 .. 200: the camera comes one unit nearer a step
+    bool xRot = true;            // "x rot: 90": a quarter turn about X (model +Y to +Z)
+    bool wireframe = true;       // "Wireframe": the outline overlay
+    bool boxes = true;           // "Bunding Box": the model's and the groups' boxes
+    uint32_t texture = 0;        // texture name laid on the model; 0 draws it untextured
+    TSelectionDisplay selection = TSelectionDisplay::kFaces;  // "Face" is checked at start
+};
+
+// Viewport on (0, 0, width, height) and the view's projection: gluPerspective with 45
+// degrees, aspect width / height, near 1.0, far 500.0. A height below 1 has no aspect:
+// the viewport is set and the projection kept. Leaves the model-view matrix current.
+void SetFrameProjection(int32_t width, int32_t height);
+
+// The frame, on the projection already set:
+//  1. clear colour (0, 0, 0, 1), clear colour and depth;
+//  2. model-view: identity, then translate (0, 0, push - d - pull x d / 10) with d the
+//     model's diagonal (summed in double, rounded to float), the quarter turn about X
+//     when xRot, the spin about Y, translate by the negated bounding-box centre;
+//  3. DrawAxes at the model-space origin, length 100;
+//  4. colour white, texture bound, line and polygon smoothing and blending on; DrawModel;
+//  5. texture 0 bound; DrawWireframe when wireframe; DrawBoundingBoxes(margin 0) when boxes;
+//  6. texture bound again; the selection display chosen by view.selection.
+// Leaves the model-view matrix as step 2 set it (picks between frames use it).
+void DrawFrame(TKGLModel& model, const TFrameView& view);
+
+// Coordinate axes from origin, each length long: a wide half-transparent grey halo
+// under thin red (X), green (Y) and blue (Z) lines, with the depth test off so
+// everything drawn later covers them. Texture state is left alone: they are drawn
+// under whatever binding the previous frame left. Leaves lighting off, depth test on,
+// line width 1 and the matrix as it was.
+void DrawAxes(const TVec3& origin, float length);
+
+// Puts a fresh context into the state the editor's view has when it draws a frame of
+// this model: what the panel and the window set at start (depth test with GL_LESS,
+// clear depth 1, smooth shading, nicest perspective and line-smoothing hints, no
+// culling, blend function GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, texturing on), and
+// what the window's previous frame leaves for the axes of the next one: view.texture
+// bound and the current texture coordinate the last one DrawModel sends. Drawing one
+// DrawFrame after it gives the picture the window shows (kglmodel render).
+void SetEditorFrameState(const TKGLModel& model, const TFrameView& view);
 
 }  // namespace kgl

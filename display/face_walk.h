@@ -110,6 +110,26 @@ inline void WalkVisibleFaces(const TKGLModel& model, Fn&& fn) {
     }
 }
 
+// The texture coordinate DrawModel sends last (and so leaves current), or nullptr when
+// it sends none: the last corner with a texture index that addresses an entry, of the
+// last visible face that has one. Found from the end, so usually in one step.
+inline const TTexCoord* LastSentTexCoord(const TKGLModel& model) {
+    if (model.fCount < 1) return nullptr;
+    for (size_t g = WalkGroups(model); g-- > 0;) {
+        const TGroup& group = model.groups[g];
+        for (int32_t j = WalkLastFace(group); j >= 1; --j) {
+            const TFace& face = group.faces[static_cast<size_t>(j)];
+            if (!face.visible) continue;
+            const uint32_t corners = FaceCorners(face);
+            const uint32_t texs = face.tIdx.size();
+            for (uint32_t k = corners < texs ? corners : texs; k-- > 0;)
+                if (const TTexCoord* t = CornerTexCoord(model, face.tIdx[k], CornerMerged(model, face.vIdx[k])))
+                    return t;
+        }
+    }
+    return nullptr;
+}
+
 // Face j of group g when it is an entry of the walk (1 .. fCount within the table),
 // else nullptr: an edge's face2 beyond its group's faces counts as absent.
 inline const TFace* FaceAt(const TKGLModel& model, int32_t g, int32_t j) {

@@ -196,15 +196,14 @@ void ClearEdgeSelection(TKGLModel& model);
 // on a second line where: "in \"PATH\", line N" (LoadOBJFromMemory: "in memory, line
 // N"; without the line number for a failure of the whole file or the finishing steps).
 
-// The extension of fileName's last part, from its last "." and lower-cased (A-Z);
-// empty when that part has no ".". Both "/" and "\\" separate parts.
-std::string LowerExtension(const std::string& fileName);
-
 // Reads fileName by its lower-cased extension (".obj" LoadOBJ, ".kgm" LoadKGM); on
 // success runs Reduce(model, 0.0) (for KGM while reading: LoadKGMAtFullDetail), which
 // also prepares the reduction's tables. Any other extension, or a missing file, returns
 // false and leaves the model untouched.
 bool LoadFromFile(TKGLModel& model, const std::string& fileName);
+// The extension LoadFromFile goes by: from the last "." after the last "/" or "\\",
+// dot included, A-Z lower-cased ("" when the name has none).
+std::string LowerExtension(const std::string& fileName);
 // OBJ from a file, streamed twice in large blocks (counting pass, reading pass): false
 // without a message when the file does not exist; false with the message when it
 // cannot be opened or read (EInOutError) or its text is refused (model unchanged).

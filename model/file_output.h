@@ -1,5 +1,6 @@
 #pragma once
-// Buffered output shared by the KGM and OBJ writers (private to the model core).
+// Buffered output shared by the KGM and OBJ writers, and the safe file kglmodel render
+// writes its PNG through.
 //
 // TOutput collects bytes in a large buffer and hands it either to a std::string (the
 // in-memory writers) or to a file. TSafeFile writes a file next to its target and

@@ -11,13 +11,13 @@
 #include <QSurfaceFormat>
 
 #include <GL/gl.h>
-#include <GL/glu.h>
 
 #include <cmath>
 #include <exception>
 #include <string>
 
 #include "Application.h"
+#include "KGLDisplay.h"
 
 namespace {
 
@@ -139,14 +139,7 @@ void TOpenGlBasePanel::Resize() {
     if (!context()) return;
     const int w = PixelWidth();
     const int h = PixelHeight();
-    glViewport(0, 0, w, h);
-    // A zero height has no aspect ratio: keep the last projection until it grows.
-    if (h > 0) {
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        gluPerspective(45.0, static_cast<double>(w) / static_cast<double>(h), 1.0, 500.0);
-        glMatrixMode(GL_MODELVIEW);
-    }
+    kgl::SetFrameProjection(w, h);
     if (OnResize) OnResize();
 }
 

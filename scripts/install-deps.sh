@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libqt6opengl6-dev libgl-dev libglu1-mesa-dev libjpeg-dev
-  libgtest-dev libgmock-dev libosmesa6-dev
+  libgtest-dev libgmock-dev libosmesa6-dev libpng-dev
   xvfb xauth imagemagick
   libbenchmark-dev libtinyobjloader-dev libmeshoptimizer-dev
   clang libclang-rt-14-dev

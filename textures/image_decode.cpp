@@ -17,6 +17,28 @@ TImageReader ReaderForName(std::string_view fileName) {
     return TImageReader::kNone;
 }
 
+TImage CheckerImage(int32_t size, int32_t squares) {
+    TImage image;
+    if (size < 1 || size > 8192 || squares < 1 || squares > size) return image;
+    image.width = image.height = size;
+    image.channels = 3;
+    image.alignment = 4;
+    const size_t stride = (static_cast<size_t>(size) * 3 + 3) / 4 * 4;
+    image.pixels.assign(stride * static_cast<size_t>(size), 0);
+    const int32_t side = size / squares;
+    for (int32_t row = 0; row < size; ++row) {
+        const int32_t y = size - 1 - row;  // counted from the top, as the JPEG file is written
+        uint8_t* p = image.pixels.data() + stride * static_cast<size_t>(row);
+        for (int32_t x = 0; x < size; ++x, p += 3) {
+            const bool light = ((x / side) + (y / side)) % 2 == 0;
+            p[0] = light ? 235 : 40;
+            p[1] = light ? 225 : 70;
+            p[2] = light ? 200 : 140;
+        }
+    }
+    return image;
+}
+
 std::string JpgFailureMessage(const std::string& fileName) { return "Couldn't load JPG - \"" + fileName + "\""; }
 std::string TgaNotFoundMessage(const std::string& fileName) { return "File not found  - " + fileName; }
 std::string BmpOpenFailureMessage(const std::string& fileName) { return "Error opening " + fileName; }

@@ -68,6 +68,13 @@ bool DecodeImageFile(const std::string& fileName, TImage& image, TImageRefusal& 
 // The same with the reader given, whatever the name (LoadBMPTexture and the others).
 bool DecodeImageFileAs(TImageReader reader, const std::string& fileName, TImage& image, TImageRefusal& refusal);
 
+// The checkerboard of the bundled "checker.jpg", made in memory: size x size texels
+// (1 .. 8192), squares x squares squares (1 .. size) of size / squares texels, light
+// (235, 225, 200) where column square + row square counted from the top is even, else
+// dark (40, 70, 140). 3 channels, alignment 4, bottom row first like every TImage.
+// Out-of-range arguments give an empty image.
+TImage CheckerImage(int32_t size, int32_t squares);
+
 // The messages and captions, word for word.
 std::string JpgFailureMessage(const std::string& fileName);   // Couldn't load JPG - "name"
 std::string TgaNotFoundMessage(const std::string& fileName);  // File not found  - name

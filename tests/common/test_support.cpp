@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +50,25 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
 }
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir, const std::string& env) {
+    const std::string cmd =
+        env + Quote(program) + " " + args + " >" + Quote(dir.file("out")) + " 2>" + Quote(dir.file("err"));
+    const int raw = std::system(cmd.c_str());
+    TRun r;
+    if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+    r.out = ReadFile(dir.file("out"));
+    r.err = ReadFile(dir.file("err"));
+    return r;
+}
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

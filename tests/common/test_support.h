@@ -46,6 +46,20 @@ private:
 bool IsRefusalText(const std::string& text);
 
 void WriteFile(const std::string& path, const std::string& bytes);
+// Single-quoted for the shell.
+std::string Quote(const std::string& s);
+
+// A program's exit status (-1 when a signal ended it) and what it wrote.
+struct TRun {
+    int status = -1;
+    std::string out, err;
+};
+// Runs program with args (already quoted) through the shell, standard output and error
+// caught in files of dir; env: variable settings put before it ("LC_ALL=C ").
+TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir,
+                const std::string& env = "");
+// The text up to its first line break.
+std::string FirstLine(const std::string& text);
 std::string ReadFile(const std::string& path);
 
 }  // namespace kgl::test

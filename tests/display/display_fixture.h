@@ -13,7 +13,7 @@
 
 #include "KGLDisplay.h"
 #include "KGLModel.h"
-#include "osmesa_context.h"
+#include "offscreen.h"
 
 namespace kgl::test {
 
@@ -148,7 +148,7 @@ protected:
         return {b(c[0]), b(c[1]), b(c[2])};
     }
 
-    TOSMesaContext ctx;
+    TOffscreenContext ctx;
     static constexpr TPixel kBlack{0, 0, 0};
     static constexpr TPixel kWhite{255, 255, 255};
 };

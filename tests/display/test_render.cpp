@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "display_fixture.h"
+#include "face_walk.h"
 
 using namespace kgl;
 using namespace kgl::test;
@@ -248,6 +249,55 @@ TEST_F(Render, WithTwoGroupsTheModelBoxStaysUnselected) {
     m.groupSel = {0};  // shorter than the groups: group 1 reads as unselected
     DrawBoundingBoxes(m, 0);
     EXPECT_EQ(At(40, 10), Bytes(m.unselColor));
+}
+
+// A single frame (kglmodel render) primes the texture coordinate the window's previous
+// frame left: it must be the one DrawModel really leaves current, whatever the faces hold.
+TEST_F(Render, LastSentTexCoordIsTheOneDrawModelLeavesCurrent) {
+    enum Shape { kPlain, kLastWithoutTex, kLastHidden, kMergedLast, kShortTIdx, kBadIndex, kNoTex, kNoFaces };
+    for (Shape shape : {kPlain, kLastWithoutTex, kLastHidden, kMergedLast, kShortTIdx, kBadIndex, kNoTex, kNoFaces}) {
+        TModelBuilder b;
+        const int32_t t1 = b.TexCoord(0.1f, 0.2f), t2 = b.TexCoord(0.3f, 0.4f), t3 = b.TexCoord(0.5f, 0.6f);
+        const int32_t far = b.TexCoord(0.7f, 0.8f);
+        const int32_t a = b.Vertex(1, 1), c = b.Vertex(9, 1), d = b.Vertex(1, 9), e = b.Vertex(9, 9);
+        if (shape != kNoFaces) {
+            b.Group();
+            b.Face({a, c, d}, {t1, t2, t3});
+            b.Group();
+            if (shape == kNoTex)
+                b.Face({c, e, d});
+            else if (shape == kLastWithoutTex)
+                b.Face({c, e, d}, {});
+            else if (shape == kShortTIdx)
+                b.Face({c, e, d}, {t3, t1});  // the third corner keeps t1
+            else if (shape == kBadIndex)
+                b.Face({c, e, d}, {t3, t2, 99});  // sends nothing for the third corner
+            else
+                b.Face({c, e, d}, {t2, t3, t1});
+        }
+        TKGLModel& m = b.Finish();
+        if (shape == kLastHidden) m.groups[1].faces[1].visible = 0;
+        if (shape == kMergedLast) {
+            m.vertices[d].target = a;  // d merged: its coordinate follows its target
+            m.texCoords[t1].target = far;
+        }
+        if (shape == kNoTex) {
+            m.groups[0].faces[1].tIdx = TIndexList{};
+        }
+        glTexCoord4f(0.9f, 0.9f, 0.9f, 1.0f);  // what the previous frame left
+        DrawModel(m);
+        GLfloat current[4];
+        glGetFloatv(GL_CURRENT_TEXTURE_COORDS, current);
+        const TTexCoord* last = detail::LastSentTexCoord(m);
+        if (shape == kNoTex || shape == kNoFaces) {
+            EXPECT_EQ(last, nullptr) << shape;
+            EXPECT_FLOAT_EQ(current[0], 0.9f) << shape;
+        } else {
+            ASSERT_NE(last, nullptr) << shape;
+            EXPECT_FLOAT_EQ(current[0], last->u) << shape;
+            EXPECT_FLOAT_EQ(current[1], last->v) << shape;
+        }
+    }
 }
 
 }  // namespace

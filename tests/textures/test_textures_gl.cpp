@@ -9,7 +9,7 @@
 
 #include "Textures.h"
 #include "image_builders.h"
-#include "osmesa_context.h"
+#include "offscreen.h"
 #include "test_support.h"
 
 using namespace kgl;
@@ -19,7 +19,7 @@ namespace {
 
 class TextureGL : public ::testing::Test {
 protected:
-    TOSMesaContext gl{16, 16};
+    TOffscreenContext gl{16, 16};
     TMessageRecorder messages;
     TTempDir dir;
 

@@ -1,6 +1,5 @@
 // kglmodel driven as a program: its output, exit status and messages.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,30 +14,15 @@
 namespace {
 
 using kgl::test::IsRefusalText;
+using kgl::test::Quote;
 using kgl::test::ReadFile;
+using kgl::test::TRun;
 using kgl::test::TTempDir;
 using kgl::test::WriteFile;
 
-struct TRun {
-    int status = -1;  // exit status; -1 when the program was killed by a signal
-    std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // env: variable settings put before the command ("LC_ALL=de_DE.UTF-8 ").
 TRun RunTool(const TTempDir& dir, const std::string& args, const std::string& env = "") {
-    std::string cmd = env + Quote(KGLMODEL_PATH) + " " + args + " >" + Quote(dir.file("out")) + " 2>" + Quote(dir.file("err"));
-    int raw = std::system(cmd.c_str());
-    TRun r;
-    if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
-    r.out = ReadFile(dir.file("out"));
-    r.err = ReadFile(dir.file("err"));
-    return r;
+    return kgl::test::RunProgram(KGLMODEL_PATH, args, dir, env);
 }
 
 size_t Lines(const std::string& s) {

@@ -1,0 +1,110 @@
+// The editor's frame: camera, axes, model, outline, boxes and the selection display,
+// shared by the window and kglmodel render so that both draw the same picture.
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include "KGLDisplay.h"
+#include "face_walk.h"
+
+namespace kgl {
+
+void SetFrameProjection(int32_t width, int32_t height) {
+    glViewport(0, 0, width, height);
+    // A zero height has no aspect ratio: keep the last projection until it grows.
+    if (height > 0) {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        gluPerspective(45.0, static_cast<double>(width) / static_cast<double>(height), 1.0, 500.0);
+    }
+    glMatrixMode(GL_MODELVIEW);
+}
+
+void DrawAxes(const TVec3& o, float L) {
+    glPushMatrix();
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_LINE_SMOOTH);
+    glEnable(GL_BLEND);
+
+    glLineWidth(2.0f);
+    glBegin(GL_LINES);
+    glColor4f(0.5f, 0.5f, 0.5f, 0.5f);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x + L, o.y, o.z);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x, o.y + L, o.z);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x, o.y, o.z + L);
+    glEnd();
+
+    glLineWidth(1.0f);
+    glBegin(GL_LINES);
+    glColor4f(1, 0, 0, 1);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x + L, o.y, o.z);
+    glColor4f(0, 1, 0, 1);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x, o.y + L, o.z);
+    glColor4f(0, 0, 1, 1);
+    glVertex3f(o.x, o.y, o.z);
+    glVertex3f(o.x, o.y, o.z + L);
+    glEnd();
+
+    glLineWidth(1.0f);
+    glEnable(GL_DEPTH_TEST);
+    glPopMatrix();
+}
+
+void DrawFrame(TKGLModel& model, const TFrameView& view) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    const double d = model.diagonal;
+    const double z = static_cast<double>(view.push) - d - view.pull * d / 10.0;
+    glTranslatef(0, 0, static_cast<float>(z));
+    if (view.xRot) glRotatef(90, 1, 0, 0);
+    glRotated(view.rotationAngle, 0, 1, 0);
+    glTranslatef(-model.center.x, -model.center.y, -model.center.z);
+    DrawAxes(TVec3{0, 0, 0}, 100);
+
+    glColor4f(1, 1, 1, 1);
+    glBindTexture(GL_TEXTURE_2D, view.texture);
+    glEnable(GL_LINE_SMOOTH);
+    glEnable(GL_POLYGON_SMOOTH);
+    glEnable(GL_BLEND);
+    DrawModel(model);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    if (view.wireframe) DrawWireframe(model);
+    if (view.boxes) DrawBoundingBoxes(model, 0.0);
+    glBindTexture(GL_TEXTURE_2D, view.texture);
+
+    switch (view.selection) {
+        case TSelectionDisplay::kGroups: DrawSelectedGroups(model); break;
+        case TSelectionDisplay::kEdges: DrawSelectedEdges(model); break;
+        case TSelectionDisplay::kFaces: DrawSelectedFaces(model); break;
+        case TSelectionDisplay::kNone: break;
+    }
+}
+
+void SetEditorFrameState(const TKGLModel& model, const TFrameView& view) {
+    // As the panel makes its context ...
+    glShadeModel(GL_SMOOTH);
+    glClearDepth(1.0);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+    glEnable(GL_TEXTURE_2D);
+    // ... and as the window goes on at start.
+    glDisable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_BLEND);
+    glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+    // The axes come first in a frame and take the texture state the frame before left:
+    // texturing on, the texture bound, the coordinate of the model's last corner current.
+    glBindTexture(GL_TEXTURE_2D, view.texture);
+    if (const TTexCoord* t = detail::LastSentTexCoord(model)) glTexCoord2fv(&t->u);
+}
+
+}  // namespace kgl

@@ -1,0 +1,150 @@
+#include "cli.h"
+
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+#include "messages.h"
+
+namespace kgl::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kglmodel info FILE\n"
+    "       kglmodel dump FILE [--optimize-texcoords] [--reduce FRACTION]\n"
+    "       kglmodel convert IN OUT [--optimize-texcoords] [--reduce FRACTION]\n"
+    "       kglmodel image FILE\n"
+    "       kglmodel render MODEL OUT.png [--size WxH] [--optimize-texcoords] [--reduce FRACTION]\n"
+    "                [--texture IMAGE] [--angle DEGREES] [--pull 0..100] [--push 0..200]\n"
+    "                [--xrot on|off] [--wireframe on|off] [--boxes on|off]\n";
+
+}  // namespace
+
+int Usage(const char* why) {
+    if (why) std::fprintf(stderr, "kglmodel: %s\n", why);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+const char* UsageText() { return kUsage; }
+
+namespace {
+int g_messages = 0;
+}  // namespace
+
+int MessageCount() { return g_messages; }
+
+void InstallStderrMessages() {
+    SetMessageHandler([](const std::string& caption, const std::string& text) {
+        ++g_messages;
+        // one line, and a load failure's second one saying where; no other line break
+        // (a quoted path may hold one) splits the message
+        std::string line = caption.empty() ? text : caption + ": " + text;
+        const size_t where = line.rfind("\nin ");
+        for (size_t i = 0; i < line.size(); ++i)
+            if ((line[i] == '\n' || line[i] == '\r') && i != where) line[i] = ' ';
+        std::fprintf(stderr, "%s\n", line.c_str());
+    });
+}
+
+std::string ProgramFolder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+    return exe.parent_path().string() + "/";
+}
+
+namespace {
+bool FileExists(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::fclose(f);
+    return true;
+}
+
+}  // namespace
+
+const std::string* OptionValue(const std::vector<std::string>& args, size_t& i, const std::string& what,
+                               std::string& why) {
+    if (i + 1 >= args.size()) {
+        why = args[i] + " needs " + what;
+        return nullptr;
+    }
+    return &args[++i];
+}
+
+bool ParseNumber(const std::string& text, double& value) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && value == value;
+}
+bool ParseInt(const std::string& text, int32_t& value) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+TOption ParseStepOption(const std::vector<std::string>& args, size_t& i, TSteps& steps, std::string& why) {
+    if (args[i] == "--optimize-texcoords") {
+        steps.optimize = true;
+        return TOption::kOk;
+    }
+    if (args[i] != "--reduce") return TOption::kNotMine;
+    const std::string* text = OptionValue(args, i, "a FRACTION", why);
+    if (!text) return TOption::kBad;
+    if (!ParseNumber(*text, steps.fraction)) {
+        why = "'" + *text + "' is not a FRACTION";
+        return TOption::kBad;
+    }
+    steps.reduce = true;
+    return TOption::kOk;
+}
+
+bool ParseSteps(const std::vector<std::string>& args, size_t from, TSteps& steps, std::string& why) {
+    for (size_t i = from; i < args.size(); ++i) {
+        const TOption o = ParseStepOption(args, i, steps, why);
+        if (o == TOption::kBad) return false;
+        if (o == TOption::kNotMine) {
+            why = "unknown option '" + args[i] + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Load(TKGLModel& model, const std::string& path) {
+    std::string ext = LowerExtension(path);
+    if (ext != ".obj" && ext != ".kgm") {
+        std::fprintf(stderr, "kglmodel: %s: not a model file (the extension must be .obj or .kgm)\n", path.c_str());
+        return false;
+    }
+    if (!FileExists(path)) {
+        std::fprintf(stderr, "kglmodel: %s: cannot open the file\n", path.c_str());
+        return false;
+    }
+    int before = g_messages;
+    if (LoadFromFile(model, path)) return true;
+    if (g_messages == before) std::fprintf(stderr, "kglmodel: %s: the model could not be read\n", path.c_str());
+    return false;
+}
+
+void ApplySteps(TKGLModel& model, const TSteps& steps) {
+    if (steps.optimize) OptimizeTexCoords(model);
+    if (steps.reduce) Reduce(model, steps.fraction);
+}
+
+
+int RunGuarded(const std::function<int()>& command) {
+    try {
+        return command();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kglmodel: out of memory\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kglmodel: %s\n", e.what());
+    }
+    return 1;
+}
+
+}  // namespace kgl::cli

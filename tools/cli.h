@@ -1,0 +1,61 @@
+#pragma once
+// What the kglmodel programs share: the usage text, messages on standard error,
+// loading a model as the editor does and the options of the load steps.
+// kglmodel runs every command but render itself; render runs in kglmodel-render
+// beside it, so that only pictures pay for loading the software renderer (OSMesa
+// with LLVM adds some 20 ms to the start of every process that links it).
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "KGLModel.h"
+
+namespace kgl::cli {
+
+// Prints "kglmodel: why" (when why is given) and the usage on standard error; returns 2.
+int Usage(const char* why);
+// The usage text, for --help.
+const char* UsageText();
+
+// Messages of the model core go to standard error, one line each (a load failure's
+// second line saying where is kept), and are counted so that a failure reported only
+// by a message still gives exit status 1.
+void InstallStderrMessages();
+int MessageCount();
+
+// The folder of the running program with its trailing separator; empty when unknown.
+std::string ProgramFolder();
+
+// Loads path as the editor does; false (with a one-line reason on standard error) when
+// it cannot be read.
+bool Load(TKGLModel& model, const std::string& path);
+
+// The steps after a load, in this order: texture-coordinate rewrite, reduction.
+struct TSteps {
+    bool optimize = false;
+    bool reduce = false;
+    double fraction = 0;
+};
+void ApplySteps(TKGLModel& model, const TSteps& steps);
+
+// One option at args[i], its value (if any) taken too: kNotMine when it is not one the
+// parser knows, kBad (why set) when it or its value is wrong.
+enum class TOption { kOk, kNotMine, kBad };
+// --optimize-texcoords, --reduce FRACTION.
+TOption ParseStepOption(const std::vector<std::string>& args, size_t& i, TSteps& steps, std::string& why);
+// Every option from args[from] on is a step option; false (why set) on wrong usage.
+bool ParseSteps(const std::vector<std::string>& args, size_t from, TSteps& steps, std::string& why);
+
+// The value after args[i] (i moves onto it), or nullptr (why: "OPTION needs what").
+const std::string* OptionValue(const std::vector<std::string>& args, size_t& i, const std::string& what,
+                               std::string& why);
+// Whole texts only, without the locale; NaN is not a number.
+bool ParseNumber(const std::string& text, double& value);
+bool ParseInt(const std::string& text, int32_t& value);
+
+// Runs a command: failures outside the model core's own handling (out of memory while
+// printing a huge model, say) still end with one line and status 1, never an abort.
+int RunGuarded(const std::function<int()>& command);
+
+}  // namespace kgl::cli

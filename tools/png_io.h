@@ -1,0 +1,25 @@
+#pragma once
+// PNG files for kglmodel render and its tests, through libpng's simplified API:
+// 8-bit RGB pictures, width x 3 bytes a row, top row first (as the file stores them).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kgl {
+
+struct TRgbPicture {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> rgb;  // width x height x 3 bytes, top row first
+};
+
+// Writes picture to path: into a file beside it, renamed over path once complete, so
+// an existing file is replaced only by a whole picture and kept when anything fails.
+// Throws EInOutError naming the file and the reason.
+void WritePng(const std::string& path, const TRgbPicture& picture);
+
+// Reads any PNG libpng reads, converted to 8-bit RGB (alpha composed on black).
+// False with a one-line reason when the file cannot be read or is not a PNG.
+bool ReadPng(const std::string& path, TRgbPicture& picture, std::string& why);
+
+}  // namespace kgl
