@@ -1,4 +1,5 @@
 #include "KGLModel.h"
+#include "reduction_tables.h"
 #include "reporting.h"
 
 namespace kgl {
@@ -36,11 +37,11 @@ void InitModel(TKGLModel& model) {
     model.minArea = kAreaResetMin;
     model.maxArea = kAreaResetMax;
     ClearEdgeSelection(model);
-    model.reduction = TReduction();
+    DropReductionTables(model);
 }
 
 void AllocateModel(TKGLModel& model) {
-    InvalidateReduction(model);
+    DropReductionTables(model);
     auto slots = [](int32_t count) { return count + 2 > 0 ? static_cast<size_t>(count) + 2 : size_t(0); };
     model.vertices.resize(slots(model.vCount));
     model.normals.resize(slots(model.nCount));

@@ -23,6 +23,7 @@
 // through the message service (messages.h).
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,28 +97,28 @@ static_assert(sizeof(TEdge) == 32, "TEdge must stay 32 bytes");
 
 using TColor = std::array<float, 4>;  // RGBA, passed whole to glColor4fv
 
-// What the reduction reads of one edge entry, taken from its first face once, so that
-// the collapse loop never looks faces up: the end points a and b (0 when the edge has
-// no face among its group's faces 1 .. fCount or a corner lies past vIdx) and the
-// texture pair, texFrom = tIdx[corner1] and texTo = tIdx[corner0] (both -1 when tIdx
-// lacks either entry).
-struct TEdgeEnds {
-    int32_t a = 0, b = 0;
-    int32_t texFrom = -1, texTo = -1;
-};
+// Derived tables the reduction keeps beside the model (reduce.cpp), so that a slider
+// move allocates nothing and never looks faces up. Opaque: only Reduce reads and writes
+// them. The operations that replace the edge table, the faces or the texture
+// coordinates (InitModel, AllocateModel, BuildEdges, OptimizeTexCoords, the loads) drop
+// them, and Reduce builds them again when they are missing or do not fit the model's
+// sizes. A copy of a model starts without them. Not part of the model file.
+class TReductionCache {
+public:
+    struct TTables;  // reduce.cpp
+    TReductionCache() noexcept;
+    ~TReductionCache();
+    TReductionCache(const TReductionCache&) noexcept;
+    TReductionCache& operator=(const TReductionCache&) noexcept;
+    TReductionCache(TReductionCache&&) noexcept;
+    TReductionCache& operator=(TReductionCache&&) noexcept;
+    // Times the tables were built for this model (a diagnostic: a slider move must not).
+    uint32_t Builds() const noexcept { return builds_; }
 
-// The reduction's own tables, kept beside the record so that a call allocates nothing.
-// Derived from edges and faces (vIdx, tIdx, fCount); not part of the model file and
-// never shown. Reduce fills them when they do not fit the model (its first call after a
-// load, which LoadFromFile makes) or after InvalidateReduction. Operations that change
-// the edge table or the faces' index lists invalidate them; code that edits those in
-// place calls InvalidateReduction itself.
-struct TReduction {
-    bool valid = false;
-    TLargeTable<TEdgeEnds> ends;   // one per edge entry 0 .. eCount
-    TLargeTable<int32_t> targets;  // vertex targets while a call runs, slots 0 .. vCount
-    TLargeTable<TBool> hidden;     // faces hidden by the collapse loop, all groups in a row
-    std::vector<int64_t> first;    // where group g's face 0 sits in hidden; gCount + 2 entries
+private:
+    friend struct TReductionAccess;  // reduce.cpp
+    std::unique_ptr<TTables> tables_;
+    uint32_t builds_ = 0;
 };
 
 struct TKGLModel {
@@ -134,7 +135,7 @@ struct TKGLModel {
     TLargeTable<TEdge> edges;
     int32_t drawCount = 0;  // triangles drawn since the main model draw last began
     std::vector<TBool> edgeSel, groupSel, faceSel;
-    TReduction reduction;  // derived, see TReduction
+    TReductionCache reduction;  // derived, see TReductionCache
 };
 
 // Cuts text to at most maxLength characters (short-string assignment).
@@ -293,8 +294,9 @@ int32_t EdgeVertexB(const TKGLModel& model, const TEdge& edge);
 // outside texCoords are left alone. Fractions outside 0 .. 1 are accepted (<= 0: reset
 // only). Nothing happens, not even the reset, when vCount < 1 or fCount < 1.
 // Linear in the table sizes. Allocates nothing, except when the reduction's tables
-// (TReduction) have to be sized first: in the call LoadFromFile makes after a load, or
-// after the model's tables were replaced by hand. Face `visible` holds 0 or 1 between calls.
+// (TReductionCache) have to be built first: in the call LoadFromFile makes after a
+// load, or after an operation replaced the tables. Face `visible` holds 0 or 1 between
+// calls.
 void Reduce(TKGLModel& model, double fraction);
 // End of the target chain that starts at index: follows targets while they are 0 or
 // more, stopping at an element that points at itself, on coming back to index, after
@@ -302,19 +304,6 @@ void Reduce(TKGLModel& model, double fraction);
 // outside the table is returned as it is.
 int32_t ResolveVertex(const TKGLModel& model, int32_t index);
 int32_t ResolveTexCoord(const TKGLModel& model, int32_t index);
-// Marks the reduction's tables as out of date: the next Reduce rebuilds them (in the
-// storage it has when the sizes still fit). BuildEdges, OptimizeTexCoords and the
-// housekeeping calls do it themselves.
-void InvalidateReduction(TKGLModel& model);
-// Fills the reduction's tables when they do not fit the model, as the next Reduce
-// would; afterwards Reduce allocates nothing. Nothing when vCount < 1 or fCount < 1.
-void PrepareReduction(TKGLModel& model);
-// PrepareReduction done in any case, one pass over the edges with their faces that
-// also finds the first entry with face >= 1 that names no face 1 .. fCount of its group
-// or a corner past that face's vIdx (-1 when every entry is sound; also -1, with
-// nothing prepared, when vCount < 1 or fCount < 1). The KGM reader checks its edges
-// this way when it reads for display.
-int32_t PrepareReductionFindingBadEdge(TKGLModel& model);
 
 // ---- KGM format (kgm.cpp) ----
 //
@@ -347,8 +336,8 @@ bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes);
 // LoadKGM followed by Reduce(model, 0.0), with the reset done while the records are
 // read instead of in a pass of its own (LoadFromFile's way); the same model results,
 // the same failures. A model without vertices or faces keeps its stored flags, as the
-// reduction leaves them. The reduction's tables are prepared too: the edges are
-// checked in their pass over the faces (PrepareReductionFindingBadEdge).
+// reduction leaves them. The reduction's tables are built too: the edges are checked
+// in their pass over the faces.
 bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName);
 bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes);
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "KGLModel.h"
+#include "reduction_tables.h"
 #include "face_table.h"
 #include "errors.h"
 #include "large_table.h"
@@ -91,11 +92,7 @@ void StableSortByWeight(const TLargeTable<TEdge>& from, TEdge* out, double lo, d
     for (const TEdge& e : from) ++start[bucketOf(e.weight) + 1];
     for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
     TLargeTable<uint32_t> fill(start.begin(), start.end() - 1);
-    constexpr size_t kAhead = 16;
-    for (size_t i = 0; i < n; ++i) {
-        if (i + kAhead < n) __builtin_prefetch(out + fill[bucketOf(from[i + kAhead].weight)], 1);
-        out[fill[bucketOf(from[i].weight)]++] = from[i];
-    }
+    for (size_t i = 0; i < n; ++i) out[fill[bucketOf(from[i].weight)]++] = from[i];
     for (size_t d = 0; d < buckets; ++d)
         if (start[d + 1] - start[d] > 1) SortRun(out + start[d], out + start[d + 1]);
 }
@@ -230,7 +227,7 @@ void BuildEdges(TKGLModel& model) {
     StableSortByWeight(created, edges.data(), lo, hi);
     model.eCount = eCount;
     model.edges = std::move(edges);
-    InvalidateReduction(model);
+    DropReductionTables(model);
 }
 
 }  // namespace kgl

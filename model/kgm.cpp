@@ -18,11 +18,11 @@
 #include <new>
 
 #include "KGLModel.h"
+#include "reduction_tables.h"
 #include "reporting.h"
 #include "errors.h"
 #include "file_output.h"
 #include "messages.h"
-#include "side_by_side.h"
 
 namespace kgl {
 
@@ -128,8 +128,7 @@ void WriteModel(const TKGLModel& m, TOutput& out) {
 
 // ---------------------------------------------------------------- reading
 
-// Bytes of a range of the input: of memory, or of a file read through a large buffer
-// with positioned reads, so two ranges of one file can be read side by side.
+// Bytes of the input: of memory, or of a file read through a large buffer.
 // Remaining() is exact in both cases, which is what the count checks need.
 class TInput {
 public:
@@ -144,19 +143,6 @@ public:
     }
     TInput(const TInput&) = delete;
     TInput& operator=(const TInput&) = delete;
-
-    // A new input over bytes begin .. end of the same memory or file (offsets from its
-    // start); it shares nothing with this one but the source.
-    TInput Range(uint64_t begin, uint64_t end) const {
-        if (fd_ < 0)
-            return TInput(std::string_view(reinterpret_cast<const char*>(base_ + begin), static_cast<size_t>(end - begin)),
-                          name_);
-        return TInput(fd_, begin, end, name_);
-    }
-    // Offset of the next byte from the start of the memory or file.
-    uint64_t Position() const {
-        return fd_ < 0 ? static_cast<uint64_t>(p_ - base_) : next_ - static_cast<uint64_t>(end_ - p_);
-    }
 
     uint64_t Remaining() const { return static_cast<uint64_t>(end_ - p_) + rest_; }
     const std::string& Name() const { return name_; }
@@ -450,22 +436,12 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
     // the reduction at full detail changes nothing in a model without vertices or faces
     const bool full = fullDetail && vCount >= 1 && fCount >= 1;
 
-    // The fixed-size blocks end where the group blocks begin, so both are read at once,
-    // each through its own buffer, when the model is big enough to gain from it.
-    const uint64_t fixedStart = in.Position();
-    const uint64_t groupsStart = fixedStart + fixedBytes - static_cast<uint64_t>(gCount + 1) * kGroupHeaderBytes;
-    const uint64_t fileEnd = fixedStart + in.Remaining();
-    TInput fixedIn = in.Range(fixedStart, groupsStart);
-    TInput groupsIn = in.Range(groupsStart, fileEnd);
     // the display load checks edges in the reduction's pass over the faces instead
     TLargeTable<int32_t> corners;
     if (!full) corners.reserve(static_cast<size_t>(std::max(fCount, 0)) + static_cast<size_t>(gCount + 1));
     std::vector<size_t> first(static_cast<size_t>(gCount + 1));
-    constexpr uint64_t kSideBySideBytes = uint64_t(8) << 20;
-    RunSideBySide(
-        groupsStart - fixedStart >= kSideBySideBytes && fileEnd - groupsStart >= kSideBySideBytes,
-        [&] { Located(fixedIn, [&] { ReadFixedBlocks(fixedIn, m, full); }); },
-        [&] { Located(groupsIn, [&] { ReadGroupBlocks(groupsIn, m, full, full ? nullptr : &corners, first); }); });
+    ReadFixedBlocks(in, m, full);
+    ReadGroupBlocks(in, m, full, full ? nullptr : &corners, first);
 
     // The header's total must be the groups' own (-1 in a freed model, which has no
     // faces): it sizes the face selection and numbers faces across groups, and a file
@@ -499,16 +475,7 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
         if (bad >= 0) checkEdge(bad);
         return;
     }
-    constexpr int32_t kAhead = 16;  // the lookups jump about: fetch them ahead
-    for (int32_t s = 0; s <= eCount; ++s) {
-        if (s + kAhead <= eCount) {
-            const TEdge& ahead = m.edges[static_cast<size_t>(s + kAhead)];
-            if (ahead.group >= 0 && ahead.group <= gCount && ahead.face >= 0 &&
-                ahead.face <= m.groups[static_cast<size_t>(ahead.group)].fCount)
-                __builtin_prefetch(&corners[first[static_cast<size_t>(ahead.group)] + static_cast<size_t>(ahead.face)]);
-        }
-        checkEdge(s);
-    }
+    for (int32_t s = 0; s <= eCount; ++s) checkEdge(s);
 }
 
 // Reads into a fresh record and takes it over only on success; reports a failure.

@@ -559,40 +559,13 @@ struct TReader {
     // Fast path for the common shape "f a/b/c d/e/f ..." with plain decimal parts:
     // one scan, no substrings. Anything else (and every error) goes the general way,
     // which gives the exact messages.
-    // The digits at q, when fewer than eight and followed by a non-digit within the
-    // next eight bytes (all readable): their value, all eight bytes read as one word.
-    static bool EightDigits(const char*& q, int64_t& value) {
-        uint64_t w;
-        std::memcpy(&w, q, sizeof w);
-        constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u, kThrees = 0x3030303030303030u;
-        // a byte is a digit when its high half is 3 and adding 6 keeps it so; a carry
-        // out of a byte can only start at or after the first non-digit
-        const uint64_t other = ((w & kHigh) ^ kThrees) | (((w + 0x0606060606060606u) & kHigh) ^ kThrees);
-        if (other == 0) return false;  // eight digits or more: the plain loop
-        const int len = __builtin_ctzll(other) / 8;
-        if (len == 0) {
-            value = 0;
-            return true;  // no digit; the caller sees q unmoved
-        }
-        uint64_t x = (w & 0x0F0F0F0F0F0F0F0Fu) << (8 * (8 - len));  // the digits, leading zeros before them
-        x = (x * 2561) >> 8;
-        x = ((x & 0x00FF00FF00FF00FFu) * 6553601) >> 16;
-        x = ((x & 0x0000FFFF0000FFFFu) * 42949672960001u) >> 32;
-        value = static_cast<int64_t>(x);
-        q += len;
-        return true;
-    }
     static bool QuickPart(const char*& p, const char* end, int32_t& value) {
         bool negative = p < end && *p == '-';
         const char* q = p + (negative ? 1 : 0);
         const char* digits = q;
         int64_t v = 0;
-        if (end - q >= 8 && EightDigits(q, v)) {
-            // done: fewer than eight digits, ended inside the word
-        } else {
-            while (q < end && static_cast<unsigned char>(*q - '0') < 10 && q - digits < 10) v = v * 10 + (*q++ - '0');
-            if (q < end && static_cast<unsigned char>(*q - '0') < 10) return false;
-        }
+        while (q < end && static_cast<unsigned char>(*q - '0') < 10 && q - digits < 10) v = v * 10 + (*q++ - '0');
+        if (q < end && static_cast<unsigned char>(*q - '0') < 10) return false;
         if (q == digits) return false;
         if (negative) v = -v;
         if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) return false;

@@ -6,7 +6,7 @@
 //
 // The collapse loop walks up to the whole edge table, and the faces an entry names lie
 // all over the face tables: looking them up was most of a call. So the reduction keeps
-// its own compact tables (TReduction): per entry the end points and texture pair taken
+// its own compact tables (TReductionCache::TTables): per entry the end points and texture pair taken
 // from the first face once, vertex targets in a dense array while the call runs, and
 // one byte per face for the faces the loop hid. Phases:
 //  1. reset: dense targets from the vertices (pinned stay), texture targets;
@@ -27,43 +27,65 @@
 #include <cstring>
 
 #include "KGLModel.h"
-#include "side_by_side.h"
+#include "face_table.h"
+#include "reduction_tables.h"
 
 namespace kgl {
 
+// What the collapse loop reads of one edge entry, taken from its first face once: the
+// end points a and b (0 when the edge has no face among its group's faces 1 .. fCount or
+// a corner lies past vIdx) and the texture pair, texFrom = tIdx[corner1] and texTo =
+// tIdx[corner0] (both -1 when tIdx lacks either entry).
+struct TEdgeEnds {
+    int32_t a = 0, b = 0;
+    int32_t texFrom = -1, texTo = -1;
+};
+
+struct TReductionCache::TTables {
+    TLargeTable<TEdgeEnds> ends;   // one per edge entry 0 .. eCount
+    TLargeTable<int32_t> targets;  // vertex targets while a call runs, slots 0 .. vCount
+    TLargeTable<TBool> hidden;     // faces hidden by the collapse loop, all groups in a row
+    std::vector<int64_t> first;    // where group g's face 0 sits in hidden; gCount + 2 entries
+};
+
+TReductionCache::TReductionCache() noexcept = default;
+TReductionCache::~TReductionCache() = default;
+TReductionCache::TReductionCache(const TReductionCache&) noexcept {}  // derived: a copy builds its own
+TReductionCache& TReductionCache::operator=(const TReductionCache& other) noexcept {
+    if (this != &other) {
+        tables_.reset();
+        builds_ = 0;
+    }
+    return *this;
+}
+TReductionCache::TReductionCache(TReductionCache&&) noexcept = default;
+TReductionCache& TReductionCache::operator=(TReductionCache&&) noexcept = default;
+
+struct TReductionAccess {
+    static TReductionCache::TTables* Tables(TKGLModel& m) { return m.reduction.tables_.get(); }
+    static TReductionCache::TTables& Build(TKGLModel& m) {
+        if (!m.reduction.tables_) m.reduction.tables_ = std::make_unique<TReductionCache::TTables>();
+        ++m.reduction.builds_;
+        return *m.reduction.tables_;
+    }
+    static void Drop(TKGLModel& m) { m.reduction.tables_.reset(); }
+};
+
+void DropReductionTables(TKGLModel& model) { TReductionAccess::Drop(model); }
+
 namespace {
+
+using TTables = TReductionCache::TTables;
 
 constexpr int kResolveSteps = 100;  // a chain is followed for at most 101 steps
 constexpr TBool kHiddenLate = 3;    // degenerate after a chain was cut by the limit (phase 3 only)
 
-// Last usable slot of a one-based table: its count, but never past the stored entries.
-inline int32_t LastSlot(size_t size, int32_t count) {
-    int64_t last = static_cast<int64_t>(size) - 1;
-    return static_cast<int32_t>(count < last ? count : last);
-}
-
-// Face `face` of group `group` when it is one of the group's faces 1 .. fCount, else
-// nullptr: no face outside a group's table is ever addressed, and the spare slot 0 is
-// not a face.
-inline const TFace* FaceAt(const TKGLModel& m, int32_t lastGroup, int32_t group, int32_t face) {
-    if (group < 0 || group > lastGroup || face < 1) return nullptr;
-    const TGroup& g = m.groups[static_cast<size_t>(group)];
-    if (face > LastSlot(g.faces.size(), g.fCount)) return nullptr;
-    return &g.faces[static_cast<size_t>(face)];
-}
-
-// Place of a face in TReduction::hidden, or -1 when the edge's group has no such face.
+// Place of a face in the tables' hidden, or -1 when the edge's group has no such face.
 inline int64_t HiddenSlot(const int64_t* first, int32_t lastGroup, int32_t group,
                           int32_t face) {
     if (group < 0 || group > lastGroup || face < 1) return -1;
     const int64_t at = first[group] + face;
     return at < first[group + 1] ? at : -1;
-}
-
-// Vertex of a corner of face f; 0 without a face or past its corners (as EdgeVertexA/B).
-inline int32_t CornerVertex(const TFace* f, int32_t corner) {
-    if (!f || corner < 0 || static_cast<uint32_t>(corner) >= f->vIdx.size()) return 0;
-    return f->vIdx[static_cast<uint32_t>(corner)];
 }
 
 // End of the target chain from key over target(0 .. last); a target outside the table
@@ -84,16 +106,9 @@ inline int32_t ResolveIn(TargetOf target, int32_t last, int32_t key, bool& cut) 
     }
 }
 
-// Corner count that can be read: count, but never past vIdx.
-inline uint32_t Corners(const TFace& f) {
-    if (f.count <= 0) return 0;
-    uint32_t n = static_cast<uint32_t>(f.count);
-    return n < f.vIdx.size() ? n : f.vIdx.size();
-}
-
 // Two consecutive corners (or the first and the last) on the same drawn vertex.
 inline bool Degenerate(const TFace& f, const int32_t* targets, int32_t lastV) {
-    uint32_t n = Corners(f);
+    uint32_t n = ReadableCorners(f);
     if (n == 0) return false;
     auto mapped = [&](int32_t v) {
         if (v < 0 || v > lastV) return v;
@@ -110,82 +125,75 @@ inline bool Degenerate(const TFace& f, const int32_t* targets, int32_t lastV) {
     return first == prev;  // a one-corner face meets itself
 }
 
+// Last usable slot of a one-based table: its count, but never past the stored entries.
+inline int32_t LastSlot(size_t size, int32_t count) {
+    const int64_t last = static_cast<int64_t>(size) - 1;
+    return static_cast<int32_t>(count < last ? count : last);
+}
+
 struct TLimits {
     int32_t lastV, lastT, lastG, lastE;
     explicit TLimits(const TKGLModel& m)
         : lastV(LastSlot(m.vertices.size(), m.vCount)),
           lastT(LastSlot(m.texCoords.size(), m.tCount)),
-          lastG(LastSlot(m.groups.size(), m.gCount)),
+          lastG(LastGroup(m)),
           lastE(LastSlot(m.edges.size(), m.eCount)) {}
 };
 
-// Whether the reduction's tables have the model's shape and are up to date.
-bool Fits(const TKGLModel& m, const TLimits& l) {
-    const TReduction& r = m.reduction;
-    if (!r.valid || r.ends.size() != static_cast<size_t>(l.lastE + 1) ||
-        r.targets.size() != static_cast<size_t>(l.lastV + 1) || r.first.size() != static_cast<size_t>(l.lastG + 2))
+// Whether the tables exist and have the model's shape (the operations that replace
+// what they derive from drop them).
+bool Fits(const TKGLModel& m, const TTables* r, const TLimits& l) {
+    if (!r || r->ends.size() != static_cast<size_t>(l.lastE + 1) ||
+        r->targets.size() != static_cast<size_t>(l.lastV + 1) || r->first.size() != static_cast<size_t>(l.lastG + 2))
         return false;
-    for (int32_t g = 0; g <= l.lastG; ++g) {
-        const TGroup& group = m.groups[static_cast<size_t>(g)];
-        if (r.first[g + 1] - r.first[g] != static_cast<int64_t>(LastSlot(group.faces.size(), group.fCount)) + 1)
+    for (int32_t g = 0; g <= l.lastG; ++g)
+        if (r->first[g + 1] - r->first[g] != static_cast<int64_t>(LastFace(m.groups[static_cast<size_t>(g)])) + 1)
             return false;
-    }
-    return r.hidden.size() == static_cast<size_t>(r.first[l.lastG + 1]);
+    return r->hidden.size() == static_cast<size_t>(r->first[l.lastG + 1]);
 }
 
-// Sizes the tables (in the storage they have when that suffices) and takes every
+// Builds the tables (in the storage they have when that suffices) and takes every
 // entry's ends from its first face, fetching faces ahead: they lie all over. Returns
 // the first entry with a face of 1 or more that names no face of its group, or a
 // corner past that face's vIdx; -1 when there is none.
 int32_t Prepare(TKGLModel& m, const TLimits& l) {
-    TReduction& r = m.reduction;
-    r.valid = false;
+    TTables& r = TReductionAccess::Build(m);
     r.first.resize(static_cast<size_t>(l.lastG) + 2);
     int64_t faces = 0;
     for (int32_t g = 0; g <= l.lastG; ++g) {
         r.first[g] = faces;
-        const TGroup& group = m.groups[static_cast<size_t>(g)];
-        faces += static_cast<int64_t>(LastSlot(group.faces.size(), group.fCount)) + 1;
+        faces += static_cast<int64_t>(LastFace(m.groups[static_cast<size_t>(g)])) + 1;
     }
     r.first[l.lastG + 1] = faces;
     r.hidden.resize(static_cast<size_t>(faces));
     r.targets.resize(static_cast<size_t>(l.lastV) + 1);
     r.ends.resize(static_cast<size_t>(l.lastE) + 1);
 
-    // entries lo .. hi - 1; the first that names nothing, or -1
-    auto fill = [&m, &l, &r](int32_t lo, int32_t hi) {
-        int32_t bad = -1;
-        constexpr int32_t kAhead = 24;
-        const TEdge* edges = m.edges.data();
-        for (int32_t i = lo; i < hi; ++i) {
-            if (i + kAhead < hi) {
-                const TEdge& p = edges[i + kAhead];
-                if (const TFace* pf = FaceAt(m, l.lastG, p.group, p.face)) {
-                    __builtin_prefetch(pf);  // vIdx and tIdx: the first 48 bytes
-                    __builtin_prefetch(reinterpret_cast<const char*>(pf) + 2 * sizeof(TIndexList) - 1);
-                }
-            }
-            const TEdge& e = edges[i];
-            const TFace* f = FaceAt(m, l.lastG, e.group, e.face);
-            TEdgeEnds& out = r.ends[static_cast<size_t>(i)];
-            out = TEdgeEnds{CornerVertex(f, e.corner0), CornerVertex(f, e.corner1), -1, -1};
-            const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
-            if (e.face >= 1 && (!f || c0 >= f->vIdx.size() || c1 >= f->vIdx.size()) && bad < 0) bad = i;
-            if (!f) continue;
-            if (c0 < f->tIdx.size() && c1 < f->tIdx.size()) {  // only the first face's texture coordinates take part
-                out.texFrom = f->tIdx[c1];
-                out.texTo = f->tIdx[c0];
+    int32_t bad = -1;
+    constexpr int32_t kAhead = 24;
+    const TEdge* edges = m.edges.data();
+    const int32_t count = l.lastE + 1;
+    for (int32_t i = 0; i < count; ++i) {
+        if (i + kAhead < count) {
+            const TEdge& p = edges[i + kAhead];
+            if (const TFace* pf = FaceAt(m, p.group, p.face)) {
+                __builtin_prefetch(pf);  // vIdx and tIdx: the first 48 bytes
+                __builtin_prefetch(reinterpret_cast<const char*>(pf) + 2 * sizeof(TIndexList) - 1);
             }
         }
-        return bad;
-    };
-    // the lookups wait on memory, so a big table is done in two halves side by side
-    const int32_t count = l.lastE + 1, half = count / 2;
-    constexpr int32_t kSideBySideEntries = 1 << 18;
-    int32_t badLow = -1, badHigh = -1;
-    RunSideBySide(count >= kSideBySideEntries, [&] { badLow = fill(0, half); }, [&] { badHigh = fill(half, count); });
-    r.valid = true;
-    return badLow >= 0 ? badLow : badHigh;
+        const TEdge& e = edges[i];
+        const TFace* f = FaceAt(m, e.group, e.face);
+        TEdgeEnds& out = r.ends[static_cast<size_t>(i)];
+        out = TEdgeEnds{CornerIndex(f, e.corner0), CornerIndex(f, e.corner1), -1, -1};
+        const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
+        if (e.face >= 1 && (!f || c0 >= f->vIdx.size() || c1 >= f->vIdx.size()) && bad < 0) bad = i;
+        if (!f) continue;
+        if (c0 < f->tIdx.size() && c1 < f->tIdx.size()) {  // only the first face's texture coordinates take part
+            out.texFrom = f->tIdx[c1];
+            out.texTo = f->tIdx[c0];
+        }
+    }
+    return bad;
 }
 
 }  // namespace
@@ -204,14 +212,6 @@ int32_t ResolveTexCoord(const TKGLModel& model, int32_t index) {
                      cut);
 }
 
-void InvalidateReduction(TKGLModel& model) { model.reduction.valid = false; }
-
-void PrepareReduction(TKGLModel& model) {
-    if (model.vCount < 1 || model.fCount < 1) return;
-    const TLimits l(model);
-    if (!Fits(model, l)) Prepare(model, l);
-}
-
 int32_t PrepareReductionFindingBadEdge(TKGLModel& model) {
     if (model.vCount < 1 || model.fCount < 1) return -1;
     return Prepare(model, TLimits(model));
@@ -220,12 +220,12 @@ int32_t PrepareReductionFindingBadEdge(TKGLModel& model) {
 void Reduce(TKGLModel& model, double fraction) {
     if (model.vCount < 1 || model.fCount < 1) return;
     const TLimits l(model);
-    if (!Fits(model, l)) Prepare(model, l);
+    if (!Fits(model, TReductionAccess::Tables(model), l)) Prepare(model, l);
     const int32_t lastV = l.lastV, lastT = l.lastT, lastG = l.lastG, lastE = l.lastE;
     TVertex* verts = model.vertices.data();
     TTexCoord* tex = model.texCoords.data();
     TEdge* edges = model.edges.data();
-    TReduction& r = model.reduction;
+    TTables& r = *TReductionAccess::Tables(model);
     int32_t* targets = r.targets.data();
     TBool* hidden = r.hidden.data();
     const int64_t* first = r.first.data();
@@ -282,7 +282,7 @@ void Reduce(TKGLModel& model, double fraction) {
     auto texTargetOf = [tex](int32_t t) { return tex[t].target; };
     for (int32_t g = 0; g <= lastG; ++g) {
         TGroup& group = model.groups[static_cast<size_t>(g)];
-        const int32_t lastF = LastSlot(group.faces.size(), group.fCount);
+        const int32_t lastF = LastFace(group);
         TFace* faces = group.faces.data();
         const TBool* h = hidden + first[g];
         for (int32_t fi = 1; fi <= lastF; ++fi) {
@@ -291,7 +291,7 @@ void Reduce(TKGLModel& model, double fraction) {
                 f.visible = 0;
                 continue;
             }
-            const uint32_t n = Corners(f);
+            const uint32_t n = ReadableCorners(f);
             const int32_t* vi = f.vIdx.data();
             for (uint32_t j = 0; j < n; ++j) {
                 const int32_t v = vi[j];
@@ -309,7 +309,7 @@ void Reduce(TKGLModel& model, double fraction) {
         // never move.
         for (int32_t g = 0; g <= lastG; ++g) {
             TGroup& group = model.groups[static_cast<size_t>(g)];
-            const int32_t lastF = LastSlot(group.faces.size(), group.fCount);
+            const int32_t lastF = LastFace(group);
             for (int32_t fi = 1; fi <= lastF; ++fi) {
                 TFace& f = group.faces[static_cast<size_t>(fi)];
                 if (f.visible == 1 || f.visible == kHiddenLate) f.visible = Degenerate(f, targets, lastV) ? 0 : 1;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "KGLModel.h"
+#include "reduction_tables.h"
 #include "face_table.h"
 
 namespace kgl {
@@ -81,7 +82,7 @@ void OptimizeTexCoords(TKGLModel& model) {
     table[0] = TTexCoord{};
     table.push_back(TTexCoord{});  // slot tCount + 1, the other spare
     model.texCoords = std::move(table);
-    InvalidateReduction(model);  // the texture pairs of the edges were renumbered
+    DropReductionTables(model);  // the texture pairs of the edges were renumbered
 }
 
 }  // namespace kgl
