@@ -2,7 +2,7 @@
 // Internal to the display unit: the face walk and the corner rules every drawing and
 // picking pass shares. GL-free, so the guards can be tested on their own.
 //
-// Guards: tables loaded by this program are validated, but a hand-built or damaged
+// Guards (the bounded walk of face_table.h, and these): tables loaded by this program are validated, but a hand-built or damaged
 // record must never make a draw read outside a table. Each guard is one compare on
 // the hot path: groups beyond the table, faces beyond a group's table and corners
 // beyond vIdx are not walked; a vertex index outside the table draws at the origin;
@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "KGLModel.h"
+#include "face_table.h"
 
 namespace kgl::detail {
 
@@ -70,41 +71,21 @@ inline const TVec3* CornerNormal(const TKGLModel& model, int32_t ni) {
     return &model.normals[static_cast<size_t>(ni)];
 }
 
-// Corners a face sends: its count, but never more than vIdx holds.
-inline uint32_t FaceCorners(const TFace& face) {
-    if (face.count <= 0) return 0;
-    const auto c = static_cast<uint32_t>(face.count);
-    return c < face.vIdx.size() ? c : face.vIdx.size();
-}
-
-// Number of groups the walk visits: 0 .. gCount, within the table.
-inline size_t WalkGroups(const TKGLModel& model) {
-    if (model.gCount < 0) return 0;
-    const auto g = static_cast<size_t>(model.gCount) + 1;
-    return g < model.groups.size() ? g : model.groups.size();
-}
-// Last face index the walk visits in a group: fCount, within the table.
-inline int32_t WalkLastFace(const TGroup& group) {
-    if (group.fCount <= 0 || group.faces.size() < 2) return 0;
-    const auto last = static_cast<size_t>(group.fCount);
-    return static_cast<int32_t>(last < group.faces.size() ? last : group.faces.size() - 1);
-}
-
 // The face walk: groups 0 .. gCount ascending, faces 1 .. fCount ascending, visible
 // faces only. fn(face, g, n) gets the running face number n, which counts every face
 // slot (hidden or not) so that hiding never renumbers.
 template <class Fn>
 inline void WalkVisibleFaces(const TKGLModel& model, Fn&& fn) {
-    const size_t groups = WalkGroups(model);
+    const int32_t lastGroup = LastGroup(model);
     int64_t base = 0;
-    for (size_t g = 0; g < groups; ++g) {
-        const TGroup& group = model.groups[g];
-        const int32_t last = WalkLastFace(group);
+    for (int32_t g = 0; g <= lastGroup; ++g) {
+        const TGroup& group = model.groups[static_cast<size_t>(g)];
+        const int32_t last = LastFace(group);
         const TFace* faces = group.faces.data();
         for (int32_t j = 1; j <= last; ++j) {
             const TFace& face = faces[j];
             if (!face.visible) continue;
-            fn(face, static_cast<int32_t>(g), base + j);
+            fn(face, g, base + j);
         }
         if (group.fCount > 0) base += group.fCount;
     }
@@ -115,12 +96,12 @@ inline void WalkVisibleFaces(const TKGLModel& model, Fn&& fn) {
 // last visible face that has one. Found from the end, so usually in one step.
 inline const TTexCoord* LastSentTexCoord(const TKGLModel& model) {
     if (model.fCount < 1) return nullptr;
-    for (size_t g = WalkGroups(model); g-- > 0;) {
-        const TGroup& group = model.groups[g];
-        for (int32_t j = WalkLastFace(group); j >= 1; --j) {
+    for (int32_t g = LastGroup(model); g >= 0; --g) {
+        const TGroup& group = model.groups[static_cast<size_t>(g)];
+        for (int32_t j = LastFace(group); j >= 1; --j) {
             const TFace& face = group.faces[static_cast<size_t>(j)];
             if (!face.visible) continue;
-            const uint32_t corners = FaceCorners(face);
+            const uint32_t corners = ReadableCorners(face);
             const uint32_t texs = face.tIdx.size();
             for (uint32_t k = corners < texs ? corners : texs; k-- > 0;)
                 if (const TTexCoord* t = CornerTexCoord(model, face.tIdx[k], CornerMerged(model, face.vIdx[k])))
@@ -128,15 +109,6 @@ inline const TTexCoord* LastSentTexCoord(const TKGLModel& model) {
         }
     }
     return nullptr;
-}
-
-// Face j of group g when it is an entry of the walk (1 .. fCount within the table),
-// else nullptr: an edge's face2 beyond its group's faces counts as absent.
-inline const TFace* FaceAt(const TKGLModel& model, int32_t g, int32_t j) {
-    if (g < 0 || static_cast<size_t>(g) >= WalkGroups(model)) return nullptr;
-    const TGroup& group = model.groups[static_cast<size_t>(g)];
-    if (j < 1 || j > WalkLastFace(group)) return nullptr;
-    return &group.faces[static_cast<size_t>(j)];
 }
 
 // Where an edge end point with vertex index v is drawn: its own position when free,

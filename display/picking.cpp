@@ -105,7 +105,7 @@ bool ReadFaceCode(TKGLModel& model, int32_t x, int32_t y, CodeOf codeOf, uint32_
             current = c;
             started = true;
         }
-        const uint32_t corners = FaceCorners(face);
+        const uint32_t corners = ReadableCorners(face);
         if (corners == 3) ++triangles;
         SendFacePositions(model, face, corners);
     });

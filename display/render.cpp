@@ -16,7 +16,7 @@ void DrawModel(TKGLModel& model) {
     model.drawCount = 0;
     int32_t triangles = 0;
     WalkVisibleFaces(model, [&](const TFace& face, int32_t, int64_t) {
-        const uint32_t corners = FaceCorners(face);
+        const uint32_t corners = ReadableCorners(face);
         if (corners == 3) ++triangles;
         const uint32_t normals = face.nIdx.size();
         const uint32_t texs = face.tIdx.size();
@@ -86,9 +86,9 @@ void DrawBoundingBoxes(const TKGLModel& model, double margin) {
     glColor4fv(onlyGroupSelected ? model.selColor.data() : model.unselColor.data());
     DrawGrownBox(model.boxMin, model.boxMax, margin);
     if (model.groupSel.empty()) return;  // the Group mode has not been entered yet
-    const size_t groups = WalkGroups(model);
-    for (size_t g = 0; g < groups; ++g) {
-        const TGroup& group = model.groups[g];
+    const int32_t lastGroup = LastGroup(model);
+    for (int32_t g = 0; g <= lastGroup; ++g) {
+        const TGroup& group = model.groups[static_cast<size_t>(g)];
         glColor4fv(SelFlag(model.groupSel, static_cast<int64_t>(g)) ? model.selColor.data()
                                                                      : model.unselColor.data());
         DrawGrownBox(group.boxMin, group.boxMax, margin);
@@ -102,7 +102,7 @@ void DrawModelBlack(const TKGLModel& model) {
     glDisable(GL_LIGHTING);
     glColor4f(0, 0, 0, 1);
     WalkVisibleFaces(model, [&](const TFace& face, int32_t, int64_t) {
-        SendFacePositions(model, face, FaceCorners(face));
+        SendFacePositions(model, face, ReadableCorners(face));
     });
 }
 

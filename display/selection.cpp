@@ -49,7 +49,7 @@ void DrawSelectedGroups(TKGLModel& model) {
     int32_t triangles = 0;
     WalkVisibleFaces(model, [&](const TFace& face, int32_t g, int64_t) {
         if (!SelFlag(model.groupSel, g)) return;
-        const uint32_t corners = FaceCorners(face);
+        const uint32_t corners = ReadableCorners(face);
         if (corners == 3) ++triangles;
         SendFacePositions(model, face, corners);
     });
@@ -72,7 +72,7 @@ void DrawSelectedFaces(TKGLModel& model) {
     // again once a reduction makes it visible.
     WalkVisibleFaces(model, [&](const TFace& face, int32_t, int64_t n) {
         if (!SelFlag(model.faceSel, n)) return;
-        const uint32_t corners = FaceCorners(face);
+        const uint32_t corners = ReadableCorners(face);
         if (corners == 3) ++triangles;
         SendFacePositions(model, face, corners);
     });

@@ -126,16 +126,16 @@ TEST(FaceWalk, DamagedTablesAreNeverReadOutside) {
     EXPECT_EQ(detail::CornerNormal(m, -1), nullptr);
     // count beyond vIdx, fCount and gCount beyond their tables
     m.groups[0].faces[1].count = 9;
-    EXPECT_EQ(detail::FaceCorners(m.groups[0].faces[1]), 3u);
+    EXPECT_EQ(ReadableCorners(m.groups[0].faces[1]), 3u);
     m.groups[0].fCount = 50;
     m.gCount = 20;
     int faces = 0;
     detail::WalkVisibleFaces(m, [&](const TFace&, int32_t, int64_t) { ++faces; });
     EXPECT_EQ(faces, 1);  // the spare face after it is invisible, nothing else exists
-    EXPECT_EQ(detail::FaceAt(m, 0, 1), &m.groups[0].faces[1]);
-    EXPECT_EQ(detail::FaceAt(m, 0, 100), nullptr);
-    EXPECT_EQ(detail::FaceAt(m, 30, 1), nullptr);
-    EXPECT_EQ(detail::FaceAt(m, 0, 0), nullptr);
+    EXPECT_EQ(FaceAt(m, 0, 1), &m.groups[0].faces[1]);
+    EXPECT_EQ(FaceAt(m, 0, 100), nullptr);
+    EXPECT_EQ(FaceAt(m, 30, 1), nullptr);
+    EXPECT_EQ(FaceAt(m, 0, 0), nullptr);
 }
 
 TEST(FaceWalk, TexCoordTargetsAreFollowedOnlyForMergedCorners) {
