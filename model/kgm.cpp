@@ -44,11 +44,16 @@ void ShortStr(TOutput& out, const std::string& text, size_t capacity) {
     out.Zeros(capacity - n);
 }
 
-void Vec3(TOutput& out, const TVec3& v) {
-    out.F32(v.x);
-    out.F32(v.y);
-    out.F32(v.z);
+// Little-endian fields one after another: float 4 bytes, int32 4, double 8.
+inline void Field(TOutput& out, float v) { out.F32(v); }
+inline void Field(TOutput& out, int32_t v) { out.I32(v); }
+inline void Field(TOutput& out, double v) { out.F64(v); }
+template <class... T>
+void Fields(TOutput& out, T... values) {
+    (Field(out, values), ...);
 }
+
+void Vec3(TOutput& out, const TVec3& v) { Fields(out, v.x, v.y, v.z); }
 
 void IndexList(TOutput& out, const TIndexList& list) {
     out.I32(static_cast<int32_t>(list.size()) - 1);  // last index, -1 when empty
@@ -81,36 +86,14 @@ void WriteModel(const TKGLModel& m, TOutput& out) {
     Vec3(out, m.boxMax);
     Vec3(out, m.center);
     Vec3(out, m.centroid);
-    out.F64(m.diagonal);
-    out.F64(m.minArea);
-    out.F64(m.maxArea);
-    out.F64(m.scale);
+    Fields(out, m.diagonal, m.minArea, m.maxArea, m.scale);
     ShortStr(out, m.name, kModelNameMax);
-    out.I32(m.vCount);
-    out.I32(m.nCount);
-    out.I32(m.tCount);
-    out.I32(m.gCount);
-    out.I32(m.fCount);
-    out.I32(m.eCount);
-    Slots(m.vertices, m.vCount, [&](const TVertex& v) {
-        out.F32(v.x);
-        out.F32(v.y);
-        out.F32(v.z);
-        out.I32(v.target);
-        out.I32(v.merges);
-    });
+    Fields(out, m.vCount, m.nCount, m.tCount, m.gCount, m.fCount, m.eCount);
+    Slots(m.vertices, m.vCount, [&](const TVertex& v) { Fields(out, v.x, v.y, v.z, v.target, v.merges); });
     Slots(m.normals, m.nCount, [&](const TVec3& n) { Vec3(out, n); });
-    Slots(m.texCoords, m.tCount, [&](const TTexCoord& t) {
-        out.F32(t.u);
-        out.F32(t.v);
-        out.I32(t.target);
-    });
+    Slots(m.texCoords, m.tCount, [&](const TTexCoord& t) { Fields(out, t.u, t.v, t.target); });
     Slots(m.edges, m.eCount, [&](const TEdge& e) {
-        out.I32(e.corner0);
-        out.I32(e.corner1);
-        out.I32(e.face);
-        out.I32(e.face2);
-        out.I32(e.group);
+        Fields(out, e.corner0, e.corner1, e.face, e.face2, e.group);
         out.Zeros(4);
         out.F64(e.weight);
         out.U8(e.active ? 1 : 0);

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "KGLModel.h"
+#include "box.h"
 #include "face_table.h"
 
 namespace kgl {
@@ -31,15 +32,6 @@ inline double SideLength(const TVec3& a, const TVec3& b) {
 
 inline TVec3 MeasureCorner(const TVertex& v) {
     return {v.x + kMeasureOffset, v.y + kMeasureOffset, v.z + kMeasureOffset};
-}
-
-inline void Widen(TGroup& group, const TVertex& p) {
-    if (p.x < group.boxMin.x) group.boxMin.x = p.x;
-    if (p.x > group.boxMax.x) group.boxMax.x = p.x;
-    if (p.y < group.boxMin.y) group.boxMin.y = p.y;
-    if (p.y > group.boxMax.y) group.boxMax.y = p.y;
-    if (p.z < group.boxMin.z) group.boxMin.z = p.z;
-    if (p.z > group.boxMax.z) group.boxMax.z = p.z;
 }
 
 }  // namespace
@@ -75,7 +67,7 @@ void NormaliseFaceAreas(TKGLModel& model) {
 
 void ComputeGroupBoxes(TKGLModel& model) {
     ForEachFace(model, 0, [&](TGroup& group, int32_t, const TFace& face, int32_t) {
-        for (int32_t index : face.vIdx) Widen(group, VertexAt(model, index));
+        for (int32_t index : face.vIdx) WidenBox(group.boxMin, group.boxMax, VertexAt(model, index));
     });
 }
 

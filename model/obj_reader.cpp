@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 
 #include "KGLModel.h"
+#include "box.h"
 #include "errors.h"
 #include "messages.h"
 #include "reporting.h"
@@ -691,12 +692,7 @@ struct TReader {
                 sum.x += p.x;
                 sum.y += p.y;
                 sum.z += p.z;
-                if (p.x < m.boxMin.x) m.boxMin.x = p.x;
-                if (p.x > m.boxMax.x) m.boxMax.x = p.x;
-                if (p.y < m.boxMin.y) m.boxMin.y = p.y;
-                if (p.y > m.boxMax.y) m.boxMax.y = p.y;
-                if (p.z < m.boxMin.z) m.boxMin.z = p.z;
-                if (p.z > m.boxMax.z) m.boxMax.z = p.z;
+                WidenBox(m.boxMin, m.boxMax, p);
                 break;
             }
             case TLineKind::kNormal:

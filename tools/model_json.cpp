@@ -37,15 +37,18 @@ public:
         }
         out += '"';
     }
-    void Vec(const TVec3& v) {
+    void Value(float v) { Float(v); }
+    void Value(double v) { Double(v); }
+    void Value(int32_t v) { Int(v); }
+    // [a,b,...]: floats "%.9g", doubles "%.17g", integers as they are
+    template <class... T>
+    void Row(T... values) {
         out += '[';
-        Float(v.x);
-        out += ',';
-        Float(v.y);
-        out += ',';
-        Float(v.z);
+        const char* sep = "";
+        ((out += sep, Value(values), sep = ","), ...);
         out += ']';
     }
+    void Vec(const TVec3& v) { Row(v.x, v.y, v.z); }
     void List(const TIndexList& l) {
         out += '[';
         for (uint32_t i = 0; i < l.size(); ++i) {
@@ -111,17 +114,8 @@ std::string ModelToJson(const TKGLModel& m) {
     w.Raw(",\n\"vertices\": [");
     for (size_t i = 0, n = SlotsUpTo(m.vertices, m.vCount); i < n; ++i) {
         const TVertex& v = m.vertices[i];
-        w.Raw(i ? ",[" : "[");
-        w.Float(v.x);
-        w.Raw(",");
-        w.Float(v.y);
-        w.Raw(",");
-        w.Float(v.z);
-        w.Raw(",");
-        w.Int(v.target);
-        w.Raw(",");
-        w.Int(v.merges);
-        w.Raw("]");
+        if (i) w.Raw(",");
+        w.Row(v.x, v.y, v.z, v.target, v.merges);
     }
     w.Raw("],\n\"normals\": [");
     for (size_t i = 0, n = SlotsUpTo(m.normals, m.nCount); i < n; ++i) {
@@ -131,26 +125,14 @@ std::string ModelToJson(const TKGLModel& m) {
     w.Raw("],\n\"texCoords\": [");
     for (size_t i = 0, n = SlotsUpTo(m.texCoords, m.tCount); i < n; ++i) {
         const TTexCoord& t = m.texCoords[i];
-        w.Raw(i ? ",[" : "[");
-        w.Float(t.u);
-        w.Raw(",");
-        w.Float(t.v);
-        w.Raw(",");
-        w.Int(t.target);
-        w.Raw("]");
+        if (i) w.Raw(",");
+        w.Row(t.u, t.v, t.target);
     }
     w.Raw("],\n\"edges\": [");
     for (size_t i = 0, n = SlotsUpTo(m.edges, m.eCount); i < n; ++i) {
         const TEdge& e = m.edges[i];
-        w.Raw(i ? ",[" : "[");
-        for (int32_t v : {e.corner0, e.corner1, e.face, e.face2, e.group}) {
-            w.Int(v);
-            w.Raw(",");
-        }
-        w.Double(e.weight);
-        w.Raw(",");
-        w.Int(e.active ? 1 : 0);
-        w.Raw("]");
+        if (i) w.Raw(",");
+        w.Row(e.corner0, e.corner1, e.face, e.face2, e.group, e.weight, int32_t{e.active ? 1 : 0});
     }
     w.Raw("],\n\"groups\": [");
     for (size_t g = 0, ng = SlotsUpTo(m.groups, m.gCount); g < ng; ++g) {
