@@ -12,6 +12,24 @@ namespace kgl {
 
 using namespace detail;
 
+namespace {
+
+// Sends the visible faces for which selected(group, running face number) holds, and
+// counts their triangles into drawCount.
+template <class TSelected>
+void SendSelectedFaces(TKGLModel& model, TSelected selected) {
+    int32_t triangles = 0;
+    detail::WalkVisibleFaces(model, [&](const TFace& face, int32_t g, int64_t n) {
+        if (!selected(g, n)) return;
+        const uint32_t corners = ReadableCorners(face);
+        if (corners == 3) ++triangles;
+        detail::SendFacePositions(model, face, corners);
+    });
+    model.drawCount += triangles;
+}
+
+}  // namespace
+
 void DrawSelectedEdges(TKGLModel& model) {
     if (model.edgeSel.empty()) return;
     glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
@@ -46,14 +64,7 @@ void DrawSelectedGroups(TKGLModel& model) {
     glLineWidth(1.5f);
     glDisable(GL_TEXTURE_2D);
     glColor4fv(model.selColor.data());
-    int32_t triangles = 0;
-    WalkVisibleFaces(model, [&](const TFace& face, int32_t g, int64_t) {
-        if (!SelFlag(model.groupSel, g)) return;
-        const uint32_t corners = ReadableCorners(face);
-        if (corners == 3) ++triangles;
-        SendFacePositions(model, face, corners);
-    });
-    model.drawCount += triangles;
+    SendSelectedFaces(model, [&](int32_t g, int64_t) { return SelFlag(model.groupSel, g); });
     glDepthFunc(GL_LESS);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 }
@@ -67,16 +78,9 @@ void DrawSelectedFaces(TKGLModel& model) {
     glColor4fv(model.selColor.data());
     glPolygonStipple(kSelectionStipple.data());
     glEnable(GL_POLYGON_STIPPLE);
-    int32_t triangles = 0;
     // A hidden face keeps its running number and its entry, so it shows as selected
     // again once a reduction makes it visible.
-    WalkVisibleFaces(model, [&](const TFace& face, int32_t, int64_t n) {
-        if (!SelFlag(model.faceSel, n)) return;
-        const uint32_t corners = ReadableCorners(face);
-        if (corners == 3) ++triangles;
-        SendFacePositions(model, face, corners);
-    });
-    model.drawCount += triangles;
+    SendSelectedFaces(model, [&](int32_t, int64_t n) { return SelFlag(model.faceSel, n); });
     glDisable(GL_POLYGON_STIPPLE);
     glDepthFunc(GL_LESS);
 }

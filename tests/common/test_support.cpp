@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +67,16 @@ TRun RunProgram(const std::string& program, const std::string& args, const TTemp
     r.out = ReadFile(dir.file("out"));
     r.err = ReadFile(dir.file("err"));
     return r;
+}
+
+std::vector<std::string> AssimpObjFiles() {
+    const std::filesystem::path folder = "/usr/share/assimp/models/OBJ";
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        if (entry.path().extension() == ".obj") files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }

@@ -58,6 +58,9 @@ struct TRun {
 // caught in files of dir; env: variable settings put before it ("LC_ALL=C ").
 TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir,
                 const std::string& env = "");
+// The OBJ files of Debian's assimp-testmodels (models of many exporters), sorted; empty
+// when the package is not installed.
+std::vector<std::string> AssimpObjFiles();
 // The text up to its first line break.
 std::string FirstLine(const std::string& text);
 std::string ReadFile(const std::string& path);

@@ -33,15 +33,6 @@ const std::map<std::string, std::string> kRefused = {
 // that face's first four corners; there the file's own text is the reference.
 const char kLongLine[] = "box_longline.obj";
 
-std::vector<std::filesystem::path> TestModels() {
-    std::vector<std::filesystem::path> files;
-    if (std::filesystem::is_directory(kFolder))
-        for (const auto& e : std::filesystem::directory_iterator(kFolder))
-            if (e.path().extension() == ".obj") files.push_back(e.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 // Our face's index list for one part as tinyobjloader gives it: zero-based, -1 where a
 // corner has no such part.
 std::vector<int> Corners(const TIndexList& list, int32_t count) {
@@ -127,12 +118,12 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
 }  // namespace
 
 TEST(ObjRealWorld, AssimpTestModelsReadAsTinyObjLoaderReadsThem) {
-    const auto files = TestModels();
+    const auto files = kgl::test::AssimpObjFiles();
     if (files.empty()) GTEST_SKIP() << "assimp-testmodels is not installed";
     int accepted = 0;
-    for (const auto& path : files) {
-        const std::string name = path.filename().string();
-        const std::string text = ReadFile(path.string());
+    for (const std::string& path : files) {
+        const std::string name = std::filesystem::path(path).filename().string();
+        const std::string text = ReadFile(path);
         TMessageRecorder rec;
         TKGLModel m;
         const bool ok = LoadOBJFromMemory(m, text);
@@ -154,7 +145,7 @@ TEST(ObjRealWorld, AssimpTestModelsReadAsTinyObjLoaderReadsThem) {
 }
 
 TEST(ObjRealWorld, VariantsLoadToTheirOriginalsModel) {
-    if (TestModels().empty()) GTEST_SKIP() << "assimp-testmodels is not installed";
+    if (kgl::test::AssimpObjFiles().empty()) GTEST_SKIP() << "assimp-testmodels is not installed";
     const std::pair<const char*, std::function<std::string(const std::string&)>> forms[] = {
         {"tabs", [](const std::string& l) { return Replace(l, " ", "\t"); }},
         {"runs of blanks", [](const std::string& l) { return Replace(l, " ", "  \t "); }},

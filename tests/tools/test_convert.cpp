@@ -16,19 +16,11 @@ using kgl::test::ReadFile;
 using kgl::test::TTempDir;
 using kgl::test::WriteFile;
 
-struct TResult {
-    int status;
-    std::string err;
-};
+using TResult = kgl::test::TRun;
 
-// Runs the kglmodel beside this program; paths here never hold quotes.
+// Runs the kglmodel beside this program; standard output is not looked at.
 TResult RunKglmodel(const std::string& args, const TTempDir& tmp) {
-    static const std::string program =
-        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kglmodel").string();
-    const std::string errFile = tmp.file("stderr.txt");
-    std::string cmd = "'" + program + "' " + args + " >/dev/null 2>'" + errFile + "'";
-    int raw = std::system(cmd.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), ReadFile(errFile)};
+    return kgl::test::RunProgram(KGLMODEL_PATH, args, tmp);
 }
 
 std::string Q(const std::string& path) { return "'" + path + "'"; }
@@ -36,13 +28,12 @@ std::string Q(const std::string& path) { return "'" + path + "'"; }
 }  // namespace
 
 TEST(Convert, RealObjFilesBothWays) {
-    const std::filesystem::path dir = "/usr/share/assimp/models/OBJ";
-    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "assimp-testmodels is not installed";
+    const auto files = kgl::test::AssimpObjFiles();
+    if (files.empty()) GTEST_SKIP() << "assimp-testmodels is not installed";
     TTempDir tmp;
     int converted = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        if (entry.path().extension() != ".obj") continue;
-        const std::string in = entry.path().string(), name = entry.path().filename().string();
+    for (const std::string& in : files) {
+        const std::string& name = in;
         TResult toKgm = RunKglmodel("convert " + Q(in) + " " + Q(tmp.file("a.KGM")), tmp);
         ASSERT_TRUE(toKgm.status == 0 || toKgm.status == 1) << name << ": " << toKgm.status;
         if (toKgm.status == 1) {
