@@ -40,6 +40,14 @@ public:
     void Value(float v) { Float(v); }
     void Value(double v) { Double(v); }
     void Value(int32_t v) { Int(v); }
+    void Value(const std::string& v) { Str(v); }
+    void Value(const TVec3& v) { Vec(v); }
+    void Value(const TIndexList& v) { List(v); }
+    // Text pieces (string literals) as they are, values as above, one after another.
+    template <class... T>
+    void Put(const T&... parts) {
+        (Piece(parts), ...);
+    }
     // [a,b,...]: floats "%.9g", doubles "%.17g", integers as they are
     template <class... T>
     void Row(T... values) {
@@ -59,6 +67,11 @@ public:
     }
 
 private:
+    void Piece(const char* raw) { Raw(raw); }
+    template <class T>
+    void Piece(const T& value) {
+        Value(value);
+    }
     void Real(double v, const char* fmt) {
         if (std::isnan(v)) {
             out += "\"nan\"";
@@ -83,33 +96,12 @@ size_t SlotsUpTo(const Table& table, int32_t count) {
 
 std::string ModelToJson(const TKGLModel& m) {
     TJsonWriter w;
-    w.Raw("{\"name\": ");
-    w.Str(m.name);
-    const std::pair<const char*, int32_t> counts[] = {{"vCount", m.vCount}, {"nCount", m.nCount},
-                                                      {"tCount", m.tCount}, {"gCount", m.gCount},
-                                                      {"fCount", m.fCount}, {"eCount", m.eCount}};
-    for (const auto& [key, value] : counts) {
-        w.Raw(", \"");
-        w.Raw(key);
-        w.Raw("\": ");
-        w.Int(value);
-    }
-    w.Raw(", \"boxMin\": ");
-    w.Vec(m.boxMin);
-    w.Raw(", \"boxMax\": ");
-    w.Vec(m.boxMax);
-    w.Raw(", \"center\": ");
-    w.Vec(m.center);
-    w.Raw(", \"centroid\": ");
-    w.Vec(m.centroid);
-    w.Raw(", \"diagonal\": ");
-    w.Double(m.diagonal);
-    w.Raw(", \"minArea\": ");
-    w.Double(m.minArea);
-    w.Raw(", \"maxArea\": ");
-    w.Double(m.maxArea);
-    w.Raw(", \"scale\": ");
-    w.Double(m.scale);
+    w.Put("{\"name\": ", m.name, ", \"vCount\": ", m.vCount, ", \"nCount\": ", m.nCount, ", \"tCount\": ", m.tCount,
+          ", \"gCount\": ", m.gCount, ", \"fCount\": ", m.fCount, ", \"eCount\": ", m.eCount);
+    w.Put(", \"boxMin\": ", m.boxMin, ", \"boxMax\": ", m.boxMax, ", \"center\": ", m.center, ", \"centroid\": ",
+          m.centroid);
+    w.Put(", \"diagonal\": ", m.diagonal, ", \"minArea\": ", m.minArea, ", \"maxArea\": ", m.maxArea, ", \"scale\": ",
+          m.scale);
 
     w.Raw(",\n\"vertices\": [");
     for (size_t i = 0, n = SlotsUpTo(m.vertices, m.vCount); i < n; ++i) {
@@ -137,30 +129,13 @@ std::string ModelToJson(const TKGLModel& m) {
     w.Raw("],\n\"groups\": [");
     for (size_t g = 0, ng = SlotsUpTo(m.groups, m.gCount); g < ng; ++g) {
         const TGroup& group = m.groups[g];
-        w.Raw(g ? ",\n{\"name\": " : "\n{\"name\": ");
-        w.Str(group.name);
-        w.Raw(", \"boxMin\": ");
-        w.Vec(group.boxMin);
-        w.Raw(", \"boxMax\": ");
-        w.Vec(group.boxMax);
-        w.Raw(", \"fCount\": ");
-        w.Int(group.fCount);
-        w.Raw(", \"faces\": [");
+        w.Put(g ? ",\n{\"name\": " : "\n{\"name\": ", group.name, ", \"boxMin\": ", group.boxMin, ", \"boxMax\": ",
+              group.boxMax, ", \"fCount\": ", group.fCount, ", \"faces\": [");
         for (size_t f = 0, nf = SlotsUpTo(group.faces, group.fCount); f < nf; ++f) {
             const TFace& face = group.faces[f];
-            w.Raw(f ? ",\n {\"count\": " : "\n {\"count\": ");
-            w.Int(face.count);
-            w.Raw(", \"vIdx\": ");
-            w.List(face.vIdx);
-            w.Raw(", \"tIdx\": ");
-            w.List(face.tIdx);
-            w.Raw(", \"nIdx\": ");
-            w.List(face.nIdx);
-            w.Raw(", \"area\": ");
-            w.Double(face.area);
-            w.Raw(", \"visible\": ");
-            w.Int(face.visible ? 1 : 0);
-            w.Raw("}");
+            w.Put(f ? ",\n {\"count\": " : "\n {\"count\": ", face.count, ", \"vIdx\": ", face.vIdx, ", \"tIdx\": ",
+                  face.tIdx, ", \"nIdx\": ", face.nIdx, ", \"area\": ", face.area, ", \"visible\": ",
+                  int32_t{face.visible ? 1 : 0}, "}");
         }
         w.Raw("]}");
     }

@@ -90,6 +90,14 @@ bool SameFaces(const TKGLModel& a, const TKGLModel& b, bool withoutCorners = tru
     return true;
 }
 
+// Loads through load, checking its report: a message exactly when it fails.
+bool LoadChecked(bool (*load)(TKGLModel&, std::string_view), TKGLModel& model, const uint8_t* data, size_t size) {
+    const int before = g_messages;
+    const bool loaded = load(model, Bytes(data, size));
+    CheckLoadReport(loaded, before);
+    return loaded;
+}
+
 }  // namespace
 
 void SetFailHandler(TFailHandler handler) { g_fail = handler; }
@@ -97,24 +105,17 @@ void SetFailHandler(TFailHandler handler) { g_fail = handler; }
 void CheckObjInput(const uint8_t* data, size_t size) {
     TQuietMessages quiet;
     TKGLModel model;
-    int before = g_messages;
-    bool loaded = LoadOBJFromMemory(model, Bytes(data, size));
-    CheckLoadReport(loaded, before);
-    if (loaded) ExerciseModel(model);
+    if (LoadChecked(LoadOBJFromMemory, model, data, size)) ExerciseModel(model);
 }
 
 void CheckKgmInput(const uint8_t* data, size_t size) {
     TQuietMessages quiet;
     TKGLModel model;
-    int before = g_messages;
-    bool loaded = LoadKGMFromMemory(model, Bytes(data, size));
-    CheckLoadReport(loaded, before);
+    const bool loaded = LoadChecked(LoadKGMFromMemory, model, data, size);
     // the display load: the same verdict, and when it loads, the plain load reduced at
     // full detail
     TKGLModel shown;
-    before = g_messages;
-    const bool shownLoaded = LoadKGMFromMemoryAtFullDetail(shown, Bytes(data, size));
-    CheckLoadReport(shownLoaded, before);
+    const bool shownLoaded = LoadChecked(LoadKGMFromMemoryAtFullDetail, shown, data, size);
     if (shownLoaded != loaded) Fail("the display load of a KGM file and the plain one disagree");
     if (!loaded) return;
     {

@@ -30,6 +30,13 @@ TImageRefusal RefuseTga(const std::string& bytes) {
     return refusal;
 }
 
+void ExpectShape(const TImage& image, int width, int height, int channels, int alignment) {
+    EXPECT_EQ(image.width, width);
+    EXPECT_EQ(image.height, height);
+    EXPECT_EQ(image.channels, channels);
+    EXPECT_EQ(image.alignment, alignment);
+}
+
 void ExpectNear(const uint8_t* px, int r, int g, int b, int tolerance = 6) {
     EXPECT_NEAR(px[0], r, tolerance);
     EXPECT_NEAR(px[1], g, tolerance);
@@ -56,10 +63,7 @@ TEST(DecodeTGA, TwoByTwoGivesRedGreenBlueFromBlueGreenRed) {
     TImage image;
     TImageRefusal refusal;
     ASSERT_TRUE(DecodeTGA(TgaBytes(layout), "x.tga", image, refusal));
-    EXPECT_EQ(image.width, 2);
-    EXPECT_EQ(image.height, 2);
-    EXPECT_EQ(image.channels, 3);
-    EXPECT_EQ(image.alignment, 1);
+    ExpectShape(image, 2, 2, 3, 1);
     ASSERT_EQ(image.pixels.size(), 12u);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(image.pixels[3 * i], 30);
@@ -132,10 +136,7 @@ TEST(DecodeBMP, FourByFourWithRedFirstPixel) {
     TImage image;
     TImageRefusal refusal;
     ASSERT_TRUE(DecodeBMP(BmpBytes(layout), "x.bmp", image, refusal));
-    EXPECT_EQ(image.width, 4);
-    EXPECT_EQ(image.height, 4);
-    EXPECT_EQ(image.channels, 3);
-    EXPECT_EQ(image.alignment, 4);
+    ExpectShape(image, 4, 4, 3, 4);
     ASSERT_EQ(image.pixels.size(), 48u);
     EXPECT_EQ(image.pixels[0], 255);
     EXPECT_EQ(image.pixels[1], 0);
