@@ -34,22 +34,30 @@ inline TVec3 MeasureCorner(const TVertex& v) {
     return {v.x + kMeasureOffset, v.y + kMeasureOffset, v.z + kMeasureOffset};
 }
 
-}  // namespace
-
-double FaceMeasure(const TVertices& corners) {
-    const size_t n = corners.size();
+// Mean length of the open chain through n corners, corner(i) giving the i-th position.
+template <class TCornerAt>
+inline double ChainMeasure(size_t n, TCornerAt corner) {
     if (n < 2) return 0;
     double sum = 0;
-    for (size_t i = 0; i + 1 < n; ++i) sum += SideLength(corners[i], corners[i + 1]);
+    TVec3 prev = corner(0);
+    for (size_t i = 1; i < n; ++i) {
+        const TVec3 cur = corner(i);
+        sum += SideLength(prev, cur);
+        prev = cur;
+    }
     return sum / static_cast<double>(n - 1);
 }
 
+}  // namespace
+
+double FaceMeasure(const TVertices& corners) {
+    return ChainMeasure(corners.size(), [&](size_t i) { return corners[i]; });
+}
+
 void ComputeFaceAreas(TKGLModel& model) {
-    TVertices corners;  // reused: no allocation per face
     ForEachFace(model, 1, [&](TGroup&, int32_t, TFace& face, int32_t) {
-        corners.resize(face.vIdx.size());
-        for (uint32_t j = 0; j < face.vIdx.size(); ++j) corners[j] = MeasureCorner(VertexAt(model, face.vIdx[j]));
-        face.area = FaceMeasure(corners);
+        const int32_t* idx = face.vIdx.data();
+        face.area = ChainMeasure(face.vIdx.size(), [&](size_t i) { return MeasureCorner(VertexAt(model, idx[i])); });
         if (face.area < model.minArea) model.minArea = face.area;
         if (face.area > model.maxArea) model.maxArea = face.area;
     });
