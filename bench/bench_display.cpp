@@ -23,6 +23,7 @@
 
 #include "KGLDisplay.h"
 #include "bench_models.h"
+#include "model_builder.h"
 #include "offscreen.h"
 
 using namespace kgl;
@@ -37,70 +38,36 @@ constexpr int kGroups = 4;
 // bands of rows, with one texture coordinate per vertex and a hand-made edge table
 // (every distinct side once, through a face that holds it).
 TKGLModel GridModel(int n) {
-    TKGLModel m;
-    InitModel(m);
+    kgl::test::TModelBuilder b;
     const int side = n + 1;
-    m.vCount = side * side;
-    m.tCount = m.vCount;
-    m.nCount = 1;
-    m.gCount = kGroups - 1;
     auto vid = [side](int i, int j) { return 1 + j * side + i; };
-    m.vertices.resize(m.vCount + 2);
-    m.texCoords.resize(m.tCount + 2);
-    m.normals.resize(3);
-    m.normals[1] = {0, 0, 1};
     for (int j = 0; j < side; ++j)
         for (int i = 0; i < side; ++i) {
             const float u = float(i) / n, v = float(j) / n;
-            m.vertices[vid(i, j)] = {2 * u - 1, 2 * v - 1, 0.05f * std::sin(9 * u) * std::cos(7 * v), kTargetFree, 0};
-            m.texCoords[vid(i, j)] = {4 * u, 4 * v, kTargetFree};
+            b.Vertex(2 * u - 1, 2 * v - 1, 0.05f * std::sin(9 * u) * std::cos(7 * v));
+            b.TexCoord(4 * u, 4 * v);
         }
-    m.groups.resize(kGroups + 1);
-    m.edges.reserve(static_cast<size_t>(3) * n * n + 2 * n + 2);
+    const int32_t up = b.Normal(0, 0, 1);
+    std::vector<TEdge> edges;
+    edges.reserve(static_cast<size_t>(3) * n * n + 2 * n);
     for (int g = 0; g < kGroups; ++g) {
+        b.Group();
         const int j0 = n * g / kGroups, j1 = n * (g + 1) / kGroups;
-        TGroup& group = m.groups[g];
-        group.name = "band" + std::to_string(g);
-        group.fCount = 2 * n * (j1 - j0);
-        group.faces.resize(group.fCount + 2);
-        group.boxMin = {-1, 2.0f * j0 / n - 1, -0.05f};
-        group.boxMax = {1, 2.0f * j1 / n - 1, 0.05f};
-        int32_t f = 0;
-        auto edge = [&](int32_t face, int32_t c0, int32_t c1) {
-            TEdge e;
-            e.corner0 = c0;
-            e.corner1 = c1;
-            e.face = face;
-            e.face2 = kNoFace;
-            e.group = g;
-            e.active = 1;
-            m.edges.push_back(e);
-        };
         for (int j = j0; j < j1; ++j)
             for (int i = 0; i < n; ++i) {
-                const int32_t a = vid(i, j), b = vid(i + 1, j), c = vid(i + 1, j + 1), d = vid(i, j + 1);
-                for (auto corners : {std::array<int32_t, 3>{a, b, c}, std::array<int32_t, 3>{a, c, d}}) {
-                    TFace& face = group.faces[++f];
-                    face.count = 3;
-                    face.vIdx = TIndexList({corners[0], corners[1], corners[2]});
-                    face.tIdx = face.vIdx;
-                    face.nIdx = TIndexList({1, 1, 1});
-                    face.visible = 1;
-                }
-                edge(f - 1, 0, 1);                   // bottom
-                edge(f - 1, 1, 2);                   // right
-                edge(f - 1, 0, 2);                   // diagonal
-                if (i == 0) edge(f, 2, 0);           // left border
-                if (j == n - 1) edge(f, 1, 2);       // top border
+                const int32_t a = vid(i, j), c = vid(i + 1, j + 1), d = vid(i, j + 1), r = vid(i + 1, j);
+                const int32_t lower = b.Face({a, r, c}, {a, r, c}, {up, up, up});
+                const int32_t upper = b.Face({a, c, d}, {a, c, d}, {up, up, up});
+                edges.push_back(kgl::test::MakeEdge(g, lower, 0, 1));                   // bottom
+                edges.push_back(kgl::test::MakeEdge(g, lower, 1, 2));                   // right
+                edges.push_back(kgl::test::MakeEdge(g, lower, 0, 2));                   // diagonal
+                if (i == 0) edges.push_back(kgl::test::MakeEdge(g, upper, 2, 0));      // left border
+                if (j == n - 1) edges.push_back(kgl::test::MakeEdge(g, upper, 1, 2));  // top border
             }
     }
-    m.fCount = 2 * n * n;
-    m.eCount = static_cast<int32_t>(m.edges.size());
-    m.edges.emplace_back();  // the all-zero entry and the spare
-    m.edges.emplace_back();
-    m.boxMin = {-1, -1, -0.05f};
-    m.boxMax = {1, 1, 0.05f};
-    return m;
+    b.Finish();
+    kgl::test::SetEdges(b.m, std::move(edges));
+    return std::move(b.m);
 }
 
 GLuint CheckerTexture() {
@@ -162,14 +129,19 @@ bool LoadBenchModel(long triangles, TKGLModel& m, std::string& what) {
     }
 }
 
-// The editor's frame: model, outline overlay, boxes.
-void Frame(TKGLModel& m, GLuint tex) {
+// The start of every timed frame: cleared, the view set, white, the texture bound.
+void BeginFrame(GLuint tex) {
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     SetView();
-    glEnable(GL_DEPTH_TEST);
     glColor4f(1, 1, 1, 1);
     glBindTexture(GL_TEXTURE_2D, tex);
+}
+
+// The editor's frame: model, outline overlay, boxes.
+void Frame(TKGLModel& m, GLuint tex) {
+    BeginFrame(tex);
+    glEnable(GL_DEPTH_TEST);
     glEnable(GL_LINE_SMOOTH);
     glEnable(GL_POLYGON_SMOOTH);
     glEnable(GL_BLEND);
@@ -200,11 +172,7 @@ TArrays FlatArrays(const TKGLModel& m) {
     return a;
 }
 void ArrayFrame(const TArrays& a, GLuint tex) {
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    SetView();
-    glColor4f(1, 1, 1, 1);
-    glBindTexture(GL_TEXTURE_2D, tex);
+    BeginFrame(tex);
     glEnable(GL_TEXTURE_2D);
     glEnable(GL_POLYGON_SMOOTH);
     glEnable(GL_BLEND);
@@ -218,11 +186,7 @@ void ArrayFrame(const TArrays& a, GLuint tex) {
     glFinish();
 }
 void ModelOnlyFrame(TKGLModel& m, GLuint tex) {
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    SetView();
-    glColor4f(1, 1, 1, 1);
-    glBindTexture(GL_TEXTURE_2D, tex);
+    BeginFrame(tex);
     glEnable(GL_POLYGON_SMOOTH);
     glEnable(GL_BLEND);
     DrawModel(m);

@@ -55,7 +55,7 @@ run_one() {
     echo "fuzz_$t: $((SECONDS - start)) s, $(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$') runs, no finding"
   else
     echo "fuzz_$t: FINDING after $((SECONDS - start)) s (log $log, input in $findings/$t/)"
-    grep -E 'ERROR|SUMMARY|contract broken|out-of-memory|timeout' "$log" | head -5
+    grep -E 'ERROR|SUMMARY|reader promise broken|out-of-memory|timeout' "$log" | head -5
     return 1
   fi
 }

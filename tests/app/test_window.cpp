@@ -178,26 +178,51 @@ class TWindowTest : public QObject {
         return *FForm;
     }
 
-    // Waits until frames are drawn, so the view's matrices are those of a real frame.
+    // Waits until frames are drawn, so the view's matrices are those of a real frame:
+    // the caption's first count of them, then two more passes of the loop, each of
+    // which draws one, so a frame has begun and ended since the call.
     void WaitForFrames(TForm1& form) {
         QTRY_VERIFY_WITH_TIMEOUT(form.windowTitle().endsWith(" FPS"), 5000);
-        QTest::qWait(100);
+        const long long passes = TApplication::Instance()->IdlePasses();
+        QTRY_VERIFY(TApplication::Instance()->IdlePasses() >= passes + 2);
     }
 
-    // One OBJ file in obj/, listed with "OBJ" and loaded by a click on it.
-    TForm1& OpenObj(const char* name, const std::string& text) {
-        Prepare();
-        WriteFile(Obj(name), text);
-        TForm1& form = Open();
+    // A file for obj/: the OBJ text as it stands, or saved as KGM when the name ends
+    // in ".kgm".
+    struct TModelFile {
+        std::string name;
+        std::string obj;
+    };
+    // The folder most tests start from: the editor loads the second file at start.
+    static std::vector<TModelFile> CubeAndTriangleKgm() { return {{"a.kgm", kCubeObj}, {"b.kgm", kTriangleObj}}; }
+
+    // The window, opened on a program folder whose obj/ holds files and a start folder
+    // run/ holding checker.jpg unless told otherwise.
+    TForm1& OpenWith(const std::vector<TModelFile>& files, bool withChecker = true) {
+        Prepare(true, withChecker);
+        for (const TModelFile& f : files) {
+            if (f.name.ends_with(".kgm"))
+                WriteKgm(Obj(f.name), f.obj.c_str());
+            else
+                WriteFile(Obj(f.name), f.obj);
+        }
+        return Open();
+    }
+
+    // OBJ files in obj/, listed with "OBJ", and the one in the list's row loaded by a
+    // click on it.
+    TForm1& OpenObjs(const std::vector<TModelFile>& files, int row = 0) {
+        TForm1& form = OpenWith(files);
         ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        ClickEntry(form.FileListBox, row);
         return form;
     }
+    TForm1& OpenObj(const char* name, const std::string& text) { return OpenObjs({{name, text}}); }
 
-    // The cube alone, seen straight along -Z (no quarter turn, outline or boxes),
-    // loaded from obj/cube.obj by a click, with frames running.
-    TForm1& OpenPlainCube() {
-        TForm1& form = OpenObj("cube.obj", kCubeObj);
+    // One OBJ model alone, seen straight along -Z (no quarter turn, outline or boxes),
+    // loaded by a click, with frames running.
+    TForm1& OpenPlain(const char* name, const std::string& text) {
+        TForm1& form = OpenObj(name, text);
         form.CheckBox2->setChecked(false);
         form.CheckBox3->setChecked(false);
         form.CheckBox4->setChecked(false);
@@ -231,8 +256,7 @@ private slots:
     }
 
     void ControlsAsDesigned() {
-        Prepare();
-        TForm1& form = Open();
+        TForm1& form = OpenWith({});
         QCOMPARE(form.size(), QSize(774, 452));
         QCOMPARE(form.Panel1->width(), 129);
         QCOMPARE(form.Panel3->width(), 182);
@@ -278,11 +302,7 @@ private slots:
     }
 
     void StartupLoadsSecondKgm() {
-        Prepare();
-        WriteKgm(Obj("a.kgm"), kCubeObj);
-        WriteKgm(Obj("b.kgm"), kTriangleObj);
-        WriteFile(Obj("c.obj"), kCubeObj);
-        TForm1& form = Open();
+        TForm1& form = OpenWith({{"a.kgm", kCubeObj}, {"b.kgm", kTriangleObj}, {"c.obj", kCubeObj}});
         QCOMPARE(ListEntries(form.FileListBox), (QStringList{"a.kgm", "b.kgm"}));
         QCOMPARE(form.FileListBox->ItemIndex(), 1);
         QCOMPARE(Model.vCount, 3);
@@ -294,9 +314,7 @@ private slots:
     }
 
     void EmptyListShowsEmptyModel() {
-        Prepare();
-        WriteKgm(Obj("only.kgm"), kCubeObj);
-        TForm1& form = Open();
+        TForm1& form = OpenWith({{"only.kgm", kCubeObj}});
         QCOMPARE(form.FileListBox->ItemIndex(), -1);
         QCOMPARE(InfoLines(form), (QStringList{"name: ", "vCount: 0", "nCount: 0", "tCount: 0", "gCount: 0",
                                                "fCount: 0", "eCount: 0", "minArea: 0.00", "maxArea: 0.00",
@@ -305,12 +323,8 @@ private slots:
     }
 
     void InfoTextOfCube() {
-        Prepare();
-        WriteFile(Obj("cube.obj"), kCubeObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
+        TForm1& form = OpenObj("cube.obj", kCubeObj);
         QCOMPARE(ListEntries(form.FileListBox), QStringList{"cube.obj"});
-        ClickEntry(form.FileListBox, 0);
         QCOMPARE(InfoLines(form), (QStringList{"name: CUBE", "vCount: 8", "nCount: 0", "tCount: 0", "gCount: 1",
                                                "fCount: 6", "eCount: 12", "minArea: 2.00", "maxArea: 2.00",
                                                "scale: 3.46"}));
@@ -333,13 +347,11 @@ private slots:
     }
 
     void ObjMaskAnyCaseKeepsModel() {
-        Prepare();
-        WriteKgm(Obj("a.kgm"), kCubeObj);
-        WriteKgm(Obj("b.kgm"), kTriangleObj);
+        std::vector<TModelFile> files = CubeAndTriangleKgm();
         for (const char* name : {"C.OBJ", "d.obj", "e.Obj", "f.txt", "g.objx", "h.kgm.bak"})
-            WriteFile(Obj(name), kCubeObj);
+            files.push_back({name, kCubeObj});
+        TForm1& form = OpenWith(files);
         std::filesystem::create_directories(Obj("dir.obj"));  // a folder is not a file
-        TForm1& form = Open();
         QCOMPARE(Model.vCount, 3);
         const QString shown = form.Label1->Caption();
         ClickButton(form.RadioButton1);
@@ -354,10 +366,7 @@ private slots:
     }
 
     void KeyboardSelectionLoads() {
-        Prepare();
-        WriteKgm(Obj("a.kgm"), kCubeObj);
-        WriteKgm(Obj("b.kgm"), kTriangleObj);
-        TForm1& form = Open();
+        TForm1& form = OpenWith(CubeAndTriangleKgm());
         QCOMPARE(Model.vCount, 3);
         form.FileListBox->setFocus();
         QTest::keyClick(form.FileListBox, Qt::Key_Up);
@@ -371,12 +380,7 @@ private slots:
     }
 
     void SelectingResetsTrackBar2And3NotTrackBar1() {
-        Prepare();
-        WriteFile(Obj("grid.obj"), GridObj(20));
-        WriteFile(Obj("plane.obj"), kPlaneObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 0);
+        TForm1& form = OpenObjs({{"grid.obj", GridObj(20)}, {"plane.obj", kPlaneObj}});
         QCOMPARE(Model.fCount, 800);
         form.TrackBar1->SetPosition(40);
         form.TrackBar2->SetPosition(50);
@@ -405,14 +409,10 @@ private slots:
     }
 
     void FacePickSelectsDeselectsAndDragPaints() {
-        TForm1& form = OpenObj("plane.obj", kPlaneObj);
-        form.CheckBox2->setChecked(false);  // look straight down -Z onto the plane
-        form.CheckBox3->setChecked(false);
-        form.CheckBox4->setChecked(false);
+        TForm1& form = OpenPlain("plane.obj", kPlaneObj);  // straight down -Z onto the plane
         QVERIFY(Model.faceSel.empty());  // "Face" checked at start, but not yet clicked
         ClickButton(form.RadioButton6);
         QCOMPARE(Model.faceSel.size(), size_t(Model.fCount + 2));
-        WaitForFrames(form);
 
         QWidget* view = form.OpenGlPanel;
         const int w = view->width(), h = view->height();
@@ -467,12 +467,7 @@ private slots:
     }
 
     void EdgeAfterLoadNeedsClickAgain() {
-        Prepare();
-        WriteFile(Obj("cube.obj"), kCubeObj);
-        WriteFile(Obj("plane.obj"), kPlaneObj);
-        TForm1& form = Open();
-        ClickButton(form.RadioButton1);
-        ClickEntry(form.FileListBox, 1);
+        TForm1& form = OpenObjs({{"cube.obj", kCubeObj}, {"plane.obj", kPlaneObj}}, 1);
         ClickButton(form.RadioButton4);
         QCOMPARE(Model.edgeSel.size(), size_t(Model.eCount + 2));
         Model.edgeSel[2] = 1;
@@ -510,18 +505,14 @@ private slots:
         QVERIFY(std::fabs(m[14] - static_cast<float>(-d - 50 * d / 10)) < 1e-4);
         QCOMPARE(m[0], 1.0f);  // no quarter turn, no spin
         form.TrackBar2->SetPosition(10);
-        QTest::qWait(100);
-        m = modelView();
-        QVERIFY(std::fabs(m[14] - static_cast<float>(10 - d - 50 * d / 10)) < 1e-4);
+        QTRY_VERIFY(std::fabs(modelView()[14] - static_cast<float>(10 - d - 50 * d / 10)) < 1e-4);
         // The quarter turn about X takes the model's +Y to the eye's +Z.
         form.CheckBox2->setChecked(true);
-        QTest::qWait(100);
-        m = modelView();
-        QVERIFY(std::fabs(m[6] - 1.0f) < 1e-6);
+        QTRY_VERIFY(std::fabs(modelView()[6] - 1.0f) < 1e-6);
     }
 
     void FrameShowsModelAndAxes() {
-        TForm1& form = OpenPlainCube();
+        TForm1& form = OpenPlain("cube.obj", kCubeObj);
         const QImage frame = form.OpenGlPanel->grabFramebuffer();
         const int w = frame.width(), h = frame.height();
         // The textured cube fills the middle of the view.
@@ -539,17 +530,14 @@ private slots:
     }
 
     void CaptionShowsFrameCount() {
-        Prepare();
-        WriteFile(Obj("plane.obj"), kPlaneObj);
-        TForm1& form = Open();
+        TForm1& form = OpenWith({{"plane.obj", kPlaneObj}});
         QTRY_VERIFY_WITH_TIMEOUT(form.windowTitle().startsWith("Kestivan Graphics Library OBJ/KGM editor  "), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(ShownFps > 0, 5000);
         QCOMPARE(form.windowTitle(), QString("Kestivan Graphics Library OBJ/KGM editor  %1 FPS").arg(ShownFps));
     }
 
     void RotateAddsPerTick() {
-        Prepare();
-        TForm1& form = Open();
+        TForm1& form = OpenWith({});
         WaitForFrames(form);
         const double before = RotationAngle;
         QCOMPARE(before, 0.0);
@@ -564,7 +552,8 @@ private slots:
         QVERIFY(std::fabs(ticks - std::round(ticks)) < 1e-6);
         form.CheckBox1->setChecked(false);
         const double stopped = RotationAngle;
-        QTest::qWait(30);
+        const long long ticks0 = form.Timer1->Ticks();
+        QTRY_VERIFY(form.Timer1->Ticks() >= ticks0 + 2);  // ticks go on, adding nothing
         QCOMPARE(RotationAngle, stopped);
         QCOMPARE(form.Label2->Caption(), QString::number(Model.drawCount));
     }
@@ -667,10 +656,7 @@ private slots:
     }
 
     void MissingCheckerOnly() {
-        Prepare(true, false);
-        WriteKgm(Obj("a.kgm"), kCubeObj);
-        WriteKgm(Obj("b.kgm"), kTriangleObj);
-        TForm1& form = Open();
+        TForm1& form = OpenWith(CubeAndTriangleKgm(), false);
         QCOMPARE(FMessages->count(), size_t(1));
         QCOMPARE(TextureId, uint32_t(0));
         QCOMPARE(Model.vCount, 3);  // the model loads and is drawn untextured
@@ -705,9 +691,7 @@ private slots:
     }
 
     void DroppingOpensModelsAndFolders() {
-        Prepare();
-        WriteKgm(Obj("a.kgm"), kCubeObj);
-        WriteKgm(Obj("b.kgm"), kTriangleObj);
+        TForm1& form = OpenWith(CubeAndTriangleKgm());
         const std::string other = FTemp->file("other");
         std::filesystem::create_directories(other + "/empty");
         WriteFile(other + "/Plane.OBJ", kPlaneObj);
@@ -716,7 +700,6 @@ private slots:
         WriteFile(other + "/notes.txt", "not a model");
         WriteFile(other + "/broken.obj", "v 1 2\nf 1 2 3\n");
         const QString dir = QString::fromStdString(other);
-        TForm1& form = Open();
         QCOMPARE(Model.vCount, 3);
 
         // A model file of either kind, any letter case: its folder, its kind, itself,
@@ -772,13 +755,10 @@ private slots:
     }
 
     void CommandLinePathOpensAfterStartUp() {
-        Prepare();
-        WriteKgm(Obj("a.kgm"), kCubeObj);
-        WriteKgm(Obj("b.kgm"), kTriangleObj);
+        TForm1& form = OpenWith(CubeAndTriangleKgm());
         std::filesystem::create_directories(FTemp->file("run/models"));
         WriteFile(FTemp->file("run/models/plane.obj"), kPlaneObj);
         const QString run = QString::fromStdString(FTemp->file("run"));
-        TForm1& form = Open();
         QVERIFY(TextureId != 0);  // the start-up found checker.jpg in the start folder
         // No argument: the start-up's choice stays.
         form.OpenArguments({"kgl-editor"}, run);
@@ -803,7 +783,7 @@ private slots:
     }
 
     void F12SavesThePresentedFrameBesideTheModel() {
-        TForm1& form = OpenPlainCube();
+        TForm1& form = OpenPlain("cube.obj", kCubeObj);
         form.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         const QImage seen = form.OpenGlPanel->grabFramebuffer();
@@ -832,17 +812,13 @@ private slots:
     }
 
     void CloseReleasesModel() {
-        Prepare();
-        WriteKgm(Obj("a.kgm"), kCubeObj);
-        WriteKgm(Obj("b.kgm"), kTriangleObj);
-        TForm1& form = Open();
+        TForm1& form = OpenWith(CubeAndTriangleKgm());
         QVERIFY(!Model.vertices.empty());
         form.close();
         QVERIFY(Model.vertices.empty() && Model.groups.empty() && Model.edges.empty());
         // Closing a window that never loaded anything releases nothing twice.
         FForm.reset();
-        Prepare(true, true);
-        TForm1& empty = Open();
+        TForm1& empty = OpenWith({});
         empty.close();
         empty.FormClose(&empty);
         QVERIFY(Model.vertices.empty());

@@ -1,6 +1,5 @@
 // Edge picking and the edge selection display. End points come through the model
-// core's EdgeVertexA/B (and ResolveVertex for merged ends); while that core is not
-// built yet these tests skip instead of failing.
+// core's EdgeVertexA/B (and ResolveVertex for merged ends).
 #include "display_fixture.h"
 #include "pick_math.h"
 
@@ -9,24 +8,6 @@ using namespace kgl::test;
 
 namespace {
 
-bool EdgeLookupAvailable() {
-    TModelBuilder b;
-    b.Group();
-    b.Face({b.Vertex(0, 0), b.Vertex(1, 0), b.Vertex(0, 1)});
-    TKGLModel& m = b.Finish();
-    return EdgeVertexB(m, MakeEdge(0, 1, 0, 2)) == 3;
-}
-bool ResolveAvailable() {
-    TModelBuilder b;
-    b.Vertex(0, 0);
-    b.Vertex(1, 0);
-    b.Vertex(2, 0);
-    TKGLModel& m = b.Finish();
-    m.vertices[1].target = 2;
-    m.vertices[2].target = 3;
-    return ResolveVertex(m, 1) == 3;
-}
-
 // Group 0: face 1 a front square at depth 1 over x, y 4..40; face 2 a square behind
 // it at depth 0 over 10..30 whose bottom side at y 10 is hidden by face 1; face 3 a
 // square at depth 1 over 44..60.
@@ -34,7 +15,6 @@ class Edges : public DisplayTest {
 protected:
     void SetUp() override {
         DisplayTest::SetUp();
-        if (!EdgeLookupAvailable()) GTEST_SKIP() << "edge end-point lookup not built yet";
         b.Group();
         b.Rect(4, 4, 40, 40, 1);
         b.Rect(10, 10, 30, 30, 0);
@@ -94,7 +74,6 @@ TEST_F(Edges, AtEqualDepthTheHigherPositionWins) {
 }
 
 TEST_F(Edges, MergedEndPointsAreDrawnAtTheEndOfTheirChain) {
-    if (!ResolveAvailable()) GTEST_SKIP() << "target chains not resolvable yet";
     // Move the right end of the front square's bottom (vertex 2, at x 40) to face 3's
     // corner at x 60 through a two-step chain.
     const int32_t v = m.groups[0].faces[1].vIdx[1];

@@ -164,16 +164,29 @@ TEST_F(Picking, CodesOfSeveralBytesReadBackExactlyWhateverTheFrameLeftOn) {
 }
 
 TEST_F(Picking, ListsShorterThanTheModelAreNeverWrittenPastTheirEnd) {
-    m.faceSel = {0, 1, 0};  // left by a smaller model
-    m.groupSel = {0};
+    // Left by a smaller model. The bytes left behind each list's end say "selected",
+    // so a display that read past the end would draw face 3 and group 1.
+    m.faceSel = {0, 1, 0, 1, 1};
+    m.faceSel.resize(3);
+    m.groupSel = {0, 1};
+    m.groupSel.resize(1);
     PickFace(m, kFace3X, kRowOverFaces, kPickSelect);
     PickFace(m, kFace2X, kRowOverFaces, kPickSelect);  // the list's last entry is not pickable
     PickGroup(m, kFace3X, kRowOverFaces, kPickSelect);
     EXPECT_EQ(m.faceSel, (std::vector<TBool>{0, 1, 0}));
     EXPECT_EQ(m.groupSel, (std::vector<TBool>{0}));
-    // The displays read the missing entries as not selected.
+    // The displays read the missing entries as not selected: face 1 shows, face 2 (not
+    // selected) and face 3 and group 1 (beyond the lists) do not, nor is the triangle counted.
+    ClearTo(0, 0, 0);
+    glDisable(GL_TEXTURE_2D);
+    m.drawCount = 0;
     DrawSelectedFaces(m);
     DrawSelectedGroups(m);
+    const TPixel sel = Bytes(m.selColor);
+    EXPECT_TRUE(At(4, 4) == sel || At(5, 4) == sel);
+    for (const auto& [x, y] : {std::pair{30, 10}, {31, 10}, {59, 5}, {60, 5}, {55, 0}, {63, 12}})
+        EXPECT_EQ(At(x, y), kBlack) << x << "," << y;
+    EXPECT_EQ(m.drawCount, 0);
     // The creating calls bring them to the model's size, keeping what was there.
     InitFaceSelection(m);
     InitGroupSelection(m);

@@ -17,6 +17,7 @@ namespace {
 
 TFailHandler g_fail = nullptr;
 
+// scripts/fuzz.sh picks this phrase out of the fuzzer's log for its summary.
 void Fail(const char* what) {
     if (g_fail) g_fail(what);
     std::fprintf(stderr, "reader promise broken: %s\n", what);

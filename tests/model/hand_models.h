@@ -52,16 +52,24 @@ inline TKGLModel MakeModel(const std::vector<TVec3>& positions, const std::vecto
     return m;
 }
 
-inline int32_t EndA(const TKGLModel& m, const TEdge& e) {
-    return e.face < 1 ? 0 : m.groups[e.group].faces[e.face].vIdx[e.corner0];
+// Face f of group g when it is one of the group's faces 1 .. fCount, else nullptr.
+inline const TFace* FaceOf(const TKGLModel& m, int32_t g, int32_t f) {
+    if (g < 0 || g > m.gCount || f < 1 || f > m.groups[g].fCount) return nullptr;
+    return &m.groups[g].faces[f];
 }
-inline int32_t EndB(const TKGLModel& m, const TEdge& e) {
-    return e.face < 1 ? 0 : m.groups[e.group].faces[e.face].vIdx[e.corner1];
+// End point of an edge at one of its corners, read through its first face: 0 when the
+// group, the face or the corner names nothing.
+inline int32_t EndAt(const TKGLModel& m, const TEdge& e, int32_t corner) {
+    const TFace* f = FaceOf(m, e.group, e.face);
+    return f && corner >= 0 && corner < static_cast<int32_t>(f->vIdx.size()) ? f->vIdx[corner] : 0;
 }
+inline int32_t EndA(const TKGLModel& m, const TEdge& e) { return EndAt(m, e, e.corner0); }
+inline int32_t EndB(const TKGLModel& m, const TEdge& e) { return EndAt(m, e, e.corner1); }
 
-// The edge table by the literal rules: sides i, i + 1 then the closing side of every
-// face; a candidate pairs with the first earlier entry that has no second face yet;
-// stable sort by weight with the all-zero entry among them.
+// The edge table by the literal rules, the one oracle of the tests: sides i, i + 1
+// then the closing side of every face (a face without corners has none); a candidate
+// pairs with the first earlier entry that has no second face yet; stable sort by
+// weight with the all-zero entry among them.
 inline void LiteralEdges(TKGLModel& m) {
     std::vector<TEdge> buf;
     for (int32_t g = 0; g <= m.gCount; ++g)
@@ -82,6 +90,7 @@ inline void LiteralEdges(TKGLModel& m) {
                 }
                 buf.push_back(cand);
             };
+            if (face.count < 1) continue;
             for (int32_t i = 0; i + 1 < face.count; ++i) add(i, i + 1);
             add(0, face.count - 1);
         }

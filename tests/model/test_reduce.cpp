@@ -6,6 +6,8 @@
 #include <cmath>
 #include <functional>
 #include <random>
+#include <string>
+#include <utility>
 
 #include "KGLModel.h"
 #include "hand_models.h"
@@ -65,7 +67,10 @@ TKGLModel Separate(int n) {
 
 // The reduction written out step by step as its rules read: separate reset, collapse
 // loop with i not advanced after a collapse, full resolve pass, full degenerate pass.
-// For well-formed models only (every index inside its table).
+// Indices that name nothing are never followed: an edge's ends are 0 without a face
+// 1 .. fCount of its group or past its corners, an end outside the vertices skips the
+// edge, face and face2 count only as faces of the group, texture indices outside the
+// table are left alone, and a face has as many corners as it has both count and vIdx.
 void LiteralReduce(TKGLModel& m, double fraction) {
     if (m.vCount < 1 || m.fCount < 1) return;
     for (int32_t v = 0; v <= m.vCount; ++v) {
@@ -77,24 +82,30 @@ void LiteralReduce(TKGLModel& m, double fraction) {
     for (int32_t g = 0; g <= m.gCount; ++g)
         for (int32_t f = 1; f <= m.groups[g].fCount; ++f) m.groups[g].faces[f].visible = 1;
     for (int32_t e = 0; e <= m.eCount; ++e) m.edges[e].active = 1;
+    auto isVertex = [&m](int32_t v) { return v >= 0 && v <= m.vCount; };
+    auto isTexCoord = [&m](int32_t t) { return t >= 0 && t <= m.tCount; };
+    auto corners = [](const TFace& f) { return std::min<int32_t>(f.count, static_cast<int32_t>(f.vIdx.size())); };
     double goal = std::nearbyint(m.fCount * fraction);
     int removed = 0, i = 0;
     while (removed < goal && i < m.eCount) {
         TEdge& e = m.edges[i];
         int32_t a = kgl::test::EndA(m, e), b = kgl::test::EndB(m, e);
-        if (m.vertices[a].target != -1 || m.vertices[b].target != -1) {
+        if (!isVertex(a) || !isVertex(b) || m.vertices[a].target != -1 || m.vertices[b].target != -1) {
             ++i;
             continue;
         }
         m.vertices[b].target = a;
-        TFace& f = m.groups[e.group].faces[e.face];
-        if (static_cast<uint32_t>(e.corner1) < f.tIdx.size() && m.texCoords[f.tIdx[e.corner1]].target == -1)
-            m.texCoords[f.tIdx[e.corner1]].target = f.tIdx[e.corner0];
         m.vertices[b].merges += 1;
-        TFace* f2 = e.face2 != -1 ? &m.groups[e.group].faces[e.face2] : nullptr;
-        if (f.visible) ++removed;
+        TFace* f = const_cast<TFace*>(kgl::test::FaceOf(m, e.group, e.face));
+        TFace* f2 = e.face2 != kNoFace ? const_cast<TFace*>(kgl::test::FaceOf(m, e.group, e.face2)) : nullptr;
+        const int32_t texSlots = f ? static_cast<int32_t>(f->tIdx.size()) : 0;
+        if (e.corner0 >= 0 && e.corner0 < texSlots && e.corner1 >= 0 && e.corner1 < texSlots) {
+            const int32_t from = f->tIdx[e.corner1], to = f->tIdx[e.corner0];
+            if (isTexCoord(from) && isTexCoord(to) && m.texCoords[from].target == -1) m.texCoords[from].target = to;
+        }
+        if (f && f->visible) ++removed;
         if (f2 && f2->visible) ++removed;
-        f.visible = 0;
+        if (f) f->visible = 0;
         if (f2) f2->visible = 0;
         e.active = 0;
     }
@@ -102,18 +113,20 @@ void LiteralReduce(TKGLModel& m, double fraction) {
         for (int32_t fi = 1; fi <= m.groups[g].fCount; ++fi) {
             TFace& f = m.groups[g].faces[fi];
             if (!f.visible) continue;
-            for (int32_t j = 0; j < f.count; ++j)
-                if (m.vertices[f.vIdx[j]].target >= 0) m.vertices[f.vIdx[j]].target = ResolveVertex(m, f.vIdx[j]);
+            for (int32_t j = 0; j < corners(f); ++j)
+                if (isVertex(f.vIdx[j]) && m.vertices[f.vIdx[j]].target >= 0)
+                    m.vertices[f.vIdx[j]].target = ResolveVertex(m, f.vIdx[j]);
             for (int32_t t : f.tIdx)
-                if (m.texCoords[t].target >= 0) m.texCoords[t].target = ResolveTexCoord(m, t);
+                if (isTexCoord(t) && m.texCoords[t].target >= 0) m.texCoords[t].target = ResolveTexCoord(m, t);
         }
     for (int32_t g = 0; g <= m.gCount; ++g)
         for (int32_t fi = 1; fi <= m.groups[g].fCount; ++fi) {
             TFace& f = m.groups[g].faces[fi];
-            if (!f.visible) continue;
-            auto mp = [&](int32_t v) { return m.vertices[v].target >= 0 ? m.vertices[v].target : v; };
-            bool deg = mp(f.vIdx[0]) == mp(f.vIdx[f.count - 1]);
-            for (int32_t j = 0; j + 1 < f.count; ++j) deg = deg || mp(f.vIdx[j]) == mp(f.vIdx[j + 1]);
+            const int32_t n = corners(f);
+            if (!f.visible || n < 1) continue;
+            auto mp = [&](int32_t v) { return isVertex(v) && m.vertices[v].target >= 0 ? m.vertices[v].target : v; };
+            bool deg = mp(f.vIdx[0]) == mp(f.vIdx[n - 1]);
+            for (int32_t j = 0; j + 1 < n; ++j) deg = deg || mp(f.vIdx[j]) == mp(f.vIdx[j + 1]);
             if (deg) f.visible = 0;
         }
 }
@@ -241,12 +254,9 @@ TEST(Reduce, TwoTrianglesAtFullFractionFollowTheWorkedExample) {
     EXPECT_EQ(m.groups[0].faces[1].visible, 0);
     EXPECT_EQ(m.groups[0].faces[2].visible, 0);  // degenerate: corners map to 1, 1, 4
     // collapsed entries inactive, the skipped and the unexamined ones active
-    EXPECT_EQ(m.edges[0].active, 0);
-    EXPECT_EQ(m.edges[1].active, 0);
-    EXPECT_EQ(m.edges[2].active, 0);
-    EXPECT_EQ(m.edges[3].active, 1);
-    EXPECT_EQ(m.edges[4].active, 1);
-    EXPECT_EQ(m.edges[5].active, 1);
+    std::vector<int> active;
+    for (int32_t e = 0; e <= m.eCount; ++e) active.push_back(m.edges[e].active);
+    EXPECT_EQ(active, (std::vector<int>{0, 0, 0, 1, 1, 1}));
     // texture coordinates follow the first face's corners
     EXPECT_EQ(m.texCoords[2].target, 1);
     EXPECT_EQ(m.texCoords[3].target, 1);
@@ -375,19 +385,67 @@ TEST(Reduce, SecondFaceBeyondTheGroupIsNeitherCountedNorHidden) {
     EXPECT_EQ(m.groups[0].faces[2].visible, 1);
 }
 
-TEST(Reduce, IndicesThatNameNothingAreSkippedSafely) {
+TEST(Reduce, IndicesThatNameNothingAreSkippedAsTheRulesSay) {
+    // Each damage alone, then all of them at once, on the two triangles (edges: (1,2),
+    // (1,3), the all-zero entry, (2,3), (2,4), (3,4)).
+    const std::vector<std::pair<const char*, std::function<void(TKGLModel&)>>> damages = {
+        {"vertex beyond the table", [](TKGLModel& m) { m.groups[0].faces[1].vIdx[1] = 99; }},
+        {"negative vertex", [](TKGLModel& m) { m.groups[0].faces[2].vIdx[0] = -3; }},
+        {"texture index beyond the table", [](TKGLModel& m) { m.groups[0].faces[2].tIdx[2] = 500; }},
+        {"negative texture index", [](TKGLModel& m) { m.groups[0].faces[1].tIdx[0] = -1; }},
+        {"texture list shorter than the corners", [](TKGLModel& m) { m.groups[0].faces[1].tIdx.resize(1); }},
+        {"group beyond the table", [](TKGLModel& m) { m.edges[3].group = 7; }},
+        {"negative group", [](TKGLModel& m) { m.edges[1].group = -1; }},
+        {"corner beyond the face", [](TKGLModel& m) { m.edges[4].corner1 = 12; }},
+        {"negative corner", [](TKGLModel& m) { m.edges[0].corner0 = -2; }},
+        {"face beyond the group", [](TKGLModel& m) { m.edges[5].face = 40; }},
+        {"count past vIdx", [](TKGLModel& m) { m.groups[0].faces[2].count = 9; }},
+        {"no corners", [](TKGLModel& m) { m.groups[0].faces[1].vIdx.clear(); }},
+    };
+    auto check = [](TKGLModel m, const std::string& what) {
+        const TKGLModel damaged = m;
+        for (double fraction : {1.0, 0.5, 0.0, 1.0}) {
+            TKGLModel literal = m;
+            LiteralReduce(literal, fraction);
+            Reduce(m, fraction);
+            EXPECT_TRUE(StateOf(m) == StateOf(literal)) << what << " at " << fraction;
+        }
+        // nothing but the reduction state was written: the damaged indices stand
+        for (int32_t f = 1; f <= 2; ++f) {
+            EXPECT_EQ(m.groups[0].faces[f].vIdx, damaged.groups[0].faces[f].vIdx) << what;
+            EXPECT_EQ(m.groups[0].faces[f].tIdx, damaged.groups[0].faces[f].tIdx) << what;
+            EXPECT_EQ(m.groups[0].faces[f].count, damaged.groups[0].faces[f].count) << what;
+        }
+        for (int32_t e = 0; e <= m.eCount + 1; ++e) {
+            EXPECT_EQ(m.edges[e].group, damaged.edges[e].group) << what;
+            EXPECT_EQ(m.edges[e].face, damaged.edges[e].face) << what;
+        }
+    };
+    TKGLModel all = MakeTwoTriangles();
+    for (const auto& [what, damage] : damages) {
+        TKGLModel m = MakeTwoTriangles();
+        damage(m);
+        check(m, what);
+        damage(all);
+    }
+    check(all, "all at once");
+
+    // Spot checks of what the rules give: an edge through a face beyond its group
+    // has ends 0 and 0 and hides nothing, an edge whose end is vertex 99 is skipped.
     TKGLModel m = MakeTwoTriangles();
-    m.groups[0].faces[1].vIdx[1] = 99;   // vertex beyond the table
-    m.groups[0].faces[2].vIdx[0] = -3;   // negative vertex
-    m.groups[0].faces[2].tIdx[2] = 500;  // texture index beyond the table
-    m.groups[0].faces[1].tIdx[0] = -1;
-    m.edges[3].group = 7;                // group beyond the table
-    m.edges[4].corner1 = 12;             // corner beyond the face
-    m.edges[5].face = 40;                // face beyond the group
-    m.groups[0].faces[2].count = 9;      // count past vIdx
-    Reduce(m, 1.0);
+    m.edges[0].face = 40;  // (1,2) now names no face
+    Reduce(m, 0.5);        // goal 1: (1,2) retires vertex 0 into itself, (1,3) hides face 1
+    EXPECT_EQ(m.vertices[0].target, 0);
+    EXPECT_EQ(m.vertices[2].target, kTargetFree);
+    EXPECT_EQ(m.vertices[3].target, 1);
+    EXPECT_EQ(m.groups[0].faces[1].visible, 0);
+    EXPECT_EQ(m.groups[0].faces[2].visible, 1);
+    m = MakeTwoTriangles();
+    m.groups[0].faces[1].vIdx[1] = 99;  // (1,2) and (2,3) through face 1 end at 99
     Reduce(m, 0.5);
-    SUCCEED();
+    EXPECT_EQ(m.vertices[3].target, 1);  // (1,3) is the first edge that collapses
+    EXPECT_EQ(m.edges[0].active, 1);
+    EXPECT_EQ(m.edges[1].active, 0);
 
     TKGLModel freed;
     FreeModel(freed);

@@ -129,12 +129,12 @@ private slots:
         };
         w.top.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.top));
-        QTest::qWait(50);
+        // What it draws reaches the screen ...
+        QTRY_COMPARE(ScreenPixel(w.panel, 10, 10), QColor(255, 0, 255));
+        // ... from the context made before the show.
         QCOMPARE(w.panel->context(), before);
         w.panel->makeCurrent();
         QVERIFY(glIsTexture(tex));
-        // ... and what it draws reaches the screen.
-        QCOMPARE(ScreenPixel(w.panel, 10, 10), QColor(255, 0, 255));
     }
 
     void resizingUpdatesViewportAndProjection() {
@@ -144,10 +144,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w.top));
         w.top.resize(400, 200);
         QTRY_COMPARE(w.panel->width(), 400);
-        QTest::qWait(20);
-        w.panel->makeCurrent();
         const int pw = w.panel->PixelWidth(), ph = w.panel->PixelHeight();
-        QCOMPARE(Viewport(), (std::vector<int>{0, 0, pw, ph}));
+        auto viewport = [&w] {
+            w.panel->makeCurrent();
+            return Viewport();
+        };
+        QTRY_COMPARE(viewport(), (std::vector<int>{0, 0, pw, ph}));
         QVERIFY(SameMatrix(Projection(), Perspective(45.0, double(pw) / ph, 1.0, 500.0)));
         GLint mode = 0;
         glGetIntegerv(GL_MATRIX_MODE, &mode);
@@ -180,20 +182,20 @@ private slots:
         };
         w.top.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.top));
-        // Without InitGL the panel raises nothing, and has no frame to give.
-        QTest::qWait(100);
+        // Without InitGL the panel raises nothing, even when made to paint, and has no
+        // frame to give.
+        w.panel->grabFramebuffer();
         QCOMPARE(draws, 0);
         QVERIFY(w.panel->PresentedFrame().isNull());
         w.panel->InitGL();
         TApplication* app = TApplication::Instance();
         long long passes0 = app->IdlePasses();
-        QTest::qWait(300);
+        QTRY_VERIFY(draws > 10);
         long long passes = app->IdlePasses() - passes0;
-        QVERIFY2(draws > 10, qPrintable(QString::number(draws)));
         // One glDraw per idle pass; window-system repaints may add a few.
-        QVERIFY(draws >= passes - 1);
-        QVERIFY(draws <= passes + 5);
-        QCOMPARE(ScreenPixel(w.panel, 10, 10), QColor(0, 255, 0));
+        QVERIFY2(draws >= passes - 1, qPrintable(QString("%1 draws, %2 passes").arg(draws).arg(passes)));
+        QVERIFY2(draws <= passes + 5, qPrintable(QString("%1 draws, %2 passes").arg(draws).arg(passes)));
+        QTRY_COMPARE(ScreenPixel(w.panel, 10, 10), QColor(0, 255, 0));
         // The frame as presented, read back without drawing another.
         const int drawn = draws;
         const QImage frame = w.panel->PresentedFrame();
@@ -220,14 +222,16 @@ private slots:
 
     void runOffscreenIsNeverPresented() {
         TWindow w;
-        w.panel->glDraw = [](TOpenGlBasePanel*) {
+        int draws = 0;
+        w.panel->glDraw = [&draws](TOpenGlBasePanel*) {
+            ++draws;
             glClearColor(0.0f, 0.0f, 1.0f, 1.0f);
             glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         };
         w.panel->InitGL();
         w.top.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.top));
-        QTest::qWait(50);
+        QTRY_COMPARE(ScreenPixel(w.panel, 5, 5), QColor(0, 0, 255));
         unsigned char px[4] = {0, 0, 0, 0};
         GLint depthBits = 0, samples = -1;
         std::vector<int> vp;
@@ -244,7 +248,9 @@ private slots:
         QCOMPARE(int(px[2]), 0);
         QVERIFY(depthBits >= 24);
         QCOMPARE(samples, 0);
-        QTest::qWait(50);
+        // Frames drawn after it still show the view's blue.
+        const int drawn = draws;
+        QTRY_VERIFY(draws >= drawn + 3);
         QCOMPARE(ScreenPixel(w.panel, 5, 5), QColor(0, 0, 255));
         // An exception inside fn still restores the view's framebuffer.
         bool thrown = false;
@@ -317,12 +323,10 @@ private slots:
             ++raised;
             done = true;
         });
-        QTest::qWait(50);
-        int settled = raised;
-        QVERIFY(settled >= 1);
+        QTRY_VERIFY(raised >= 1);
+        const int settled = raised;
         QTimer::singleShot(0, [] {});
-        QTest::qWait(50);
-        QVERIFY(raised > settled);
+        QTRY_VERIFY(raised > settled);
         app->SetOnIdle(std::move(previous));
     }
 
@@ -339,13 +343,12 @@ private slots:
             first.top.show();
             second.top.show();
             QVERIFY(QTest::qWaitForWindowExposed(&second.top));
-            QTest::qWait(100);
+            QTRY_VERIFY(secondDraws > 10);
+            QVERIFY(firstDraws < 5);  // only window-system repaints
         }  // the first goes; the loop is not its to stop
         QVERIFY(app->OnIdle());
-        int before = secondDraws;
-        QTest::qWait(100);
-        QVERIFY(secondDraws > before + 3);
-        QVERIFY(firstDraws < 5);  // only window-system repaints
+        const int before = secondDraws;
+        QTRY_VERIFY(secondDraws > before + 3);
     }
 
     void aThrowingIdleHandlerIsReportedAndTheIdleEventGoesOn() {
