@@ -128,8 +128,7 @@ void TFileListBox::Update() {
     QDir dir(FDirectory);
     QDir::setCurrent(FDirectory);
     // QDir matches name filters without regard to letter case unless told otherwise.
-    const QStringList names =
-        dir.entryList(QStringList{FMask}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    const QStringList names = dir.entryList(QStringList{FMask}, QDir::Files, QDir::Name | QDir::IgnoreCase);
     FProgramChange = true;
     clear();
     addItems(names);
@@ -429,7 +428,9 @@ void TForm1::CreateControls() {
     setAcceptDrops(true);
 
     // ---- handlers ----
-    auto radio1 = [this](QRadioButton* b) { connect(b, &QRadioButton::clicked, this, [this, b] { RadioButton1Click(b); }); };
+    auto radio1 = [this](QRadioButton* b) {
+        connect(b, &QRadioButton::clicked, this, [this, b] { RadioButton1Click(b); });
+    };
     radio1(RadioButton1);
     radio1(RadioButton2);
     FileListBox->OnClick = [this](QObject* sender) { FileListBoxClick(sender); };
@@ -445,7 +446,9 @@ void TForm1::CreateControls() {
     connect(saveView, &QShortcut::activated, this, [this] { SaveViewPicture(); });
     TrackBar1->OnChange = [this](QObject* sender) { TrackBar1Change(sender); };
     TrackBar3->OnChange = [this](QObject* sender) { TrackBar3Change(sender); };
-    auto radio4 = [this](QRadioButton* b) { connect(b, &QRadioButton::clicked, this, [this, b] { RadioButton4Click(b); }); };
+    auto radio4 = [this](QRadioButton* b) {
+        connect(b, &QRadioButton::clicked, this, [this, b] { RadioButton4Click(b); });
+    };
     radio4(RadioButton4);
     radio4(RadioButton5);
     radio4(RadioButton6);
@@ -588,7 +591,8 @@ void TForm1::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
     // Opened once the drop is over: the load may show a message, and a modal loop
     // inside the drop would keep the program the file came from waiting.
-    QMetaObject::invokeMethod(this, [this, path] { OpenPath(path); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, path] { OpenPath(path); }, Qt::QueuedConnection);
 }
 
 // ---------------------------------------------------------------- a picture of the view
@@ -603,7 +607,8 @@ QString TForm1::SaveViewPicture() {
     const QString selected = FileListBox->FileName();
     const QFileInfo model(selected);
     const QDir folder(selected.isEmpty() ? FileListBox->Directory() : model.absolutePath());
-    const QString stem = selected.isEmpty() ? QStringLiteral("view") : model.completeBaseName() + QStringLiteral("_view");
+    const QString stem =
+        selected.isEmpty() ? QStringLiteral("view") : model.completeBaseName() + QStringLiteral("_view");
     const QImage frame = OpenGlPanel->PresentedFrame();
     if (frame.isNull()) {
         ShowNotice(QStringLiteral("No picture of the view yet: nothing has been drawn"));

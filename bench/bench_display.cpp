@@ -58,9 +58,9 @@ TKGLModel GridModel(int n) {
                 const int32_t a = vid(i, j), c = vid(i + 1, j + 1), d = vid(i, j + 1), r = vid(i + 1, j);
                 const int32_t lower = b.Face({a, r, c}, {a, r, c}, {up, up, up});
                 const int32_t upper = b.Face({a, c, d}, {a, c, d}, {up, up, up});
-                edges.push_back(kgl::test::MakeEdge(g, lower, 0, 1));                   // bottom
-                edges.push_back(kgl::test::MakeEdge(g, lower, 1, 2));                   // right
-                edges.push_back(kgl::test::MakeEdge(g, lower, 0, 2));                   // diagonal
+                edges.push_back(kgl::test::MakeEdge(g, lower, 0, 1));                  // bottom
+                edges.push_back(kgl::test::MakeEdge(g, lower, 1, 2));                  // right
+                edges.push_back(kgl::test::MakeEdge(g, lower, 0, 2));                  // diagonal
                 if (i == 0) edges.push_back(kgl::test::MakeEdge(g, upper, 2, 0));      // left border
                 if (j == n - 1) edges.push_back(kgl::test::MakeEdge(g, upper, 1, 2));  // top border
             }
@@ -238,8 +238,8 @@ int main(int argc, char** argv) {
     }
     const GLuint tex = CheckerTexture();
     std::printf("display benchmark, OSMesa %d x %d, medians\n", kWidth, kHeight);
-    std::printf("%5s %4s %10s %10s %10s %10s %10s %10s %10s %8s\n", "model", "ms", "triangles", "frame_ms", "model_ms", "array_ms",
-                "face_ms", "group_ms", "edge_ms", "imm/arr");
+    std::printf("%5s %4s %10s %10s %10s %10s %10s %10s %10s %8s\n", "model", "ms", "triangles", "frame_ms", "model_ms",
+                "array_ms", "face_ms", "group_ms", "edge_ms", "imm/arr");
     for (long want : sizes) {
         TKGLModel m;
         std::string what = "grid";

@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
 
     double firstFrameMs = -1, firstDrawMs = -1;
     TForm1 form(prog.path() + "/");
-    const double createdMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double createdMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     form.OpenGlPanel->glDraw = [&](TOpenGlBasePanel* sender) {
         const auto before = std::chrono::steady_clock::now();
         form.OpenGlPanelglDraw(sender);

@@ -100,9 +100,8 @@ int main(int argc, char** argv) {
             sizes.push_back(std::atoll(argv[i]));
     }
     if (sizes.empty()) sizes = {100000, 1000000, 4000000};
-    kgl::SetMessageHandler([](const std::string&, const std::string& text) {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    });
+    kgl::SetMessageHandler(
+        [](const std::string&, const std::string& text) { std::fprintf(stderr, "message: %s\n", text.c_str()); });
 
     std::printf("%-10s %7s | %7s %6s %6s %7s | %7s %6s %6s %7s | %5s %5s %6s\n", "triangles", "MB", "ours s", "cpu s",
                 "MB/s", "peak MB", "peer s", "cpu s", "MB/s", "peak MB", "time", "cpu", "memory");
@@ -142,7 +141,9 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
-    std::printf("(medians of %d runs, each in its own process; peer = tinyobjloader LoadObj; the last three\n"
-                " columns are ours / peer for wall time, CPU time and peak resident memory)\n", runs);
+    std::printf(
+        "(medians of %d runs, each in its own process; peer = tinyobjloader LoadObj; the last three\n"
+        " columns are ours / peer for wall time, CPU time and peak resident memory)\n",
+        runs);
     return 0;
 }

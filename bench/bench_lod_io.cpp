@@ -9,9 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -71,11 +71,15 @@ int main(int argc, char** argv) {
     bool reduceOnly = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--reduce-only") reduceOnly = true;
-        else triangles = std::atoll(a.c_str());
+        if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--reduce-only")
+            reduceOnly = true;
+        else
+            triangles = std::atoll(a.c_str());
     }
-    kgl::SetMessageHandler([](const std::string&, const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    kgl::SetMessageHandler(
+        [](const std::string&, const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
 
     kgl::bench::TBenchModel bm = kgl::bench::EnsureBenchModel(triangles);
     std::printf("model: %s (%lld triangles, %lld vertices, %.1f MB OBJ)\n", bm.path.c_str(),
@@ -143,7 +147,8 @@ int main(int argc, char** argv) {
     std::printf("Reduce(model, 1.0)          %8.2f ms  cpu %8.2f ms\n", reduceFull * 1e3, reduceFullCpu * 1e3);
     std::printf("Reduce(model, 0.0)          %8.2f ms  cpu %8.2f ms\n", reduceZero * 1e3, reduceZeroCpu * 1e3);
     std::printf("meshopt_simplify 50%%        %8.2f ms  cpu %8.2f ms  (%zu triangles left)  ratio %.1fx / %.1fx\n",
-                tSimplify * 1e3, tSimplifyCpu * 1e3, simplified / 3, tSimplify / reduceHalf, tSimplifyCpu / reduceHalfCpu);
+                tSimplify * 1e3, tSimplifyCpu * 1e3, simplified / 3, tSimplify / reduceHalf,
+                tSimplifyCpu / reduceHalfCpu);
     std::printf("meshopt_simplifySloppy 50%%  %8.2f ms  cpu %8.2f ms  (%zu triangles left)  ratio %.1fx / %.1fx\n",
                 tSloppy * 1e3, tSloppyCpu * 1e3, sloppy / 3, tSloppy / reduceHalf, tSloppyCpu / reduceHalfCpu);
     kgl::Reduce(model, 0.0);
@@ -162,9 +167,12 @@ int main(int argc, char** argv) {
     for (int r = -1; r < runs; ++r) {
         for (int which = 0; which < 2; ++which) {
             const std::string& file = which == 0 ? bm.path : kgm;
-            double t = Time(1, [&] {
-                if (!kgl::LoadFromFile(loaded, file)) std::exit(1);
-            }, release);
+            double t = Time(
+                1,
+                [&] {
+                    if (!kgl::LoadFromFile(loaded, file)) std::exit(1);
+                },
+                release);
             if (r < 0) continue;
             (which == 0 ? objT : kgmT).push_back(t);
             (which == 0 ? objC : kgmC).push_back(g_lastCpu);

@@ -12,11 +12,11 @@
 namespace kgl::bench {
 
 struct TBenchModel {
-    std::string path;     // the OBJ file
-    int64_t triangles;    // faces it holds (close to the number asked for)
-    int64_t vertices;     // v lines (as many vt and vn lines)
-    int32_t groups;       // g lines
-    uint64_t bytes;       // file size
+    std::string path;   // the OBJ file
+    int64_t triangles;  // faces it holds (close to the number asked for)
+    int64_t vertices;   // v lines (as many vt and vn lines)
+    int32_t groups;     // g lines
+    uint64_t bytes;     // file size
 };
 
 // The folder that holds the cached files: $KGL_BENCH_MODEL_DIR when set, else the

@@ -133,9 +133,9 @@ int main(int argc, char** argv) {
                     bytes = std::ftell(f);
                     std::fclose(f);
                 }
-                std::printf("%-4s %10lld %10.1f %10.1f %10.1f %10.1f %10.1f %8.2f\n", file.substr(file.size() - 3).c_str(),
-                            static_cast<long long>(m.triangles), info.wall, info.cpu, render.wall, render.cpu,
-                            bytes / 1024.0, render.wall / info.wall);
+                std::printf("%-4s %10lld %10.1f %10.1f %10.1f %10.1f %10.1f %8.2f\n",
+                            file.substr(file.size() - 3).c_str(), static_cast<long long>(m.triangles), info.wall,
+                            info.cpu, render.wall, render.cpu, bytes / 1024.0, render.wall / info.wall);
             }
         }
     } catch (const std::exception& e) {

@@ -17,9 +17,9 @@ struct TPoint {
 struct TSurface {
     const char* file;
     const char* group;
-    int nu, nv;        // grid cells
-    bool wrapU, wrapV; // shares the seam's vertices instead of repeating them
-    double tu, tv;     // texture repeats along u and v, chosen to keep the checker square
+    int nu, nv;         // grid cells
+    bool wrapU, wrapV;  // shares the seam's vertices instead of repeating them
+    double tu, tv;      // texture repeats along u and v, chosen to keep the checker square
     std::function<TPoint(double, double)> at;
 };
 
@@ -56,8 +56,7 @@ bool Write(const std::string& folder, const TSurface& s) {
         }
     // Texture coordinates repeat the seam so the checker does not smear across it.
     for (int j = 0; j <= s.nv; ++j)
-        for (int i = 0; i <= s.nu; ++i)
-            std::fprintf(f, "vt %.6g %.6g\n", s.tu * i / s.nu, s.tv * j / s.nv);
+        for (int i = 0; i <= s.nu; ++i) std::fprintf(f, "vt %.6g %.6g\n", s.tu * i / s.nu, s.tv * j / s.nv);
     auto vi = [&](int i, int j) { return (j % cv) * cu + (i % cu) + 1; };
     auto ti = [&](int i, int j) { return j * (s.nu + 1) + i + 1; };
     for (int j = 0; j < s.nv; ++j)

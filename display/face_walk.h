@@ -2,12 +2,11 @@
 // Internal to the display unit: the face walk and the corner rules every drawing and
 // picking pass shares. GL-free, so the guards can be tested on their own.
 //
-// Guards (the bounded walk of face_table.h, and these): tables loaded by this program are validated, but a hand-built or damaged
-// record must never make a draw read outside a table. Each guard is one compare on
-// the hot path: groups beyond the table, faces beyond a group's table and corners
-// beyond vIdx are not walked; a vertex index outside the table draws at the origin;
-// a target outside the table is ignored (own position); a normal or texture index
-// outside its table is not sent.
+// Guards (the bounded walk of face_table.h, and these): tables loaded by this program are validated, but a hand-built
+// or damaged record must never make a draw read outside a table. Each guard is one compare on the hot path: groups
+// beyond the table, faces beyond a group's table and corners beyond vIdx are not walked; a vertex index outside the
+// table draws at the origin; a target outside the table is ignored (own position); a normal or texture index outside
+// its table is not sent.
 #include <cstdint>
 #include <limits>
 

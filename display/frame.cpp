@@ -80,10 +80,17 @@ void DrawFrame(TKGLModel& model, const TFrameView& view) {
     glBindTexture(GL_TEXTURE_2D, view.texture);
 
     switch (view.selection) {
-        case TSelectionDisplay::kGroups: DrawSelectedGroups(model); break;
-        case TSelectionDisplay::kEdges: DrawSelectedEdges(model); break;
-        case TSelectionDisplay::kFaces: DrawSelectedFaces(model); break;
-        case TSelectionDisplay::kNone: break;
+        case TSelectionDisplay::kGroups:
+            DrawSelectedGroups(model);
+            break;
+        case TSelectionDisplay::kEdges:
+            DrawSelectedEdges(model);
+            break;
+        case TSelectionDisplay::kFaces:
+            DrawSelectedFaces(model);
+            break;
+        case TSelectionDisplay::kNone:
+            break;
     }
 }
 

@@ -34,8 +34,7 @@ constexpr TRGB CodeToRGB(uint32_t code) {
             static_cast<uint8_t>((code >> 16) & 0xFF)};
 }
 constexpr uint32_t RGBToCode(const TRGB& rgb) {
-    return static_cast<uint32_t>(rgb[0]) | (static_cast<uint32_t>(rgb[1]) << 8) |
-           (static_cast<uint32_t>(rgb[2]) << 16);
+    return static_cast<uint32_t>(rgb[0]) | (static_cast<uint32_t>(rgb[1]) << 8) | (static_cast<uint32_t>(rgb[2]) << 16);
 }
 
 // Code drawn for an element, and the index a read-back code decodes to (-1 for the
@@ -65,24 +64,27 @@ inline bool SelFlag(const std::vector<TBool>& list, int64_t index) {
 // Applies a pick mode to one entry that PickIndexAccepted admitted.
 inline void ApplyPickMode(std::vector<TBool>& list, size_t index, uint8_t mode) {
     switch (mode) {
-        case kPickSelect: list[index] = 1; break;
-        case kPickDeselect: list[index] = 0; break;
-        case kPickToggle: list[index] = list[index] ? 0 : 1; break;
-        default: break;  // any other mode changes nothing
+        case kPickSelect:
+            list[index] = 1;
+            break;
+        case kPickDeselect:
+            list[index] = 0;
+            break;
+        case kPickToggle:
+            list[index] = list[index] ? 0 : 1;
+            break;
+        default:
+            break;  // any other mode changes nothing
     }
 }
 
 // Length a creating call gives a list: count + 2 entries (never negative, so a
 // released model with counts of -1 gets one entry).
-constexpr size_t SelectionLength(int32_t count) {
-    return count + 2 < 0 ? 0 : static_cast<size_t>(count + 2);
-}
+constexpr size_t SelectionLength(int32_t count) { return count + 2 < 0 ? 0 : static_cast<size_t>(count + 2); }
 
 // Pick position (framebuffer pixels, origin top-left, y down) inside a viewport of
 // width w and height h?
-constexpr bool PickInside(int32_t x, int32_t y, int32_t w, int32_t h) {
-    return x >= 0 && y >= 0 && x < w && y < h;
-}
+constexpr bool PickInside(int32_t x, int32_t y, int32_t w, int32_t h) { return x >= 0 && y >= 0 && x < w && y < h; }
 // Row counted upwards from the bottom of the viewport that holds the pixel at
 // y counted down from the top: h - 1 - y (the top row is h - 1).
 constexpr int32_t PickRow(int32_t y, int32_t h) { return h - 1 - y; }

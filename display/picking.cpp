@@ -148,14 +148,17 @@ void PickEdge(TKGLModel& model, int32_t x, int32_t y, bool occlude, uint8_t mode
 void PickGroup(TKGLModel& model, int32_t x, int32_t y, uint8_t mode) {
     if (model.fCount < 1) return;
     uint32_t code = 0;
-    if (!ReadFaceCode(model, x, y, [](int32_t g, int64_t) { return GroupCode(g); }, code)) return;
+    if (!ReadFaceCode(
+            model, x, y, [](int32_t g, int64_t) { return GroupCode(g); }, code))
+        return;
     ApplyPick(model.groupSel, GroupIndexOfCode(code), 0, model.gCount, mode);
 }
 
 void PickFace(TKGLModel& model, int32_t x, int32_t y, uint8_t mode) {
     if (model.fCount < 1) return;
     uint32_t code = 0;
-    if (!ReadFaceCode(model, x, y, [](int32_t, int64_t n) { return FaceCode(static_cast<int32_t>(n)); }, code))
+    if (!ReadFaceCode(
+            model, x, y, [](int32_t, int64_t n) { return FaceCode(static_cast<int32_t>(n)); }, code))
         return;
     // Code 0, the background, is below the first face number and changes nothing.
     ApplyPick(model.faceSel, FaceIndexOfCode(code), 1, model.fCount, mode);

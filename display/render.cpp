@@ -30,8 +30,7 @@ void DrawModel(TKGLModel& model) {
                 if (const TVec3* n = CornerNormal(model, face.nIdx[k])) glNormal3fv(&n->x);
             }
             if (k < texs) {
-                if (const TTexCoord* t = CornerTexCoord(model, face.tIdx[k], merged))
-                    glTexCoord2fv(&t->u);
+                if (const TTexCoord* t = CornerTexCoord(model, face.tIdx[k], merged)) glTexCoord2fv(&t->u);
             }
             glVertex3fv(&position.x);
         }
@@ -57,9 +56,9 @@ namespace {
 void DrawBox(const TVec3& lo, const TVec3& hi) {
     const float L[3] = {lo.x, lo.y, lo.z};
     const float H[3] = {hi.x, hi.y, hi.z};
-    static constexpr char kEdges[12][2][4] = {
-        {"LLL", "HLL"}, {"LLL", "LHL"}, {"LLL", "LLH"}, {"HHH", "LHH"}, {"HHH", "HLH"}, {"HHH", "HHL"},
-        {"HLL", "HHL"}, {"HLL", "HLH"}, {"LHL", "HHL"}, {"LHL", "LHH"}, {"LLH", "HLH"}, {"LLH", "LHH"}};
+    static constexpr char kEdges[12][2][4] = {{"LLL", "HLL"}, {"LLL", "LHL"}, {"LLL", "LLH"}, {"HHH", "LHH"},
+                                              {"HHH", "HLH"}, {"HHH", "HHL"}, {"HLL", "HHL"}, {"HLL", "HLH"},
+                                              {"LHL", "HHL"}, {"LHL", "LHH"}, {"LLH", "HLH"}, {"LLH", "LHH"}};
     glBegin(GL_LINES);
     for (const auto& edge : kEdges)
         for (const char* end : edge)
@@ -89,8 +88,7 @@ void DrawBoundingBoxes(const TKGLModel& model, double margin) {
     const int32_t lastGroup = LastGroup(model);
     for (int32_t g = 0; g <= lastGroup; ++g) {
         const TGroup& group = model.groups[static_cast<size_t>(g)];
-        glColor4fv(SelFlag(model.groupSel, static_cast<int64_t>(g)) ? model.selColor.data()
-                                                                     : model.unselColor.data());
+        glColor4fv(SelFlag(model.groupSel, static_cast<int64_t>(g)) ? model.selColor.data() : model.unselColor.data());
         DrawGrownBox(group.boxMin, group.boxMax, margin);
     }
 }
@@ -101,9 +99,8 @@ void DrawModelBlack(const TKGLModel& model) {
     glDisable(GL_FOG);
     glDisable(GL_LIGHTING);
     glColor4f(0, 0, 0, 1);
-    WalkVisibleFaces(model, [&](const TFace& face, int32_t, int64_t) {
-        SendFacePositions(model, face, ReadableCorners(face));
-    });
+    WalkVisibleFaces(
+        model, [&](const TFace& face, int32_t, int64_t) { SendFacePositions(model, face, ReadableCorners(face)); });
 }
 
 }  // namespace kgl

@@ -4,9 +4,7 @@
 
 namespace kgl {
 
-std::string ShortString(std::string_view text, size_t maxLength) {
-    return std::string(text.substr(0, maxLength));
-}
+std::string ShortString(std::string_view text, size_t maxLength) { return std::string(text.substr(0, maxLength)); }
 
 std::string LowerExtension(const std::string& fileName) {
     const size_t slash = fileName.find_last_of("/\\");

@@ -69,16 +69,16 @@ struct TFace {
     TIndexList vIdx;
     TIndexList tIdx;
     TIndexList nIdx;
-    double area = 0;      // face measure; normalised to 0 .. 1 after an OBJ load
-    int32_t count = 0;    // number of corners (3 triangle, 4 quad, else one polygon)
-    TBool visible = 0;    // drawn and picked only while true; the reduction sets it
+    double area = 0;    // face measure; normalised to 0 .. 1 after an OBJ load
+    int32_t count = 0;  // number of corners (3 triangle, 4 quad, else one polygon)
+    TBool visible = 0;  // drawn and picked only while true; the reduction sets it
 };
 
 struct TGroup {
     std::string name;  // at most kGroupNameMax characters
     TVec3 boxMin, boxMax;
-    int32_t fCount = 0;         // faces 1 .. fCount
-    TLargeTable<TFace> faces;   // fCount + 2 entries after a load
+    int32_t fCount = 0;        // faces 1 .. fCount
+    TLargeTable<TFace> faces;  // fCount + 2 entries after a load
 };
 
 // One edge. End points are vertex indices taken through the first face:
@@ -87,11 +87,11 @@ struct TGroup {
 struct TEdge {
     int32_t corner0 = 0;  // corner position (0-based into vIdx of face)
     int32_t corner1 = 0;
-    int32_t face = 0;     // first face, within group; < 1 means no face (both ends 0)
-    int32_t face2 = 0;    // second face within group, or kNoFace; may lie beyond the group's faces
+    int32_t face = 0;   // first face, within group; < 1 means no face (both ends 0)
+    int32_t face2 = 0;  // second face within group, or kNoFace; may lie beyond the group's faces
     int32_t group = 0;
-    TBool active = 0;     // building: second face matched; reducing: not yet collapsed
-    double weight = 0;    // sort key
+    TBool active = 0;   // building: second face matched; reducing: not yet collapsed
+    double weight = 0;  // sort key
 };
 static_assert(sizeof(TEdge) == 32, "TEdge must stay 32 bytes");
 
@@ -222,7 +222,7 @@ constexpr uint64_t kObjMemoryAllowance = uint64_t(32) << 20;
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text);
 
 // Line handlers of the reading pass (any letter case); they throw EConvertError.
-TVertex ParseVertex(std::string_view line);      // target kTargetFree, merges 0
+TVertex ParseVertex(std::string_view line);  // target kTargetFree, merges 0
 TVec3 ParseNormal(std::string_view line);
 TTexCoord ParseTexCoord(std::string_view line);  // target kTargetFree
 // The number grammars above; EConvertError with the messages above.

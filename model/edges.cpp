@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "KGLModel.h"
-#include "reduction_tables.h"
-#include "face_table.h"
 #include "errors.h"
+#include "face_table.h"
 #include "large_table.h"
+#include "reduction_tables.h"
 
 namespace kgl {
 
@@ -137,7 +137,8 @@ void BuildEdges(TKGLModel& model) {
                 for (int32_t i = 0; i + 1 < n; ++i) pairs[c++] = pairOf(v[i], v[i + 1]);
                 pairs[c++] = pairOf(v[0], v[n - 1]);
             } else {  // count and vIdx disagree: the guarded lookup
-                for (int32_t i = 0; i + 1 < n; ++i) pairs[c++] = pairOf(CornerIndex(&face, i), CornerIndex(&face, i + 1));
+                for (int32_t i = 0; i + 1 < n; ++i)
+                    pairs[c++] = pairOf(CornerIndex(&face, i), CornerIndex(&face, i + 1));
                 pairs[c++] = pairOf(CornerIndex(&face, 0), CornerIndex(&face, n - 1));
             }
         });
@@ -181,7 +182,7 @@ void BuildEdges(TKGLModel& model) {
         uint64_t* last = slots.data() + start[b + 1];
         if (last - first > 24) {
             std::sort(first, last);
-        } else if (first != last) {  // an empty bucket may sit at a null table (no faces)
+        } else if (first != last) {                         // an empty bucket may sit at a null table (no faces)
             for (uint64_t* i = first + 1; i < last; ++i) {  // small buckets: insertion sort
                 uint64_t x = *i;
                 uint64_t* j = i;
@@ -189,11 +190,12 @@ void BuildEdges(TKGLModel& model) {
                 *j = x;
             }
         }
-        pairRuns(first, last, [](uint64_t s) { return s >> 32; }, [](uint64_t s) { return static_cast<uint32_t>(s); });
+        pairRuns(
+            first, last, [](uint64_t s) { return s >> 32; }, [](uint64_t s) { return static_cast<uint32_t>(s); });
     }
     std::sort(strays.begin(), strays.end());
-    pairRuns(strays.begin(), strays.end(), [](const auto& s) { return s.first; },
-             [](const auto& s) { return s.second; });
+    pairRuns(
+        strays.begin(), strays.end(), [](const auto& s) { return s.first; }, [](const auto& s) { return s.second; });
     decltype(slots)().swap(slots);
     decltype(start)().swap(start);
     decltype(strays)().swap(strays);

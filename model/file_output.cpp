@@ -34,7 +34,8 @@ TSafeFile::TSafeFile(const std::string& target) : target_(target) {
     // mkstemp makes the file private; give it the mode an ordinary create would
     mode_t mask = umask(0);
     umask(mask);
-    if (fchmod(fd, 0666 & ~mask) != 0) { /* keep the private mode rather than fail the save */ }
+    if (fchmod(fd, 0666 & ~mask) != 0) { /* keep the private mode rather than fail the save */
+    }
     file_ = fdopen(fd, "wb");
     if (!file_) {
         int err = errno;

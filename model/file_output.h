@@ -46,7 +46,10 @@ public:
     }
     void Text(const std::string& s) { Bytes(s.data(), s.size()); }
     void Text(const char* s) { Bytes(s, std::strlen(s)); }
-    void Char(char c) { *Reserve(1) = c; ++used_; }
+    void Char(char c) {
+        *Reserve(1) = c;
+        ++used_;
+    }
 
     // Little-endian, byte by byte, whatever the host.
     void U8(uint8_t v) { Char(static_cast<char>(v)); }

@@ -14,15 +14,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <new>
+#include <optional>
 
 #include "KGLModel.h"
-#include "reduction_tables.h"
-#include "reporting.h"
 #include "errors.h"
 #include "file_output.h"
 #include "messages.h"
+#include "reduction_tables.h"
+#include "reporting.h"
 
 namespace kgl {
 
@@ -76,7 +76,8 @@ void WriteFace(TOutput& out, const TFace& f) {
 template <class Table, class F>
 void Slots(const Table& table, int32_t count, F write) {
     static const typename Table::value_type zero{};
-    for (int64_t s = 0; s <= count; ++s) write(static_cast<size_t>(s) < table.size() ? table[static_cast<size_t>(s)] : zero);
+    for (int64_t s = 0; s <= count; ++s)
+        write(static_cast<size_t>(s) < table.size() ? table[static_cast<size_t>(s)] : zero);
 }
 
 void WriteModel(const TKGLModel& m, TOutput& out) {
@@ -194,8 +195,8 @@ private:
     const uint8_t* base_ = nullptr;  // memory: the whole input
     const uint8_t* p_ = nullptr;
     const uint8_t* end_ = nullptr;
-    uint64_t next_ = 0;  // file: offset of the first byte not yet in the buffer
-    uint64_t rest_ = 0;  // bytes of the range not yet in the buffer
+    uint64_t next_ = 0;      // file: offset of the first byte not yet in the buffer
+    uint64_t rest_ = 0;      // bytes of the range not yet in the buffer
     TLargeTable<char> buf_;  // a large block: faulted in at once
     std::string name_;
     const char* section_ = "header";
@@ -464,7 +465,8 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
 // Reads into a fresh record and takes it over only on success; reports a failure.
 bool LoadInto(TKGLModel& model, TInput& in, bool fullDetail) {
     TKGLModel fresh;
-    const bool ok = ReportFailure([&] { Located(in, [&] { ReadModel(in, fresh, fullDetail); }); }, "reading", in.Name());
+    const bool ok =
+        ReportFailure([&] { Located(in, [&] { ReadModel(in, fresh, fullDetail); }); }, "reading", in.Name());
     if (ok) TakeLoadedModel(model, fresh);
     return ok;
 }

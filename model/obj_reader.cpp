@@ -6,8 +6,8 @@
 // copied. Keywords are matched without case; only group names and error texts are
 // upper-cased, as the dialect reads every line in upper case.
 #include <charconv>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -30,7 +30,7 @@ namespace {
 constexpr int32_t kCountLimit = std::numeric_limits<int32_t>::max() - 2;  // tables hold count + 2
 
 bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }  // blank or control character
-bool IsSeparator(char c) { return c == ' ' || c == '\t'; }            // between two fields
+bool IsSeparator(char c) { return c == ' ' || c == '\t'; }               // between two fields
 
 // The fields of text: runs of anything but blanks and tabs. Next() gives an empty
 // field once none is left, which the number rules refuse as ''.
@@ -88,12 +88,16 @@ TLineKind Classify(std::string_view line) {
             if (line.size() < 2) return TLineKind::kOther;
             switch (line[1]) {
                 case ' ':
-                case '\t': return TLineKind::kVertex;
+                case '\t':
+                    return TLineKind::kVertex;
                 case 'n':
-                case 'N': return TLineKind::kNormal;
+                case 'N':
+                    return TLineKind::kNormal;
                 case 't':
-                case 'T': return TLineKind::kTexCoord;
-                default: return TLineKind::kOther;
+                case 'T':
+                    return TLineKind::kTexCoord;
+                default:
+                    return TLineKind::kOther;
             }
         default:
             return TLineKind::kOther;  // "#", blank, o, s, usemtl, mtllib, l, ...
@@ -296,7 +300,7 @@ private:
 // What the counting pass found, kept for the range checks of the reading pass.
 struct TCounts {
     int32_t v = 0, n = 0, t = 0, f = 0;
-    int64_t faceBytes = 0;  // bytes of f lines: every side of a face takes two or more
+    int64_t faceBytes = 0;    // bytes of f lines: every side of a face takes two or more
     bool hasDefault = false;  // faces before the first g line: group 0 "DEFAULT"
 };
 
@@ -313,8 +317,7 @@ void CheckMemoryBound(const TCounts& c, uint64_t groups, uint64_t fileBytes, con
                           static_cast<uint64_t>(c.f) * (sizeof(TFace) + 16) +
                           static_cast<uint64_t>(c.faceBytes) * 64 +  // per side: edge entry, its scratch, long lists
                           static_cast<uint64_t>(c.v) * (sizeof(TVertex) + 16) +
-                          static_cast<uint64_t>(c.n) * sizeof(TVec3) +
-                          static_cast<uint64_t>(c.t) * sizeof(TTexCoord);
+                          static_cast<uint64_t>(c.n) * sizeof(TVec3) + static_cast<uint64_t>(c.t) * sizeof(TTexCoord);
     const uint64_t allowed = kObjMemoryPerFileByte * fileBytes + kObjMemoryAllowance;
     if (need <= allowed) return;
     auto mb = [](uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB"; };
@@ -346,10 +349,17 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines, uint64_t fileBytes) {
                 names.push_back(GroupName(line));
                 faces.push_back(0);
                 break;
-            case TLineKind::kVertex: Bump(c.v, "vertices"); break;
-            case TLineKind::kNormal: Bump(c.n, "normals"); break;
-            case TLineKind::kTexCoord: Bump(c.t, "texture coordinates"); break;
-            case TLineKind::kOther: break;
+            case TLineKind::kVertex:
+                Bump(c.v, "vertices");
+                break;
+            case TLineKind::kNormal:
+                Bump(c.n, "normals");
+                break;
+            case TLineKind::kTexCoord:
+                Bump(c.t, "texture coordinates");
+                break;
+            case TLineKind::kOther:
+                break;
         }
     }
     c.hasDefault = preFaces > 0;
@@ -385,7 +395,7 @@ namespace {
 // nearest float too, except when the double lies exactly half-way between two floats
 // (the decimal may lie just off that point): false, so from_chars decides.
 bool ShortDecimal(uint64_t mantissa, int fracDigits, bool negative, float& out) {
-    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     const double value = static_cast<double>(mantissa) / kPow10[fracDigits];
     uint64_t bits;
@@ -405,12 +415,14 @@ bool QuickDecimal(const char*& p, const char* end, float& out) {
     if (negative) ++q;
     uint64_t mantissa = 0;
     const char* first = q;
-    while (q < end && static_cast<unsigned char>(*q - '0') < 10) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+    while (q < end && static_cast<unsigned char>(*q - '0') < 10)
+        mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
     int digits = static_cast<int>(q - first);
     int fracDigits = 0;
     if (q < end && *q == '.') {
         const char* frac = ++q;
-        while (q < end && static_cast<unsigned char>(*q - '0') < 10) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+        while (q < end && static_cast<unsigned char>(*q - '0') < 10)
+            mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
         fracDigits = static_cast<int>(q - frac);
         if (fracDigits == 0) return false;
     } else if (digits == 0) {
@@ -423,7 +435,6 @@ bool QuickDecimal(const char*& p, const char* end, float& out) {
 }
 
 }  // namespace
-
 
 // [+-]?(digits[.[digits]]|.digits)([eE][+-]?digits)?, finite as a float.
 float ParseFloat(std::string_view text) {
@@ -439,7 +450,8 @@ float ParseFloat(std::string_view text) {
     size_t fracDigits = 0;
     if (q < end && *q == '.') {
         ++q;
-        while (q < end && *q >= '0' && *q <= '9') mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0'), ++fracDigits;
+        while (q < end && *q >= '0' && *q <= '9')
+            mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0'), ++fracDigits;
         if (fracDigits == 0 && intEnd == intStart) BadFloat(text);  // "5." is 5, "." nothing
     } else if (intEnd == intStart) {
         BadFloat(text);
@@ -552,8 +564,8 @@ struct TReader {
         int32_t idx = ParseInteger(part);
         if (idx < 0) idx = readSoFar + 1 + idx;  // no overflow: idx >= INT32_MIN + 1 after the add of readSoFar + 1
         if (idx < 1 || idx > countedTotal)
-            throw ERangeError(std::string("The ") + what + " index of corner '" +
-                              Quoted(corner) + "' is outside 1 .. " + std::to_string(countedTotal));
+            throw ERangeError(std::string("The ") + what + " index of corner '" + Quoted(corner) +
+                              "' is outside 1 .. " + std::to_string(countedTotal));
         return idx;
     }
 
@@ -738,12 +750,16 @@ void ReadPasses(TKGLModel& m, TLines& lines, uint64_t fileBytes) {
         TLineKind kind = Classify(line);
         if (kind == TLineKind::kOther) continue;
         switch (kind) {
-            case TLineKind::kFace: r.ParseFace(line); break;
+            case TLineKind::kFace:
+                r.ParseFace(line);
+                break;
             case TLineKind::kGroup:
                 if (r.group >= lastGroup) r.Changed();
                 ++r.group;
                 break;
-            default: r.ReadVLine(line, kind); break;
+            default:
+                r.ReadVLine(line, kind);
+                break;
         }
     }
     if (r.v != counted.v || r.n != counted.n || r.t != counted.t || r.f != counted.f || r.group != lastGroup)

@@ -28,7 +28,8 @@ inline void Int(TOutput& out, int64_t v) {
 inline void Real(TOutput& out, float v) {
     // a float has at most 39 integer digits; 6 decimals, sign and point make 47
     char* p = out.Reserve(64);
-    out.Advance(static_cast<size_t>(std::to_chars(p, p + 64, static_cast<double>(v), std::chars_format::fixed, 6).ptr - p));
+    out.Advance(
+        static_cast<size_t>(std::to_chars(p, p + 64, static_cast<double>(v), std::chars_format::fixed, 6).ptr - p));
 }
 
 inline void Line(TOutput& out, const char* text) {

@@ -81,8 +81,7 @@ constexpr int kResolveSteps = 100;  // a chain is followed for at most 101 steps
 constexpr TBool kHiddenLate = 3;    // degenerate after a chain was cut by the limit (phase 3 only)
 
 // Place of a face in the tables' hidden, or -1 when the edge's group has no such face.
-inline int64_t HiddenSlot(const int64_t* first, int32_t lastGroup, int32_t group,
-                          int32_t face) {
+inline int64_t HiddenSlot(const int64_t* first, int32_t lastGroup, int32_t group, int32_t face) {
     if (group < 0 || group > lastGroup || face < 1) return -1;
     const int64_t at = first[group] + face;
     return at < first[group + 1] ? at : -1;
@@ -201,8 +200,7 @@ int32_t Prepare(TKGLModel& m, const TLimits& l) {
 int32_t ResolveVertex(const TKGLModel& model, int32_t index) {
     bool cut = false;
     const TVertex* v = model.vertices.data();
-    return ResolveIn([v](int32_t i) { return v[i].target; }, LastSlot(model.vertices.size(), model.vCount), index,
-                     cut);
+    return ResolveIn([v](int32_t i) { return v[i].target; }, LastSlot(model.vertices.size(), model.vCount), index, cut);
 }
 
 int32_t ResolveTexCoord(const TKGLModel& model, int32_t index) {

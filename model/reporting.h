@@ -24,7 +24,8 @@ bool ReportFailure(F&& work, const char* doing, const std::string& name) {
     } catch (const EModelError& e) {
         ShowMessage(FormatExceptionText(e));
     } catch (const std::bad_alloc&) {
-        ShowMessage(FormatExceptionText("EOutOfMemory", std::string("Out of memory while ") + doing + " '" + name + "'"));
+        ShowMessage(
+            FormatExceptionText("EOutOfMemory", std::string("Out of memory while ") + doing + " '" + name + "'"));
     } catch (const std::exception& e) {
         ShowMessage(FormatExceptionText("Exception", e.what()));
     }

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "KGLModel.h"
-#include "reduction_tables.h"
 #include "face_table.h"
+#include "reduction_tables.h"
 
 namespace kgl {
 

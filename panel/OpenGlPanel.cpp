@@ -7,8 +7,8 @@
 #include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
 #include <QResizeEvent>
-#include <QWheelEvent>
 #include <QSurfaceFormat>
+#include <QWheelEvent>
 
 #include <GL/gl.h>
 
@@ -88,9 +88,7 @@ TOpenGlBasePanel::~TOpenGlBasePanel() {
 }
 
 int TOpenGlBasePanel::PixelWidth() const { return static_cast<int>(std::lround(width() * devicePixelRatioF())); }
-int TOpenGlBasePanel::PixelHeight() const {
-    return static_cast<int>(std::lround(height() * devicePixelRatioF()));
-}
+int TOpenGlBasePanel::PixelHeight() const { return static_cast<int>(std::lround(height() * devicePixelRatioF())); }
 
 void TOpenGlBasePanel::EnsureContext() {
     if (context()) return;
@@ -191,7 +189,7 @@ void TOpenGlBasePanel::RunOffscreen(const std::function<void()>& fn) {
         GLint* viewport;
         ~TRestore() {
             QOpenGLContext::currentContext()->functions()->glBindFramebuffer(GL_FRAMEBUFFER,
-                                                                              panel->defaultFramebufferObject());
+                                                                             panel->defaultFramebufferObject());
             glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
         }
     } restore{this, viewport};

@@ -109,7 +109,7 @@ private:
     void Guarded(const std::function<void()>& fn, bool insidePaint);
 
     QOpenGLFramebufferObject* FOffscreen = nullptr;
-    bool FPresented = false;  // a frame has been drawn into the view's framebuffer
+    bool FPresented = false;           // a frame has been drawn into the view's framebuffer
     QObject* FFallbackIdle = nullptr;  // the panel's own idle timer, without a TApplication
 };
 

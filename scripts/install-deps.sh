@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libosmesa6-dev libpng-dev
   xvfb xauth imagemagick
   libbenchmark-dev libtinyobjloader-dev libmeshoptimizer-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   assimp-testmodels
 )
 

@@ -12,6 +12,13 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${KGL_UNDER_XVFB:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
 fi
 
+# Every tracked source as .clang-format lays it out: a difference fails the run.
+echo "== source layout (clang-format)"
+if ! git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror; then
+  echo "These sources differ from .clang-format; 'clang-format -i FILE' lays them out." >&2
+  exit 1
+fi
+
 build=${KGL_BUILD_DIR:-$root/build}
 echo "== normal build and tests"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release

@@ -38,10 +38,14 @@ bool Load(TImageReader reader, const std::string& fileName, uint32_t& texture) {
 
 bool LoadTexture(const std::string& fileName, uint32_t& texture, bool fromResource) {
     switch (ReaderForName(fileName)) {
-        case TImageReader::kBMP: return LoadBMPTexture(fileName, texture, fromResource);
-        case TImageReader::kJPG: return LoadJPGTexture(fileName, texture, fromResource);
-        case TImageReader::kTGA: return LoadTGATexture(fileName, texture, fromResource);
-        case TImageReader::kNone: break;
+        case TImageReader::kBMP:
+            return LoadBMPTexture(fileName, texture, fromResource);
+        case TImageReader::kJPG:
+            return LoadJPGTexture(fileName, texture, fromResource);
+        case TImageReader::kTGA:
+            return LoadTGATexture(fileName, texture, fromResource);
+        case TImageReader::kNone:
+            break;
     }
     return false;
 }

@@ -51,10 +51,12 @@ bool DecodeBMP(std::string_view bytes, const std::string& fileName, TImage& imag
     // The palette is never used, but a file announcing more than it holds is damaged.
     if (kHeaders + uint64_t(clrUsed) * 4 > bytes.size()) return Refuse(refusal, kBmpCaption, "Error reading palette");
     if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide)
-        return Refuse(refusal, kBmpCaption,
-                      CouldntLoad(fileName, "Width and height must be 1 to 65535 pixels (top-down bitmaps are not supported)."));
+        return Refuse(
+            refusal, kBmpCaption,
+            CouldntLoad(fileName, "Width and height must be 1 to 65535 pixels (top-down bitmaps are not supported)."));
     if (bitCount != 24) return Refuse(refusal, kBmpCaption, CouldntLoad(fileName, "Only 24 bit BMP files supported."));
-    if (compression != 0) return Refuse(refusal, kBmpCaption, CouldntLoad(fileName, "Compressed BMP files not supported."));
+    if (compression != 0)
+        return Refuse(refusal, kBmpCaption, CouldntLoad(fileName, "Compressed BMP files not supported."));
 
     // Rows are padded to 4 bytes; OpenGL's default unpack alignment reads them so.
     const uint64_t rowBytes = (uint64_t(width) * 3 + 3) & ~uint64_t(3);
@@ -88,10 +90,12 @@ bool DecodeTGA(std::string_view bytes, const std::string& fileName, TImage& imag
     const uint8_t bitsPerPixel = static_cast<uint8_t>(bytes[16]);
     const uint8_t descriptor = static_cast<uint8_t>(bytes[17]);
 
-    if (imageType != 2) return Refuse(refusal, kTgaErrorCaption, CouldntLoad(fileName, "Compressed TGA files not supported."));
+    if (imageType != 2)
+        return Refuse(refusal, kTgaErrorCaption, CouldntLoad(fileName, "Compressed TGA files not supported."));
     if (colorMapType != 0)
         return Refuse(refusal, kTgaErrorCaption, CouldntLoad(fileName, "Colormapped TGA files not supported."));
-    if (bitsPerPixel != 24) return Refuse(refusal, kTgaErrorCaption, CouldntLoad(fileName, "Only 24 bit TGA files supported."));
+    if (bitsPerPixel != 24)
+        return Refuse(refusal, kTgaErrorCaption, CouldntLoad(fileName, "Only 24 bit TGA files supported."));
     if (width == 0 || height == 0)
         return Refuse(refusal, kTgaErrorCaption, CouldntLoad(fileName, "Width and height must be at least 1 pixel."));
 

@@ -12,11 +12,11 @@
 namespace kgl {
 
 struct TImage {
-    int32_t width = 0;             // 1 .. 65535
-    int32_t height = 0;            // 1 .. 65535
-    int32_t channels = 0;          // 3 (red, green, blue) or 4 (red, green, blue, alpha 255)
-    int32_t alignment = 4;         // the GL_UNPACK_ALIGNMENT the rows are laid out for (1 or 4)
-    std::vector<uint8_t> pixels;   // bottom row first, rows padded to alignment; as handed to OpenGL
+    int32_t width = 0;            // 1 .. 65535
+    int32_t height = 0;           // 1 .. 65535
+    int32_t channels = 0;         // 3 (red, green, blue) or 4 (red, green, blue, alpha 255)
+    int32_t alignment = 4;        // the GL_UNPACK_ALIGNMENT the rows are laid out for (1 or 4)
+    std::vector<uint8_t> pixels;  // bottom row first, rows padded to alignment; as handed to OpenGL
 };
 
 struct TImageRefusal {
@@ -76,8 +76,8 @@ bool DecodeImageFileAs(TImageReader reader, const std::string& fileName, TImage&
 TImage CheckerImage(int32_t size, int32_t squares);
 
 // The messages and captions, word for word.
-std::string JpgFailureMessage(const std::string& fileName);   // Couldn't load JPG - "name"
-std::string TgaNotFoundMessage(const std::string& fileName);  // File not found  - name
+std::string JpgFailureMessage(const std::string& fileName);      // Couldn't load JPG - "name"
+std::string TgaNotFoundMessage(const std::string& fileName);     // File not found  - name
 std::string BmpOpenFailureMessage(const std::string& fileName);  // Error opening name
 inline constexpr const char* kBmpCaption = "BMP Unit";
 inline constexpr const char* kTgaErrorCaption = "TGA File Error";

@@ -5,8 +5,8 @@
 #include <csetjmp>
 #include <cstdio>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "image_decode.h"
 
@@ -88,8 +88,7 @@ int DecodeJpegFrame(TJpegJob* job) {
     const unsigned h = cinfo.output_height;
     const int comps = cinfo.output_components;
     uint8_t* out = nullptr;
-    if (w == 0 || h == 0 || uint64_t(w) * h > kMaxJpegPixels ||
-        !(out = job->allocate(job->owner, size_t(w) * h * 4))) {
+    if (w == 0 || h == 0 || uint64_t(w) * h > kMaxJpegPixels || !(out = job->allocate(job->owner, size_t(w) * h * 4))) {
         jpeg_destroy_decompress(&cinfo);
         return 0;
     }
@@ -140,8 +139,12 @@ uint8_t* AllocatePixels(void* owner, size_t bytes) {
 
 bool DecodeJPG(std::string_view bytes, const std::string& fileName, TImage& image, TImageRefusal& refusal) {
     std::vector<uint8_t> pixels;
-    TJpegJob job{reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<unsigned long>(bytes.size()),
-                 &AllocatePixels, &pixels, 0, 0};
+    TJpegJob job{reinterpret_cast<const unsigned char*>(bytes.data()),
+                 static_cast<unsigned long>(bytes.size()),
+                 &AllocatePixels,
+                 &pixels,
+                 0,
+                 0};
     if (bytes.empty() || !DecodeJpegFrame(&job)) {
         refusal.caption = kBmpCaption;
         refusal.message = JpgFailureMessage(fileName);

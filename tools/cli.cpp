@@ -135,7 +135,6 @@ void ApplySteps(TKGLModel& model, const TSteps& steps) {
     if (steps.reduce) Reduce(model, steps.fraction);
 }
 
-
 int RunGuarded(const std::function<int()>& command) {
     try {
         return command();

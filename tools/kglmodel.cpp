@@ -86,8 +86,7 @@ int Image(const std::vector<std::string>& args) {
         return 1;
     }
     std::printf("%d %d %d\n", image.width, image.height, image.channels);
-    if (image.pixels.size() >= 3)
-        std::printf("%d %d %d\n", image.pixels[0], image.pixels[1], image.pixels[2]);
+    if (image.pixels.size() >= 3) std::printf("%d %d %d\n", image.pixels[0], image.pixels[1], image.pixels[2]);
     return 0;
 }
 

@@ -59,7 +59,8 @@ bool ParseRenderOptions(const std::vector<std::string>& args, TSteps& steps, kgl
             const std::string* text = OptionValue(args, i, "WxH", why);
             ok = text && ParseSize(*text, options);
             if (text && !ok)
-                why = "--size takes WxH, each side 1 .. " + std::to_string(kgl::kRenderMaxSide) + ", not '" + *text + "'";
+                why =
+                    "--size takes WxH, each side 1 .. " + std::to_string(kgl::kRenderMaxSide) + ", not '" + *text + "'";
         } else if (name == "--texture") {
             const std::string* text = OptionValue(args, i, "an IMAGE", why);
             ok = text != nullptr;

@@ -19,11 +19,21 @@ public:
         out += '"';
         for (unsigned char c : s) {
             switch (c) {
-                case '"': out += "\\\""; break;
-                case '\\': out += "\\\\"; break;
-                case '\n': out += "\\n"; break;
-                case '\r': out += "\\r"; break;
-                case '\t': out += "\\t"; break;
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
                 default:
                     if (c < 0x20 || c >= 0x7f) {
                         // names are single-byte text of unknown encoding: keep every byte visible
@@ -98,10 +108,10 @@ std::string ModelToJson(const TKGLModel& m) {
     TJsonWriter w;
     w.Put("{\"name\": ", m.name, ", \"vCount\": ", m.vCount, ", \"nCount\": ", m.nCount, ", \"tCount\": ", m.tCount,
           ", \"gCount\": ", m.gCount, ", \"fCount\": ", m.fCount, ", \"eCount\": ", m.eCount);
-    w.Put(", \"boxMin\": ", m.boxMin, ", \"boxMax\": ", m.boxMax, ", \"center\": ", m.center, ", \"centroid\": ",
-          m.centroid);
-    w.Put(", \"diagonal\": ", m.diagonal, ", \"minArea\": ", m.minArea, ", \"maxArea\": ", m.maxArea, ", \"scale\": ",
-          m.scale);
+    w.Put(", \"boxMin\": ", m.boxMin, ", \"boxMax\": ", m.boxMax, ", \"center\": ", m.center,
+          ", \"centroid\": ", m.centroid);
+    w.Put(", \"diagonal\": ", m.diagonal, ", \"minArea\": ", m.minArea, ", \"maxArea\": ", m.maxArea,
+          ", \"scale\": ", m.scale);
 
     w.Raw(",\n\"vertices\": [");
     for (size_t i = 0, n = SlotsUpTo(m.vertices, m.vCount); i < n; ++i) {
@@ -129,13 +139,13 @@ std::string ModelToJson(const TKGLModel& m) {
     w.Raw("],\n\"groups\": [");
     for (size_t g = 0, ng = SlotsUpTo(m.groups, m.gCount); g < ng; ++g) {
         const TGroup& group = m.groups[g];
-        w.Put(g ? ",\n{\"name\": " : "\n{\"name\": ", group.name, ", \"boxMin\": ", group.boxMin, ", \"boxMax\": ",
-              group.boxMax, ", \"fCount\": ", group.fCount, ", \"faces\": [");
+        w.Put(g ? ",\n{\"name\": " : "\n{\"name\": ", group.name, ", \"boxMin\": ", group.boxMin,
+              ", \"boxMax\": ", group.boxMax, ", \"fCount\": ", group.fCount, ", \"faces\": [");
         for (size_t f = 0, nf = SlotsUpTo(group.faces, group.fCount); f < nf; ++f) {
             const TFace& face = group.faces[f];
-            w.Put(f ? ",\n {\"count\": " : "\n {\"count\": ", face.count, ", \"vIdx\": ", face.vIdx, ", \"tIdx\": ",
-                  face.tIdx, ", \"nIdx\": ", face.nIdx, ", \"area\": ", face.area, ", \"visible\": ",
-                  int32_t{face.visible ? 1 : 0}, "}");
+            w.Put(f ? ",\n {\"count\": " : "\n {\"count\": ", face.count, ", \"vIdx\": ", face.vIdx,
+                  ", \"tIdx\": ", face.tIdx, ", \"nIdx\": ", face.nIdx, ", \"area\": ", face.area,
+                  ", \"visible\": ", int32_t{face.visible ? 1 : 0}, "}");
         }
         w.Raw("]}");
     }

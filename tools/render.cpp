@@ -26,8 +26,9 @@ uint32_t MakeTexture(const TRenderOptions& options) {
     if (!options.texture.empty()) {
         // The loader shows nothing for a name it has no reader for; say why here.
         if (ReaderForName(options.texture) == TImageReader::kNone)
-            ShowMessage(options.texture + ": no texture reader for this extension (.bmp, .jpg or .tga); drawn untextured",
-                        "kglmodel");
+            ShowMessage(
+                options.texture + ": no texture reader for this extension (.bmp, .jpg or .tga); drawn untextured",
+                "kglmodel");
         else
             LoadTexture(options.texture, texture, false);
         return texture;

@@ -13,7 +13,7 @@ namespace kgl {
 inline constexpr int32_t kRenderMaxSide = 8192;
 
 struct TRenderOptions {
-    int32_t width = 640;   // the picture, 1 .. kRenderMaxSide on a side
+    int32_t width = 640;  // the picture, 1 .. kRenderMaxSide on a side
     int32_t height = 480;
     // The window's state at start: x rot, outline and boxes on, angle 0, both camera
     // track bars at 0. No selection exists in a freshly loaded model, so the selection

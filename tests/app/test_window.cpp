@@ -164,8 +164,7 @@ class TWindowTest : public QObject {
         std::filesystem::create_directories(FTemp->file("prog"));
         std::filesystem::create_directories(FTemp->file("run"));
         if (withObj) std::filesystem::create_directories(ObjDir());
-        if (withChecker)
-            std::filesystem::copy_file(KGL_BIN_DIR "/checker.jpg", FTemp->file("run/checker.jpg"));
+        if (withChecker) std::filesystem::copy_file(KGL_BIN_DIR "/checker.jpg", FTemp->file("run/checker.jpg"));
     }
 
     TForm1& Open() {
@@ -316,18 +315,18 @@ private slots:
     void EmptyListShowsEmptyModel() {
         TForm1& form = OpenWith({{"only.kgm", kCubeObj}});
         QCOMPARE(form.FileListBox->ItemIndex(), -1);
-        QCOMPARE(InfoLines(form), (QStringList{"name: ", "vCount: 0", "nCount: 0", "tCount: 0", "gCount: 0",
-                                               "fCount: 0", "eCount: 0", "minArea: 0.00", "maxArea: 0.00",
-                                               "scale: 0.00"}));
+        QCOMPARE(InfoLines(form),
+                 (QStringList{"name: ", "vCount: 0", "nCount: 0", "tCount: 0", "gCount: 0", "fCount: 0", "eCount: 0",
+                              "minArea: 0.00", "maxArea: 0.00", "scale: 0.00"}));
         WaitForFrames(form);  // an empty model draws only the axes
     }
 
     void InfoTextOfCube() {
         TForm1& form = OpenObj("cube.obj", kCubeObj);
         QCOMPARE(ListEntries(form.FileListBox), QStringList{"cube.obj"});
-        QCOMPARE(InfoLines(form), (QStringList{"name: CUBE", "vCount: 8", "nCount: 0", "tCount: 0", "gCount: 1",
-                                               "fCount: 6", "eCount: 12", "minArea: 2.00", "maxArea: 2.00",
-                                               "scale: 3.46"}));
+        QCOMPARE(InfoLines(form),
+                 (QStringList{"name: CUBE", "vCount: 8", "nCount: 0", "tCount: 0", "gCount: 1", "fCount: 6",
+                              "eCount: 12", "minArea: 2.00", "maxArea: 2.00", "scale: 3.46"}));
         // Under a German locale the three numbers take its decimal comma.
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         ClickEntry(form.FileListBox, 0);
@@ -410,7 +409,7 @@ private slots:
 
     void FacePickSelectsDeselectsAndDragPaints() {
         TForm1& form = OpenPlain("plane.obj", kPlaneObj);  // straight down -Z onto the plane
-        QVERIFY(Model.faceSel.empty());  // "Face" checked at start, but not yet clicked
+        QVERIFY(Model.faceSel.empty());                    // "Face" checked at start, but not yet clicked
         ClickButton(form.RadioButton6);
         QCOMPARE(Model.faceSel.size(), size_t(Model.fCount + 2));
 
@@ -646,12 +645,12 @@ private slots:
         Prepare(false, false);
         TForm1& form = Open();
         QCOMPARE(FMessages->count(), size_t(1));  // the texture loader's
-        QCOMPARE(FErrors.size(), size_t(1));       // the folder's, as an escaped exception
+        QCOMPARE(FErrors.size(), size_t(1));      // the folder's, as an escaped exception
         QVERIFY(FErrors[0].find("obj") != std::string::npos);
         QCOMPARE(TextureId, uint32_t(0));
         QCOMPARE(Model.fCount, 0);
         QVERIFY(form.isVisible());
-        WaitForFrames(form);  // the window works all the same
+        WaitForFrames(form);                             // the window works all the same
         QCOMPARE(form.Label1->Caption(), QString("-"));  // creation stopped before the load
     }
 
@@ -669,8 +668,8 @@ private slots:
         QWidget* view = form.OpenGlPanel;
         // (wheel deltas, TrackBar2 after them): a notch is 120, up brings the camera nearer
         const std::vector<std::pair<std::vector<int>, int>> cases = {
-            {{120}, 1}, {{120, 120, 120}, 4}, {{-120}, 3}, {{60}, 3}, {{60}, 4}, {{40, 40, 40}, 5},
-            {{360}, 8}, {{-2400}, 0}, {{-120}, 0},  // stops at Min
+            {{120}, 1},        {{120, 120, 120}, 4}, {{-120}, 3},  {{60}, 3},   {{60}, 4},
+            {{40, 40, 40}, 5}, {{360}, 8},           {{-2400}, 0}, {{-120}, 0},  // stops at Min
         };
         for (const auto& [deltas, expected] : cases) {
             for (int d : deltas) SendWheel(view, d);

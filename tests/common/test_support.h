@@ -56,8 +56,7 @@ struct TRun {
 };
 // Runs program with args (already quoted) through the shell, standard output and error
 // caught in files of dir; env: variable settings put before it ("LC_ALL=C ").
-TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir,
-                const std::string& env = "");
+TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir, const std::string& env = "");
 // The OBJ files of Debian's assimp-testmodels (models of many exporters), sorted; empty
 // when the package is not installed.
 std::vector<std::string> AssimpObjFiles();

@@ -96,9 +96,7 @@ TEST(FaceWalk, RunningNumbersCountHiddenFacesAndContinueAcrossGroups) {
     TKGLModel& m = b.Finish();
     m.groups[0].faces[2].visible = 0;
     std::vector<std::array<int64_t, 3>> seen;
-    detail::WalkVisibleFaces(m, [&](const TFace&, int32_t g, int64_t n) {
-        seen.push_back({g, n, 0});
-    });
+    detail::WalkVisibleFaces(m, [&](const TFace&, int32_t g, int64_t n) { seen.push_back({g, n, 0}); });
     EXPECT_EQ(seen, (std::vector<std::array<int64_t, 3>>{{0, 1, 0}, {0, 3, 0}, {2, 4, 0}, {2, 5, 0}}));
     EXPECT_EQ(FirstFaceNumber(m, 0), 1);
     EXPECT_EQ(FirstFaceNumber(m, 2), 4);

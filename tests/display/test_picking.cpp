@@ -122,8 +122,8 @@ TEST_F(Picking, TheNearestFaceWinsWhateverItsPlaceInTheWalk) {
     TKGLModel& sm = s.Finish();
     InitFaceSelection(sm);
     InitGroupSelection(sm);
-    PickFace(sm, 15, kH - 1 - 15, kPickSelect);  // faces 1 and 2 overlap: 1 is nearer
-    PickFace(sm, 25, kH - 1 - 25, kPickSelect);  // all three: 3
+    PickFace(sm, 15, kH - 1 - 15, kPickSelect);   // faces 1 and 2 overlap: 1 is nearer
+    PickFace(sm, 25, kH - 1 - 25, kPickSelect);   // all three: 3
     PickGroup(sm, 35, kH - 1 - 36, kPickSelect);  // only group 1 there
     EXPECT_EQ(sm.faceSel, (std::vector<TBool>{0, 1, 0, 1, 0}));
     EXPECT_EQ(sm.groupSel, (std::vector<TBool>{0, 1, 0, 0}));
@@ -292,11 +292,11 @@ TEST_F(SelectionDisplay, SelectedGroupsShowTheOutlinesOfTheirVisibleFaces) {
     m.groupSel[0] = 1;
     const int32_t before = m.drawCount;
     DrawSelectedGroups(m);
-    EXPECT_EQ(m.drawCount, before);  // group 0 has no triangles
-    EXPECT_EQ(At(10, 0), Bytes(m.selColor));   // bottom side of face 1
-    EXPECT_EQ(At(10, 10), kWhite);             // its inside
-    EXPECT_EQ(At(30, 0), kBlack);              // face 2 hidden
-    EXPECT_EQ(At(55, 0), kWhite);              // group 1 not selected
+    EXPECT_EQ(m.drawCount, before);           // group 0 has no triangles
+    EXPECT_EQ(At(10, 0), Bytes(m.selColor));  // bottom side of face 1
+    EXPECT_EQ(At(10, 10), kWhite);            // its inside
+    EXPECT_EQ(At(30, 0), kBlack);             // face 2 hidden
+    EXPECT_EQ(At(55, 0), kWhite);             // group 1 not selected
     GLint mode[2];
     glGetIntegerv(GL_POLYGON_MODE, mode);
     EXPECT_EQ(mode[0], GL_FILL);
@@ -324,8 +324,7 @@ TEST_F(DisplayTest, AReducedLoadedModelDrawsAndPicksOnlyItsVisibleFaces) {
     std::string obj;
     const int n = 6;
     for (int j = 0; j <= n; ++j)
-        for (int i = 0; i <= n; ++i)
-            obj += "v " + std::to_string(4 + i * 9) + " " + std::to_string(2 + j * 7) + " 0\n";
+        for (int i = 0; i <= n; ++i) obj += "v " + std::to_string(4 + i * 9) + " " + std::to_string(2 + j * 7) + " 0\n";
     obj += "g grid\n";
     auto id = [n](int i, int j) { return std::to_string(1 + j * (n + 1) + i); };
     for (int j = 0; j < n; ++j)

@@ -243,10 +243,10 @@ TEST_F(Render, WithTwoGroupsTheModelBoxStaysUnselected) {
     glDisable(GL_TEXTURE_2D);
     glDisable(GL_DEPTH_TEST);  // coinciding boxes: the one drawn last shows
     DrawBoundingBoxes(m, 0);
-    EXPECT_EQ(At(12, 40), Bytes(m.selColor));    // group 0 box on the model box's top
-    EXPECT_EQ(At(40, 5), Bytes(m.unselColor));   // model box only
-    EXPECT_EQ(At(40, 10), Bytes(m.selColor));    // group 1 box
-    m.groupSel = {0};  // shorter than the groups: group 1 reads as unselected
+    EXPECT_EQ(At(12, 40), Bytes(m.selColor));   // group 0 box on the model box's top
+    EXPECT_EQ(At(40, 5), Bytes(m.unselColor));  // model box only
+    EXPECT_EQ(At(40, 10), Bytes(m.selColor));   // group 1 box
+    m.groupSel = {0};                           // shorter than the groups: group 1 reads as unselected
     DrawBoundingBoxes(m, 0);
     EXPECT_EQ(At(40, 10), Bytes(m.unselColor));
 }

@@ -176,7 +176,8 @@ void CheckImageInput(const std::string& extension, const uint8_t* data, size_t s
     if (image.width < 1 || image.height < 1 || image.width > 65535 || image.height > 65535)
         Fail("a decoded image with an impossible size");
     if (image.channels != 3 && image.channels != 4) Fail("a decoded image with neither 3 nor 4 channels");
-    if (image.alignment != 1 && image.alignment != 4) Fail("a decoded image with an unpack alignment other than 1 or 4");
+    if (image.alignment != 1 && image.alignment != 4)
+        Fail("a decoded image with an unpack alignment other than 1 or 4");
     // What glTexImage2D / gluBuild2DMipmaps read: every row but the last at the padded
     // stride, the last one unpadded.
     const size_t row = size_t(image.width) * size_t(image.channels);

@@ -213,8 +213,8 @@ std::string BmpWith(int32_t width, int32_t height, uint32_t sizeImage, uint32_t 
 std::string JpegWithSize(int height, int width, const char* seed = "rgb3x2.jpg") {
     std::string j = Seed("jpeg", seed);
     for (size_t i = 2; i + 9 < j.size(); ++i) {
-        if (static_cast<uint8_t>(j[i]) == 0xFF && (static_cast<uint8_t>(j[i + 1]) == 0xC0 ||
-                                                    static_cast<uint8_t>(j[i + 1]) == 0xC2)) {
+        if (static_cast<uint8_t>(j[i]) == 0xFF &&
+            (static_cast<uint8_t>(j[i + 1]) == 0xC0 || static_cast<uint8_t>(j[i + 1]) == 0xC2)) {
             j[i + 5] = static_cast<char>(height >> 8);
             j[i + 6] = static_cast<char>(height & 0xFF);
             j[i + 7] = static_cast<char>(width >> 8);

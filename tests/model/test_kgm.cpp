@@ -116,7 +116,9 @@ TEST(Kgm, HeaderAndRecordSizesAreExact) {
     std::string b = SaveToKGMBytes(m);
     ASSERT_GE(b.size(), 387u);
     EXPECT_EQ(b.substr(0, 21), std::string("\x0eKGL_Model_file\0\0\0\0\0\0", 21));
-    EXPECT_EQ(b.substr(21, 6), std::string("\x03" "0.1\0\0", 6));
+    EXPECT_EQ(b.substr(21, 6), std::string("\x03"
+                                           "0.1\0\0",
+                                           6));
     EXPECT_EQ(static_cast<uint8_t>(b[107]), 5);
     EXPECT_EQ(b.substr(108, 5), "MODEL");
     EXPECT_EQ(b.substr(113, 250), std::string(250, '\0'));
@@ -134,16 +136,16 @@ TEST(Kgm, HeaderAndRecordSizesAreExact) {
     EXPECT_EQ(b[g], 4);
     EXPECT_EQ(b.substr(g + 1, 4), "BODY");
     size_t spare = g + 79;
-    EXPECT_EQ(b[spare + 8], 0);               // spare face: not visible,
-    EXPECT_EQ(I32At(b, spare + 9), 0);        // no corners,
-    EXPECT_EQ(I32At(b, spare + 13), -1);      // no normals,
-    EXPECT_EQ(I32At(b, spare + 17), -1);      // no texture indices
+    EXPECT_EQ(b[spare + 8], 0);           // spare face: not visible,
+    EXPECT_EQ(I32At(b, spare + 9), 0);    // no corners,
+    EXPECT_EQ(I32At(b, spare + 13), -1);  // no normals,
+    EXPECT_EQ(I32At(b, spare + 17), -1);  // no texture indices
     size_t tri = spare + 21;
     EXPECT_EQ(I32At(b, tri + 9), 3);
-    EXPECT_EQ(I32At(b, tri + 25), 2);         // Ln, then the normal indices first
+    EXPECT_EQ(I32At(b, tri + 25), 2);  // Ln, then the normal indices first
     EXPECT_EQ(I32At(b, tri + 29), 1);
     EXPECT_EQ(I32At(b, tri + 33), 2);
-    EXPECT_EQ(I32At(b, tri + 41), 2);         // Lt
+    EXPECT_EQ(I32At(b, tri + 41), 2);  // Lt
     EXPECT_EQ(I32At(b, tri + 45), 1);
     // edge record: padding zero, active at 32, then 7 zero bytes
     size_t e = 387 + 20 * 5 + 12 * 3 + 12 * 4;
@@ -272,8 +274,12 @@ TEST(Kgm, HostileCountsFailWithoutSizingTables) {
         ExpectRefused(h, "EReadError", "group fCount " + std::to_string(count));
     }
     const size_t tri = g + 79 + 21;
-    for (auto [off, count] : {std::pair{tri + 9, INT32_MAX}, {tri + 9, -1}, {tri + 25, INT32_MAX}, {tri + 25, -2},
-                              {tri + 41, INT32_MAX}, {tri + 41, -5}}) {
+    for (auto [off, count] : {std::pair{tri + 9, INT32_MAX},
+                              {tri + 9, -1},
+                              {tri + 25, INT32_MAX},
+                              {tri + 25, -2},
+                              {tri + 41, INT32_MAX},
+                              {tri + 41, -5}}) {
         std::string h = b;
         PutI32(h, off, count);
         ExpectRefused(h, count == -1 ? "ERangeError" : "EReadError", "face field at " + std::to_string(off - tri));

@@ -134,9 +134,10 @@ TEST(ObjReader, KeywordsInAnyCaseBomAndCrLf) {
     EXPECT_EQ(m.tCount, 1);
     EXPECT_EQ(m.nCount, 1);
     EXPECT_EQ(m.fCount, 1);
-    EXPECT_EQ(Refusal(std::string("\xFF\xFEv\0 \0", 6)),
-              "Exception Name: EReadError Exception message: The file is UTF-16 text; OBJ files are read as 8-bit text\n"
-              "in memory");
+    EXPECT_EQ(
+        Refusal(std::string("\xFF\xFEv\0 \0", 6)),
+        "Exception Name: EReadError Exception message: The file is UTF-16 text; OBJ files are read as 8-bit text\n"
+        "in memory");
     // the last line without a line break is read too
     ASSERT_TRUE(Load(m, "v 0 0 0\nv 1 0 0\nv 1 1 1\nf 1 2 3"));
     EXPECT_EQ(m.fCount, 1);
@@ -213,7 +214,8 @@ TEST(ObjReader, RealWorldFormsReadAsTheirPlainForm) {
     const std::string plain =
         "v 1 2 3\nv 4 5 6\nv 7 8 9\nvn 0 0 1\nvt 0.5 0\nvt 0.25 0.75\ng part\nf 1/1/1 2/2/1 3/2/1\nf 3 2 1\n";
     const std::string variants[] = {
-        "v\t1 2 3\nv 4\t5\t6\nv  7   8 9\nvn\t0\t0\t1\nvt 0.5\nvt\t0.25  0.75\ng part\nf\t1/1/1\t2/2/1 3/2/1\nf 3  2\t1\n",
+        "v\t1 2 3\nv 4\t5\t6\nv  7   8 9\nvn\t0\t0\t1\nvt 0.5\nvt\t0.25  0.75\ng part\nf\t1/1/1\t2/2/1 3/2/1\nf 3  "
+        "2\t1\n",
         "v 1 2 3\rv 4 5 6\rv 7 8 9\rvn 0 0 1\rvt 0.5 0\rvt 0.25 0.75\rg part\rf 1/1/1 2/2/1 3/2/1\rf 3 2 1\r",
         "v 1 2 3\r\nv 4 5 6\rv 7 8 9\nvn 0 0 1\r\r\nvt 0.5 0\nvt 0.25 0.75\ng part\nf 1/1/1 2/2/1 3/2/1\nf 3 2 1",
         "v 1 2 3 1\nv 4 5 6 0.5 0.25 0.125\nv 7 8 9 1.0\nvn 0 0 1 9\nvt 0.5 0 0\nvt 0.25 0.75 1 1\ng part\n"
@@ -302,8 +304,8 @@ TEST(ObjReader, FileAndMemoryGiveTheSameModel) {
     // a line end as the last byte of the first 1 MiB block: a CR LF cut apart, a lone CR;
     // the lines after it are counted alike (the refusal names line 6 either way)
     for (const std::string eol : {"\r\n", "\r"}) {
-        const std::string text =
-            "#" + std::string((size_t(1) << 20) - 2, 'x') + eol + "v 1 2 3" + eol + "v 4 5 6\nv 7 8 9\nf 1 2 3\nf 1 2 x\n";
+        const std::string text = "#" + std::string((size_t(1) << 20) - 2, 'x') + eol + "v 1 2 3" + eol +
+                                 "v 4 5 6\nv 7 8 9\nf 1 2 3\nf 1 2 x\n";
         kgl::test::WriteFile(dir.file("cut.obj"), text);
         TMessageRecorder rec;
         TKGLModel a, b;
@@ -328,8 +330,8 @@ TEST(ObjReader, DecimalsGiveTheNearestFloat) {
         std::from_chars(text.data(), text.data() + text.size(), f);
         return f;
     };
-    std::vector<std::string> texts = {"1.57398921251297", "7.53116250038147", "-4.58791708946228",
-                                      "9.54694414138794", "0.350000", "-0.000000", "123456.789012345"};
+    std::vector<std::string> texts = {"1.57398921251297", "7.53116250038147", "-4.58791708946228", "9.54694414138794",
+                                      "0.350000",         "-0.000000",        "123456.789012345"};
     std::mt19937_64 rng(7);
     for (int i = 0; i < 2000; ++i) {  // random decimals of 1 to 15 digits
         int digits = 1 + static_cast<int>(rng() % 15), point = static_cast<int>(rng() % (digits + 1));

@@ -77,10 +77,12 @@ TEST(ObjWriter, HeaderNamesTheModelAndSectionsFollowTheCounts) {
     m.texCoords[2] = {0.25f, 1e-7f, kTargetFree};
     std::string t = SaveToOBJText(m, "now");
     EXPECT_NE(t.find("# File Created: now\r\n# Model name: CUBE\r\n# Vertices count   : 3\r\n"), std::string::npos);
-    EXPECT_NE(t.find(kRule + "\r\n# NORMALS\r\n" + kRule + "\r\nvn 0.000000 0.000000 1.000000\r\n# Normals count    : 1\r\n\r\n"),
+    EXPECT_NE(t.find(kRule + "\r\n# NORMALS\r\n" + kRule +
+                     "\r\nvn 0.000000 0.000000 1.000000\r\n# Normals count    : 1\r\n\r\n"),
               std::string::npos);
-    EXPECT_NE(t.find(kRule + "\r\n# TEXTURE COORDS\r\n" + kRule + "\r\nvt 0.000000 0.000000\r\nvt 0.250000 0.000000\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        t.find(kRule + "\r\n# TEXTURE COORDS\r\n" + kRule + "\r\nvt 0.000000 0.000000\r\nvt 0.250000 0.000000\r\n"),
+        std::string::npos);
     EXPECT_NE(t.find("# Text Coord count : 3\r\n\r\n"), std::string::npos);
     EXPECT_NE(t.find("\r\nf 1/1/1 2/2/1 3/3/1\r\n"), std::string::npos);
     // every line ends in CR LF and no bare LF exists
@@ -92,19 +94,20 @@ TEST(ObjWriter, HeaderNamesTheModelAndSectionsFollowTheCounts) {
 }
 
 TEST(ObjWriter, CornerFormsKeepEveryIndexTheFaceHas) {
-    TKGLModel m = MakeModel({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {4}, {1, 2, 3, 4}, {2, 3, 4}},
-                            {0, 0, 0, 0, 0, 0});
+    TKGLModel m = MakeModel({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}},
+                            {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {4}, {1, 2, 3, 4}, {2, 3, 4}}, {0, 0, 0, 0, 0, 0});
     auto& f = m.groups[0].faces;
-    f[1].nIdx = {7, 8, 9};           // v//n throughout
-    f[2].tIdx = {4};                 // f 1/4 2 3 as read
-    f[3].tIdx = {4, 5};              // mixed: t for the first two corners only
+    f[1].nIdx = {7, 8, 9};  // v//n throughout
+    f[2].tIdx = {4};        // f 1/4 2 3 as read
+    f[3].tIdx = {4, 5};     // mixed: t for the first two corners only
     f[3].nIdx = {6};
     f[5].tIdx = {1, 2, 3, 4};
     f[5].nIdx = {1, 2, 3, 4};
     f[6].vIdx = {2, 3, 4};
-    f[6].count = 5;                  // count past vIdx: no entry past a list is read
+    f[6].count = 5;  // count past vIdx: no entry past a list is read
     std::string t = SaveToOBJText(m, "now");
-    EXPECT_NE(t.find("g BODY\r\nf 1//7 2//8 3//9\r\nf 1/4 2 3\r\nf 1/4/6 2/5 3\r\nf 4\r\nf 1/1/1 2/2/2 3/3/3 4/4/4\r\nf 2 3 4\r\n"),
+    EXPECT_NE(t.find("g BODY\r\nf 1//7 2//8 3//9\r\nf 1/4 2 3\r\nf 1/4/6 2/5 3\r\nf 4\r\nf 1/1/1 2/2/2 3/3/3 "
+                     "4/4/4\r\nf 2 3 4\r\n"),
               std::string::npos)
         << t;
 }

@@ -104,5 +104,7 @@ TEST(InfoText, FormatsTheTenItems) {
     EXPECT_EQ(InfoText(m, '\r', ",").substr(InfoText(m, '\r', ",").find("minArea")),
               "minArea: 0,00\rmaxArea: 1,00\rscale: 3,46");
     EXPECT_EQ(FormatInfoNumber(-1e18, ","), "-1,00E+18");
-    EXPECT_EQ(FormatInfoNumber(2.5, "\xd9\xab"), "2\xd9\xab" "50");
+    EXPECT_EQ(FormatInfoNumber(2.5, "\xd9\xab"),
+              "2\xd9\xab"
+              "50");
 }

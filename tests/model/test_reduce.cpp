@@ -356,8 +356,8 @@ TEST(Reduce, PinnedVertexIsNeverMergedNorADestination) {
 
 TEST(Reduce, QuadWithTwoMergedNeighboursBecomesInvisible) {
     // quad 1 2 3 4 and a triangle 1 5 2 whose light edge (1,2) merges 2 into 1
-    TKGLModel m = MakeModel({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5f, -1, 0}}, {{1, 2, 3, 4}, {1, 5, 2}},
-                            {1.0, 0.0});
+    TKGLModel m =
+        MakeModel({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5f, -1, 0}}, {{1, 2, 3, 4}, {1, 5, 2}}, {1.0, 0.0});
     m.edges = {TEdge{0, 2, 2, kNoFace, 0, 0, 0.0}, TEdge{}, TEdge{}};  // (1,2) through the triangle
     m.eCount = 1;
     Reduce(m, 0.5);

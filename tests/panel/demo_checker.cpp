@@ -26,8 +26,8 @@
 
 namespace {
 
-constexpr int kSide = 256;    // image side in pixels
-constexpr int kSquare = 32;   // checker square side: 8 x 8 squares
+constexpr int kSide = 256;   // image side in pixels
+constexpr int kSquare = 32;  // checker square side: 8 x 8 squares
 constexpr uint8_t kLight = 230, kDark = 40;
 
 std::vector<uint8_t> CheckerSamples() {
@@ -55,10 +55,14 @@ void DrawQuad(GLuint texture) {
     glBindTexture(GL_TEXTURE_2D, texture);
     glColor3f(1.0f, 1.0f, 1.0f);
     glBegin(GL_QUADS);
-    glTexCoord2f(0, 0); glVertex3f(-1, -1, 0);
-    glTexCoord2f(1, 0); glVertex3f(1, -1, 0);
-    glTexCoord2f(1, 1); glVertex3f(1, 1, 0);
-    glTexCoord2f(0, 1); glVertex3f(-1, 1, 0);
+    glTexCoord2f(0, 0);
+    glVertex3f(-1, -1, 0);
+    glTexCoord2f(1, 0);
+    glVertex3f(1, -1, 0);
+    glTexCoord2f(1, 1);
+    glVertex3f(1, 1, 0);
+    glTexCoord2f(0, 1);
+    glVertex3f(-1, 1, 0);
     glEnd();
 }
 

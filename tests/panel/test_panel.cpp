@@ -345,7 +345,7 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&second.top));
             QTRY_VERIFY(secondDraws > 10);
             QVERIFY(firstDraws < 5);  // only window-system repaints
-        }  // the first goes; the loop is not its to stop
+        }                             // the first goes; the loop is not its to stop
         QVERIFY(app->OnIdle());
         const int before = secondDraws;
         QTRY_VERIFY(secondDraws > before + 3);

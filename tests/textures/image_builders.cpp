@@ -60,7 +60,7 @@ std::string TgaBytes(const TTgaSpec& layout) {
     s.push_back(char(layout.imageType));
     s.append(5, '\0');  // colour-map fields
     Put16(s, 0);
-    Put16(s, 0);        // origin
+    Put16(s, 0);  // origin
     Put16(s, layout.width);
     Put16(s, layout.height);
     s.push_back(char(layout.bitsPerPixel));

@@ -148,7 +148,8 @@ TEST(DecodeBMP, FourByFourWithRedFirstPixel) {
 TEST(DecodeBMP, PaddedRowsAreSwappedRowByRow) {
     // Width 3: 9 bytes of pixels and 3 of padding a row.
     TBmpSpec layout = Bmp(3, 3, {});
-    for (int i = 0; i < 9; ++i) layout.pixels.push_back({uint8_t(10 * i + 1), uint8_t(10 * i + 2), uint8_t(10 * i + 3)});
+    for (int i = 0; i < 9; ++i)
+        layout.pixels.push_back({uint8_t(10 * i + 1), uint8_t(10 * i + 2), uint8_t(10 * i + 3)});
     TImage image;
     TImageRefusal refusal;
     ASSERT_TRUE(DecodeBMP(BmpBytes(layout), "x.bmp", image, refusal));

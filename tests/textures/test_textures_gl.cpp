@@ -3,9 +3,9 @@
 
 #include <GL/gl.h>
 
+#include <sys/wait.h>
 #include <array>
 #include <cstdio>
-#include <sys/wait.h>
 
 #include "Textures.h"
 #include "image_builders.h"
@@ -148,7 +148,8 @@ TEST_F(TextureGL, EveryRefusalShowsItsMessageAndMakesNoTexture) {
     rle.imageType = 10;
     WriteFile(dir.file("rle.tga"), TgaBytes(rle));
     ExpectRefused(dir.file("rle.tga"), "TGA File Error");
-    EXPECT_EQ(messages.lastText(), "Couldn't load \"" + dir.file("rle.tga") + "\". Compressed TGA files not supported.");
+    EXPECT_EQ(messages.lastText(),
+              "Couldn't load \"" + dir.file("rle.tga") + "\". Compressed TGA files not supported.");
     TTgaSpec deep = tga;
     deep.bitsPerPixel = 32;
     WriteFile(dir.file("deep.tga"), TgaBytes(deep));

@@ -52,7 +52,8 @@ TEST(Convert, RealObjFilesBothWays) {
             continue;
         }
         ASSERT_EQ(toObj.status, 0) << name << ": " << toObj.err;
-        TResult back = RunKglmodel("convert " + Q(tmp.file("c.obj")) + " " + Q(tmp.file("d.kgm")) + " --reduce 0.5", tmp);
+        TResult back =
+            RunKglmodel("convert " + Q(tmp.file("c.obj")) + " " + Q(tmp.file("d.kgm")) + " --reduce 0.5", tmp);
         EXPECT_EQ(back.status, 0) << name << ": " << back.err;
     }
     EXPECT_GE(converted, 5);

@@ -3,8 +3,8 @@
 // ends with exit status 0 or 1, never a signal or a crash status, and a refusal is one
 // line on standard error (a load failure: that line and where it is); a refused convert
 // leaves the existing output file alone.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,9 +22,7 @@ using kgl::test::ReadFile;
 using kgl::test::TTempDir;
 using kgl::test::WriteFile;
 
-std::string Kglmodel() {
-    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kglmodel").string();
-}
+std::string Kglmodel() { return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kglmodel").string(); }
 
 struct TRun {
     bool exited = false;

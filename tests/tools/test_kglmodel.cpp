@@ -61,8 +61,9 @@ TEST(Kglmodel, DumpOfACube) {
               0u)
         << r.out.substr(0, 300);
     EXPECT_NE(r.out.find("\"scale\": 3.4641016151377544"), std::string::npos);
-    EXPECT_NE(r.out.find("{\"count\": 4, \"vIdx\": [1,2,3,4], \"tIdx\": [], \"nIdx\": [], \"area\": 0, \"visible\": 1}"),
-              std::string::npos);
+    EXPECT_NE(
+        r.out.find("{\"count\": 4, \"vIdx\": [1,2,3,4], \"tIdx\": [], \"nIdx\": [], \"area\": 0, \"visible\": 1}"),
+        std::string::npos);
     EXPECT_EQ(r.out.back(), '\n');
 }
 
@@ -81,8 +82,8 @@ TEST(Kglmodel, UnreadableInputExitsOneWithOneRefusal) {
     EXPECT_TRUE(g.status == 0 || (g.status == 1 && IsRefusalText(g.err))) << g.status << g.err;
     WriteFile(dir.file("model.txt"), kCube);
     std::filesystem::create_directory(dir.file("folder.obj"));
-    for (const char* name : {"bad_number.obj", "bad_index.obj", "control.obj", "relative.obj", "huge.obj",
-                             "model.txt", "folder.obj", "missing.obj"}) {
+    for (const char* name : {"bad_number.obj", "bad_index.obj", "control.obj", "relative.obj", "huge.obj", "model.txt",
+                             "folder.obj", "missing.obj"}) {
         for (const char* cmd : {"info ", "dump "}) {
             TRun r = RunTool(dir, cmd + Quote(dir.file(name)));
             EXPECT_EQ(r.status, 1) << cmd << name;
@@ -91,8 +92,10 @@ TEST(Kglmodel, UnreadableInputExitsOneWithOneRefusal) {
         }
     }
     TRun r = RunTool(dir, "info " + Quote(dir.file("bad_index.obj")));
-    EXPECT_EQ(r.err, "Exception Name: ERangeError Exception message: The vertex index of corner '9' is outside 1 .. 1\n"
-                     "in \"" + dir.file("bad_index.obj") + "\", line 2\n");
+    EXPECT_EQ(r.err,
+              "Exception Name: ERangeError Exception message: The vertex index of corner '9' is outside 1 .. 1\n"
+              "in \"" +
+                  dir.file("bad_index.obj") + "\", line 2\n");
 }
 
 TEST(Kglmodel, WrongUsageExitsTwo) {

@@ -70,8 +70,10 @@ protected:
 };
 
 TEST_F(Render, SizeAndBlackCorners) {
-    for (const auto& [args, w, h] : {std::tuple<std::string, int, int>{"", 640, 480}, {"--size 320x240", 320, 240},
-                                     {"--size 1x1", 1, 1}, {"--size 8192x2", 8192, 2}}) {
+    for (const auto& [args, w, h] : {std::tuple<std::string, int, int>{"", 640, 480},
+                                     {"--size 320x240", 320, 240},
+                                     {"--size 1x1", 1, 1},
+                                     {"--size 8192x2", 8192, 2}}) {
         const TRgbPicture p = Picture(BinFile("obj/cube.obj"), args);
         ASSERT_EQ(p.width, w) << args;
         ASSERT_EQ(p.height, h) << args;
@@ -129,7 +131,8 @@ TEST_F(Render, OverlaysFollowTheirSwitches) {
     };
     for (const TCase& c : {TCase{"", IsOutline, true}, TCase{"--wireframe off", IsOutline, false},
                            TCase{"", IsBox, true}, TCase{"--boxes off", IsBox, false}}) {
-        const size_t n = CountPixels(Picture(BinFile("obj/torus.kgm"), std::string("--size 320x240 ") + c.args), c.match);
+        const size_t n =
+            CountPixels(Picture(BinFile("obj/torus.kgm"), std::string("--size 320x240 ") + c.args), c.match);
         if (c.shown)
             EXPECT_GT(n, 20u) << c.args;
         else
@@ -148,8 +151,10 @@ TEST_F(Render, TorusEqualsTheWindowsFrameForTheSameState) {
         for (int x = 0; x < 64; ++x) texels.push_back({uint8_t(4 * x), 40, uint8_t(255 - 4 * x)});
     const std::string texture = dir.file("ramp.tga");
     WriteFile(texture, TgaBytes(Tga(64, 2, texels)));
-    const TRgbPicture p = Picture(BinFile("obj/torus.kgm"), "--size 320x240 --angle 30 --pull 2 --push 1 --xrot off "
-                                                            "--texture " + Quote(texture));
+    const TRgbPicture p = Picture(BinFile("obj/torus.kgm"),
+                                  "--size 320x240 --angle 30 --pull 2 --push 1 --xrot off "
+                                  "--texture " +
+                                      Quote(texture));
     TOffscreenContext gl(w, h);
     ASSERT_TRUE(gl.ok());
     glClearColor(0, 0, 0, 0);
@@ -224,16 +229,15 @@ TEST_F(Render, WithoutTheRenderProgramBesideItKglmodelSaysWhatIsMissing) {
 
 TEST_F(Render, WrongUsageExitsTwo) {
     const std::string cube = Quote(BinFile("obj/cube.obj")) + " " + Quote(out());
-    for (const char* args :
-         {"--size 0x10", "--size 10x0", "--size 8193x8", "--size 8x9000", "--size -1x5", "--size 10",
-          "--size 10x", "--size x10", "--size 1.5x2", "--size", "--pull 101", "--push -1", "--xrot yes",
-          "--angle nan", "--reduce", "--bogus"}) {
+    for (const char* args : {"--size 0x10", "--size 10x0", "--size 8193x8", "--size 8x9000", "--size -1x5", "--size 10",
+                             "--size 10x", "--size x10", "--size 1.5x2", "--size", "--pull 101", "--push -1",
+                             "--xrot yes", "--angle nan", "--reduce", "--bogus"}) {
         const TRun r = RunProgram(KGLMODEL_PATH, "render " + cube + " " + args, dir);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
     }
     for (const std::string& args : {std::string(""), Quote(BinFile("obj/cube.obj")),
-                                   Quote(BinFile("obj/cube.obj")) + " " + Quote(dir.file("out.jpg"))}) {
+                                    Quote(BinFile("obj/cube.obj")) + " " + Quote(dir.file("out.jpg"))}) {
         EXPECT_EQ(RunProgram(KGLMODEL_PATH, "render " + args, dir).status, 2) << args;
     }
     EXPECT_FALSE(std::filesystem::exists(out()));
