@@ -334,19 +334,17 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines, uint64_t fileBytes) {
     InitModel(model);
     TCounts c;
     int32_t preFaces = 0;
-    std::vector<int32_t> faces;  // per g line
-    std::vector<std::string> names;
+    std::vector<int32_t> faces;  // per g line; the names are read in the reading pass
     std::string_view line;
     while (lines.Next(line)) {
         switch (Classify(line)) {
             case TLineKind::kFace:
                 Bump(c.f, "faces");
                 c.faceBytes += static_cast<int64_t>(line.size());
-                Bump(names.empty() ? preFaces : faces.back(), "faces");
+                Bump(faces.empty() ? preFaces : faces.back(), "faces");
                 break;
             case TLineKind::kGroup:
-                if (names.size() >= static_cast<size_t>(kCountLimit)) throw ERangeError("The file has too many groups");
-                names.push_back(GroupName(line));
+                if (faces.size() >= static_cast<size_t>(kCountLimit)) throw ERangeError("The file has too many groups");
                 faces.push_back(0);
                 break;
             case TLineKind::kVertex:
@@ -363,7 +361,7 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines, uint64_t fileBytes) {
         }
     }
     c.hasDefault = preFaces > 0;
-    size_t groupCount = names.size() + (c.hasDefault ? 1 : 0);
+    size_t groupCount = faces.size() + (c.hasDefault ? 1 : 0);
     CheckMemoryBound(c, groupCount, fileBytes, lines.path());
     model.groups.resize(groupCount);
     size_t g = 0;
@@ -372,10 +370,7 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines, uint64_t fileBytes) {
         model.groups[0].fCount = preFaces;
         g = 1;
     }
-    for (size_t i = 0; i < names.size(); ++i, ++g) {
-        model.groups[g].name = std::move(names[i]);
-        model.groups[g].fCount = faces[i];
-    }
+    for (size_t i = 0; i < faces.size(); ++i, ++g) model.groups[g].fCount = faces[i];
     model.vCount = c.v;
     model.nCount = c.n;
     model.tCount = c.t;
@@ -755,7 +750,7 @@ void ReadPasses(TKGLModel& m, TLines& lines, uint64_t fileBytes) {
                 break;
             case TLineKind::kGroup:
                 if (r.group >= lastGroup) r.Changed();
-                ++r.group;
+                m.groups[static_cast<size_t>(++r.group)].name = GroupName(line);
                 break;
             default:
                 r.ReadVLine(line, kind);

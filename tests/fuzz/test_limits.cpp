@@ -146,7 +146,7 @@ TEST(ObjLimits, LoadMemoryStaysWithinItsShareOfTheFile) {
             ExpectOneShortMessage(messages, c.name);
             EXPECT_NE(messages.lastText().find("EOutOfMemory"), std::string::npos) << messages.lastText();
             EXPECT_NE(messages.lastText().find("1000000 groups"), std::string::npos) << messages.lastText();
-            EXPECT_LE(used, 64) << c.name << ": the refusal must come before the model is sized";
+            EXPECT_LE(used, 32) << c.name << ": the refusal must come before the model is sized";
         }
         std::printf("%s: %ld MB file, %ld MB peak\n", c.name, fileMb, used);
     }
