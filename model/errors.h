@@ -48,6 +48,10 @@ struct EOutOfMemory : EModelError {
     explicit EOutOfMemory(const std::string& m) : EModelError("EOutOfMemory", m) {}
 };
 
+// The start of a failure's second line: "in \"PATH\"", or "in memory" for an empty path
+// (a reader of bytes in memory).
+std::string PlaceOf(const std::string& path);
+
 // "Exception Name: <class> Exception message: <message>", and for an EModelError with
 // a known place "\n" + Where().
 std::string FormatExceptionText(const std::string& className, const std::string& message);

@@ -132,9 +132,7 @@ public:
     const std::string& Name() const { return name_; }
     void Section(const char* what) { section_ = what; }
     // The second line of a failure's message: the file and the block being read.
-    std::string Where() const {
-        return (name_ == kMemoryName ? std::string("in memory") : "in \"" + name_ + "\"") + ", " + section_;
-    }
+    std::string Where() const { return PlaceOf(name_ == kMemoryName ? std::string() : name_) + ", " + section_; }
     static constexpr const char* kMemoryName = "(memory)";
 
     // n <= kBufferSize

@@ -34,6 +34,8 @@ std::string FormatExceptionText(const std::string& className, const std::string&
     return "Exception Name: " + className + " Exception message: " + message;
 }
 
+std::string PlaceOf(const std::string& path) { return path.empty() ? "in memory" : "in \"" + path + "\""; }
+
 std::string FormatExceptionText(const EModelError& e) {
     std::string text = FormatExceptionText(e.ClassName(), e.what());
     if (!e.Where().empty()) text += "\n" + e.Where();

@@ -157,7 +157,7 @@ private:
 // Where a failure is: "in \"PATH\", line N" (memory: "in memory, line N"); no line
 // number when line is 0 (the finishing steps).
 std::string Where(const std::string& path, int64_t line) {
-    std::string where = path.empty() ? std::string("in memory") : "in \"" + path + "\"";
+    std::string where = PlaceOf(path);
     if (line > 0) where += ", line " + std::to_string(line);
     return where;
 }
