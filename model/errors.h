@@ -48,6 +48,11 @@ struct EOutOfMemory : EModelError {
     explicit EOutOfMemory(const std::string& m) : EModelError("EOutOfMemory", m) {}
 };
 
+// The user stopped the work (progress.h). Never shown: whoever asked for the stop knows.
+struct ECancelled : EModelError {
+    ECancelled() : EModelError("ECancelled", "Cancelled") {}
+};
+
 // The start of a failure's second line: "in \"PATH\"", or "in memory" for an empty path
 // (a reader of bytes in memory).
 std::string PlaceOf(const std::string& path);

@@ -12,7 +12,8 @@
 
 namespace kgl {
 
-// Runs work(); true when it ended normally. A failure is shown as "Exception Name:
+// Runs work(); true when it ended normally. A cancelled work (ECancelled) gives false
+// without a message. A failure is shown as "Exception Name:
 // <class> Exception message: <text>" and gives false: an EModelError as it is (with the
 // place it knows on a second line), running out of memory as EOutOfMemory "Out of
 // memory while <doing> 'NAME'", any other exception under the class name "Exception".
@@ -21,6 +22,8 @@ bool ReportFailure(F&& work, const char* doing, const std::string& name) {
     try {
         work();
         return true;
+    } catch (const ECancelled&) {
+        // asked for by the user: nothing to tell
     } catch (const EModelError& e) {
         ShowMessage(FormatExceptionText(e));
     } catch (const std::bad_alloc&) {

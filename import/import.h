@@ -1,0 +1,29 @@
+#pragma once
+// Opening models of any format. OBJ and KGM go to the model core's own readers; every
+// other format is read by kglmodel-import, a program of ours beside the caller that links
+// the Open Asset Import Library and writes what it read as a KGM file. It runs as a child
+// process under limits, and its KGM is read back through the validating KGM reader, so
+// a crash, a hang or an exhausted limit inside the importer costs a message, never the
+// caller or the model on display.
+#include <string>
+#include <vector>
+
+#include "KGLModel.h"
+
+namespace kgl {
+
+// Extensions read through the importer, lower case with their dot (".gltf", ".glb",
+// ".fbx", ...), sorted; .obj and .kgm are not among them.
+const std::vector<std::string>& ImportedExtensions();
+// True when LoadModelFile reads files of this lower-cased extension (dot included).
+bool IsReadableExtension(const std::string& ext);
+
+// Loads path by its lower-cased extension: ".obj" and ".kgm" exactly as LoadFromFile;
+// an imported extension through kglmodel-import, then the finishing steps of an OBJ load
+// and Reduce(model, 0.0). false for any other extension (no message) or a missing file
+// (no message); false with the "Exception Name: ..." message and a second line
+// `in "PATH"` when the file cannot be read. The model on display is replaced only on
+// success. Progress and cancellation go through the progress service (progress.h).
+bool LoadModelFile(TKGLModel& model, const std::string& path);
+
+}  // namespace kgl
