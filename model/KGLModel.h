@@ -272,6 +272,60 @@ void BuildEdges(TKGLModel& model);
 int32_t EdgeVertexA(const TKGLModel& model, const TEdge& edge);
 int32_t EdgeVertexB(const TKGLModel& model, const TEdge& edge);
 
+// ---- edge order by geometric error (edge_order.cpp) ----
+
+// What OrderEdgesByError can report of its simulation (for checking it against Reduce).
+struct TEdgeOrderTrace {
+    static constexpr int32_t kStillDrawn = INT32_MAX;
+    int32_t taken = 0;             // the simulation's collapses are edges[0 .. taken - 1]
+    std::vector<int64_t> removed;  // Reduce's `removed` after each of them (taken entries)
+    // gone[g][f] for faces 0 .. fCount of every group 0 .. gCount (as far as the tables
+    // reach): the table index of the collapse that hid face f or left it degenerate; -1
+    // when it is degenerate in the full model; kStillDrawn when no collapse did. Face 0
+    // is no face: kStillDrawn.
+    std::vector<std::vector<int32_t>> gone;
+};
+
+// Puts the entries edges[0 .. eCount] (the table BuildEdges makes, or any table of the
+// same form) in a second order, that of geometric error, for Reduce to walk. The entries
+// stay the same, each once, with their faces, group and active flag; only corner0 and
+// corner1 of an entry may be swapped, so that the end Reduce keeps (corner0's vertex)
+// is the better one. The order is that in which a simulation of Reduce takes them:
+//  - at each step, among the entries whose two ends are in the vertex table and free
+//    (never pinned, not yet retired), the cheapest: by class, then cost, then place in
+//    the table before. Classes: ordinary; a collapse that would turn a drawn face over
+//    (its normal against the one before); one whose face2 names a face of its group
+//    that is not on the edge (Reduce hides that face all the same); one whose two ends
+//    are the same vertex, which lies on faces;
+//  - cost of retiring b into a: the quadric error (Garland and Heckbert: the planes of
+//    the faces, weighted by area, summed over everything retired into either end) at
+//    a's position, as a mean squared distance with the box diagonal as unit; border
+//    edges, edges between groups and texture seams add planes across the edge so they
+//    are kept longer; plus a small share of the edge's squared length, larger when b
+//    carries such an edge, so that flat parts go evenly and interiors before borders.
+//    The end kept is the cheaper one, unless that would make a target chain longer
+//    than 50 steps (Reduce resolves 101);
+//  - each step is applied as Reduce applies it: b retired into a, face and face2
+//    hidden (counted as Reduce counts them), faces left degenerate hidden too. It stops
+//    when no entry is left to take, or after eCount steps (Reduce never examines
+//    edges[eCount]).
+// Written: the entries taken, in the order taken, then the others in their order
+// before. weight := the largest cost so far, as a square root (a distance, as a
+// fraction of the diagonal), so the table stays sorted by weight; the entries never
+// taken get the last one. The all-zero entry (face 0: both ends vertex 0, which lies on
+// no face) retires vertex 0 into itself and changes nothing drawn: it comes first,
+// with weight 0 (it follows the others when vertex 0 is pinned or lies on a face).
+// Every entry never taken has a retired, pinned or outside end when Reduce reaches it,
+// so Reduce(model, fraction) collapses exactly the first steps of the simulation, until
+// its removed count reaches the goal, and shows the faces the simulation had left then.
+// edges[eCount + 1] and the reduction state (targets, visible) are left as they are
+// (Reduce applies a fraction anew); edgeSel, when it has an entry for each edge, is
+// reordered with the table. Indices that name nothing are guarded as Reduce guards
+// them. Time about linear in the size of the tables (a radix queue); scratch about 140
+// bytes a vertex, 40 a triangle and 35 an edge entry (some 180 MB for a million
+// triangles). trace, when given, is filled in.
+void OrderEdgesByError(TKGLModel& model, TEdgeOrderTrace* trace = nullptr);
+
 // ---- reduction (reduce.cpp) ----
 
 // Hides about fCount x fraction faces by collapsing edges, walking edges[0 .. eCount - 1]
