@@ -15,11 +15,11 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kglmodel info FILE\n"
-    "       kglmodel dump FILE [--optimize-texcoords] [--reduce FRACTION]\n"
-    "       kglmodel convert IN OUT [--optimize-texcoords] [--reduce FRACTION]\n"
+    "       kglmodel dump FILE [--optimize-texcoords] [--edge-order area|error] [--reduce FRACTION]\n"
+    "       kglmodel convert IN OUT [--optimize-texcoords] [--edge-order area|error] [--reduce FRACTION]\n"
     "       kglmodel image FILE\n"
-    "       kglmodel render MODEL OUT.png [--size WxH] [--optimize-texcoords] [--reduce FRACTION]\n"
-    "                [--texture IMAGE] [--angle DEGREES] [--pull 0..100] [--push 0..200]\n"
+    "       kglmodel render MODEL OUT.png [--size WxH] [--optimize-texcoords] [--edge-order area|error]\n"
+    "                [--reduce FRACTION] [--texture IMAGE] [--angle DEGREES] [--pull 0..100] [--push 0..200]\n"
     "                [--xrot on|off] [--wireframe on|off] [--boxes on|off]\n";
 
 }  // namespace
@@ -91,6 +91,16 @@ TOption ParseStepOption(const std::vector<std::string>& args, size_t& i, TSteps&
         steps.optimize = true;
         return TOption::kOk;
     }
+    if (args[i] == "--edge-order") {
+        const std::string* text = OptionValue(args, i, "area or error", why);
+        if (!text) return TOption::kBad;
+        if (*text != "area" && *text != "error") {
+            why = "--edge-order takes area or error, not '" + *text + "'";
+            return TOption::kBad;
+        }
+        steps.order = *text == "area" ? TEdgeOrder::kArea : TEdgeOrder::kError;
+        return TOption::kOk;
+    }
     if (args[i] != "--reduce") return TOption::kNotMine;
     const std::string* text = OptionValue(args, i, "a FRACTION", why);
     if (!text) return TOption::kBad;
@@ -132,7 +142,9 @@ bool Load(TKGLModel& model, const std::string& path) {
 
 void ApplySteps(TKGLModel& model, const TSteps& steps) {
     if (steps.optimize) OptimizeTexCoords(model);
-    if (steps.reduce) Reduce(model, steps.fraction);
+    if (steps.order == TEdgeOrder::kArea) BuildEdges(model);
+    if (steps.order == TEdgeOrder::kError) OrderEdgesByError(model);
+    if (steps.reduce || steps.order != TEdgeOrder::kAsLoaded) Reduce(model, steps.reduce ? steps.fraction : 0.0);
 }
 
 int RunGuarded(const std::function<int()>& command) {

@@ -31,9 +31,16 @@ std::string ProgramFolder();
 // it cannot be read.
 bool Load(TKGLModel& model, const std::string& path);
 
-// The steps after a load, in this order: texture-coordinate rewrite, reduction.
+// The order of the edge table the reduction walks: as loaded (the area order of an OBJ
+// file, a KGM file's own), rebuilt by face areas (BuildEdges), or by geometric error
+// (OrderEdgesByError).
+enum class TEdgeOrder { kAsLoaded, kArea, kError };
+
+// The steps after a load, in this order: texture-coordinate rewrite, edge order,
+// reduction. A new edge order without a reduction is shown at full detail.
 struct TSteps {
     bool optimize = false;
+    TEdgeOrder order = TEdgeOrder::kAsLoaded;
     bool reduce = false;
     double fraction = 0;
 };
@@ -42,7 +49,7 @@ void ApplySteps(TKGLModel& model, const TSteps& steps);
 // One option at args[i], its value (if any) taken too: kNotMine when it is not one the
 // parser knows, kBad (why set) when it or its value is wrong.
 enum class TOption { kOk, kNotMine, kBad };
-// --optimize-texcoords, --reduce FRACTION.
+// --optimize-texcoords, --edge-order area|error, --reduce FRACTION.
 TOption ParseStepOption(const std::vector<std::string>& args, size_t& i, TSteps& steps, std::string& why);
 // Every option from args[from] on is a step option; false (why set) on wrong usage.
 bool ParseSteps(const std::vector<std::string>& args, size_t from, TSteps& steps, std::string& why);

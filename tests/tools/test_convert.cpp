@@ -52,9 +52,17 @@ TEST(Convert, RealObjFilesBothWays) {
             continue;
         }
         ASSERT_EQ(toObj.status, 0) << name << ": " << toObj.err;
-        TResult back =
-            RunKglmodel("convert " + Q(tmp.file("c.obj")) + " " + Q(tmp.file("d.kgm")) + " --reduce 0.5", tmp);
+        // the steps in their order, and a file that keeps the edge order
+        TResult back = RunKglmodel("convert " + Q(tmp.file("c.obj")) + " " + Q(tmp.file("d.kgm")) +
+                                       " --reduce 0.5 --edge-order error --optimize-texcoords",
+                                   tmp);
         EXPECT_EQ(back.status, 0) << name << ": " << back.err;
+        kgl::TKGLModel here;
+        ASSERT_TRUE(kgl::LoadFromFile(here, tmp.file("c.obj"))) << name;
+        kgl::OptimizeTexCoords(here);
+        kgl::OrderEdgesByError(here);
+        kgl::Reduce(here, 0.5);
+        EXPECT_TRUE(ReadFile(tmp.file("d.kgm")) == kgl::SaveToKGMBytes(here)) << name;
     }
     EXPECT_GE(converted, 5);
 }

@@ -102,8 +102,10 @@ TEST(Kglmodel, WrongUsageExitsTwo) {
     TTempDir dir;
     WriteFile(dir.file("cube.obj"), kCube);
     const std::string cube = Quote(dir.file("cube.obj"));
-    for (const std::string& args : {std::string(""), std::string("frobnicate"), "info " + cube + " " + cube,
-                                    std::string("info"), "dump " + cube + " --reduce", "dump " + cube + " --bogus"}) {
+    for (const std::string& args :
+         {std::string(""), std::string("frobnicate"), "info " + cube + " " + cube, std::string("info"),
+          "dump " + cube + " --reduce", "dump " + cube + " --bogus", "dump " + cube + " --edge-order",
+          "dump " + cube + " --edge-order Error", "convert " + cube + " " + cube + " --edge-order none"}) {
         TRun r = RunTool(dir, args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;

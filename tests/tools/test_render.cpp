@@ -229,9 +229,10 @@ TEST_F(Render, WithoutTheRenderProgramBesideItKglmodelSaysWhatIsMissing) {
 
 TEST_F(Render, WrongUsageExitsTwo) {
     const std::string cube = Quote(BinFile("obj/cube.obj")) + " " + Quote(out());
-    for (const char* args : {"--size 0x10", "--size 10x0", "--size 8193x8", "--size 8x9000", "--size -1x5", "--size 10",
-                             "--size 10x", "--size x10", "--size 1.5x2", "--size", "--pull 101", "--push -1",
-                             "--xrot yes", "--angle nan", "--reduce", "--bogus"}) {
+    for (const char* args :
+         {"--size 0x10", "--size 10x0", "--size 8193x8", "--size 8x9000", "--size -1x5", "--size 10", "--size 10x",
+          "--size x10", "--size 1.5x2", "--size", "--pull 101", "--push -1", "--xrot yes", "--angle nan", "--reduce",
+          "--edge-order", "--edge-order volume", "--bogus"}) {
         const TRun r = RunProgram(KGLMODEL_PATH, "render " + cube + " " + args, dir);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
