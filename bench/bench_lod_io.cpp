@@ -1,16 +1,20 @@
 // Reduction and model-file benchmark on one generated model (default 1M triangles):
+//  - OrderEdgesByError (once per model): time, and the memory it takes beyond the
+//    model (the peak resident size over the size before it), then Reduce(model, 0.5) on
+//    the table it leaves;
 //  - Reduce(model, 0.5) against meshoptimizer's meshopt_simplify and
 //    meshopt_simplifySloppy to 50% of the triangles on the same mesh (a different,
 //    heavier algorithm: the point is the user's wait on the slider);
 //  - SaveToKGM and LoadKGM of the model, LoadKGM against LoadOBJ of the same model;
 //  - SaveToOBJ.
 // Figures are medians of the runs; ratios are printed beside them.
-// usage: bench_lod_io [--runs N] [--reduce-only] [TRIANGLES]
+// usage: bench_lod_io [--runs N] [--reduce-only] [--order-only] [TRIANGLES]
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -56,6 +60,27 @@ double Time(int runs, const std::function<void()>& step, const std::function<voi
     return Median(t);
 }
 
+// A figure of /proc/self/status in kB ("VmRSS", "VmHWM"); -1 when unknown.
+long StatusKb(const char* key) {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return -1;
+    char line[256];
+    long kb = -1;
+    const size_t n = std::strlen(key);
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, key, n) == 0 && line[n] == ':') kb = std::atol(line + n + 1);
+    std::fclose(f);
+    return kb;
+}
+
+// Starts the peak resident size (VmHWM) again from the present size.
+void ResetPeak() {
+    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+}
+
 int Hidden(const kgl::TKGLModel& m) {
     int n = 0;
     for (int32_t g = 0; g <= m.gCount; ++g)
@@ -68,13 +93,15 @@ int Hidden(const kgl::TKGLModel& m) {
 int main(int argc, char** argv) {
     int runs = 5;
     int64_t triangles = 1000000;
-    bool reduceOnly = false;
+    bool reduceOnly = false, orderOnly = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
         else if (a == "--reduce-only")
             reduceOnly = true;
+        else if (a == "--order-only")
+            orderOnly = true;
         else
             triangles = std::atoll(a.c_str());
     }
@@ -89,6 +116,29 @@ int main(int argc, char** argv) {
     kgl::TKGLModel model, loaded;
     auto release = [&] { loaded = kgl::TKGLModel(); };
     if (!kgl::LoadFromFile(model, bm.path)) return 1;
+
+    // ---- the edge order by geometric error, each run from the area order of the load
+    if (!reduceOnly) {
+        const kgl::TLargeTable<kgl::TEdge> areaOrder = model.edges;
+        kgl::TKGLModel ordered;
+        ordered = model;  // the faces and vertices it reads; the runs reorder its edges
+        const int orderRuns = std::max(1, runs / 2);
+        ResetPeak();
+        const long before = StatusKb("VmRSS");
+        double order = Time(
+            orderRuns, [&] { kgl::OrderEdgesByError(ordered); }, [&] { ordered.edges = areaOrder; });
+        double orderCpu = g_lastCpu;
+        const long peak = StatusKb("VmHWM");
+        double reduceHalf = Time(std::max(runs * 4 + 1, 11), [&] { kgl::Reduce(ordered, 0.5); });
+        std::printf(
+            "OrderEdgesByError           %8.3f s   cpu %8.3f s   (%d entries; memory beyond the model: peak %.0f MB, "
+            "%.0f bytes a triangle; %d runs)\n",
+            order, orderCpu, model.eCount + 1, (peak - before) / 1024.0,
+            (peak - before) * 1024.0 / static_cast<double>(model.fCount), orderRuns);
+        std::printf("Reduce(model, 0.5), error order %5.2f ms  cpu %5.2f ms  (%d of %d faces hidden)\n",
+                    reduceHalf * 1e3, g_lastCpu * 1e3, Hidden(ordered), ordered.fCount);
+        if (orderOnly) return 0;
+    }
 
     // ---- Reduce against meshoptimizer
     const int reduceRuns = std::max(runs * 4 + 1, 11);
