@@ -444,6 +444,8 @@ void TForm1::CreateControls() {
     Timer1->OnTimer = [this](QObject* sender) { Timer1Timer(sender); };
     auto* saveView = new QShortcut(QKeySequence(Qt::Key_F12), this);
     connect(saveView, &QShortcut::activated, this, [this] { SaveViewPicture(); });
+    auto* orderEdges = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_E), this);
+    connect(orderEdges, &QShortcut::activated, this, [this] { OrderEdgesByError(); });
     TrackBar1->OnChange = [this](QObject* sender) { TrackBar1Change(sender); };
     TrackBar3->OnChange = [this](QObject* sender) { TrackBar3Change(sender); };
     auto radio4 = [this](QRadioButton* b) {
@@ -495,7 +497,7 @@ void TForm1::RadioButton1Click(QObject* sender) {
 void TForm1::FileListBoxClick(QObject*) {
     TBusyCursor busy;
     TrackBar2->SetPosition(0);
-    kgl::LoadFromFile(Model, LocalPath(FileListBox->FileName()));
+    if (kgl::LoadFromFile(Model, LocalPath(FileListBox->FileName()))) FReduction = 0;
     TrackBar1->SetMin(0);
     TrackBar1->SetMax(100);
     TrackBar3->SetPosition(0);
@@ -675,9 +677,24 @@ void TForm1::OpenGlPanelMouseWheel(QWheelEvent* event) {
     event->accept();
 }
 
-void TForm1::TrackBar1Change(QObject*) { kgl::Reduce(Model, TrackBar1->Position() / 100.0); }
+void TForm1::TrackBar1Change(QObject*) {
+    FReduction = TrackBar1->Position() / 100.0;
+    kgl::Reduce(Model, FReduction);
+}
 
-void TForm1::TrackBar3Change(QObject*) { kgl::Reduce(Model, TrackBar3->Position() / 100.0); }
+void TForm1::TrackBar3Change(QObject*) {
+    FReduction = TrackBar3->Position() / 100.0;
+    kgl::Reduce(Model, FReduction);
+}
+
+void TForm1::OrderEdgesByError() {
+    {
+        TBusyCursor busy;
+        kgl::OrderEdgesByError(Model);
+        kgl::Reduce(Model, FReduction);
+    }
+    ShowNotice(QStringLiteral("Edges ordered by geometric error"));
+}
 
 // ---------------------------------------------------------------- mouse and selection modes
 

@@ -222,6 +222,10 @@ public:
     QString SaveViewPicture();
     // The text of the last such notice.
     const QString& LastNotice() const { return FLastNotice; }
+    // Ctrl+E: puts the model's edge table in the order of geometric error
+    // (OrderEdgesByError) and applies the reduction on display again, the fraction of the
+    // reduction track bar moved last (none since the load: full detail), with a notice.
+    void OrderEdgesByError();
 
     // The information text of the model on display, carriage returns between items.
     void RefreshInfoText();
@@ -243,6 +247,7 @@ private:
     QString FProgramFolder;
     QString FLastNotice;
     int FWheelRemainder = 0;  // wheel delta not yet making a whole notch
+    double FReduction = 0;    // the fraction the model on display is reduced to
 };
 
 // The face of the information text: family at pixelSize when its glyphs really are

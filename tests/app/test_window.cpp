@@ -407,6 +407,30 @@ private slots:
         WaitForFrames(form);
     }
 
+    // Ctrl+E: the error order, with the reduction of the track bar moved last applied again.
+    void CtrlEOrdersEdgesByErrorAndReducesAgain() {
+        TForm1& form = OpenObj("grid.obj", GridObj(20));
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        kgl::TKGLModel expected;
+        QVERIFY(kgl::LoadOBJFromMemory(expected, GridObj(20)));
+        for (auto [bar, position] : {std::pair{form.TrackBar3, 50}, std::pair{form.TrackBar1, 30}}) {
+            bar->SetPosition(position);
+            QTest::keyClick(form.FileListBox, Qt::Key_E, Qt::ControlModifier);
+            QCOMPARE(form.LastNotice(), QStringLiteral("Edges ordered by geometric error"));
+            kgl::OrderEdgesByError(expected);
+            kgl::Reduce(expected, position / 100.0);
+            QCOMPARE(VisibleFaces(Model), VisibleFaces(expected));
+            for (int32_t e = 0; e <= Model.eCount; ++e) {
+                QCOMPARE(Model.edges[e].face, expected.edges[e].face);
+                QCOMPARE(Model.edges[e].corner0, expected.edges[e].corner0);
+            }
+        }
+        ClickEntry(form.FileListBox, 0);  // loaded anew at full detail, TrackBar1 still at 30
+        QTest::keyClick(form.FileListBox, Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(VisibleFaces(Model), 800);
+    }
+
     void FacePickSelectsDeselectsAndDragPaints() {
         TForm1& form = OpenPlain("plane.obj", kPlaneObj);  // straight down -Z onto the plane
         QVERIFY(Model.faceSel.empty());                    // "Face" checked at start, but not yet clicked
