@@ -776,34 +776,30 @@ void TErrorOrder::Write() {
     const size_t nE = static_cast<size_t>(lastE_) + 1;
     std::vector<uint32_t> from(order_);  // new place -> old place
     from.reserve(nE);
-    std::vector<uint8_t> done(nE, 0);
-    for (uint32_t e : order_) done[e] = 1;
-    for (size_t e = 0; e < nE; ++e)
-        if (!done[e]) from.push_back(static_cast<uint32_t>(e));
-    // permuted in place, cycle by cycle: no second table of the model's size
-    std::fill(done.begin(), done.end(), 0);
-    TEdge* edges = m_.edges.data();
-    for (size_t k = 0; k < nE; ++k) {
-        if (done[k]) continue;
-        const TEdge held = edges[k];
-        size_t j = k;
-        for (;;) {
-            done[j] = 1;
-            const size_t src = from[j];
-            if (src == k) break;
-            edges[j] = edges[src];
-            j = src;
-        }
-        edges[j] = held;
+    {
+        std::vector<uint8_t> taken(nE, 0);
+        for (uint32_t e : order_) taken[e] = 1;
+        for (size_t e = 0; e < nE; ++e)
+            if (!taken[e]) from.push_back(static_cast<uint32_t>(e));
     }
+    // A new table in the new order (read where they lie, fetched ahead; written in a
+    // row), the entries past eCount as they were; the simulation's tables are gone by now.
+    TLargeTable<TEdge> out(m_.edges.size());
+    const TEdge* edges = m_.edges.data();
+    constexpr size_t kAhead = 16;
     double weight = 0;
     for (size_t k = 0; k < nE; ++k) {
+        if (k + kAhead < nE) __builtin_prefetch(&edges[from[k + kAhead]]);
+        TEdge x = edges[from[k]];
         if (k < order_.size()) {
-            if (!keepA_[k]) std::swap(edges[k].corner0, edges[k].corner1);
+            if (!keepA_[k]) std::swap(x.corner0, x.corner1);
             weight = std::max(weight, std::sqrt(cost_[k]));
         }
-        edges[k].weight = weight;
+        x.weight = weight;
+        out[k] = x;
     }
+    std::copy(m_.edges.begin() + static_cast<ptrdiff_t>(nE), m_.edges.end(), out.begin() + static_cast<ptrdiff_t>(nE));
+    m_.edges.swap(out);
     if (m_.edgeSel.size() >= nE) {
         const std::vector<TBool> sel(m_.edgeSel.begin(), m_.edgeSel.begin() + static_cast<ptrdiff_t>(nE));
         for (size_t k = 0; k < nE; ++k) m_.edgeSel[k] = sel[from[k]];
@@ -890,6 +886,14 @@ void TErrorOrder::Run() {
         }
         Take(e, c);
     }
+    // the scratch of the simulation goes before the new table comes
+    decltype(verts_)().swap(verts_);
+    decltype(nodes_)().swap(nodes_);
+    decltype(faces_)().swap(faces_);
+    decltype(longCorners_)().swap(longCorners_);
+    decltype(ends_)().swap(ends_);
+    decltype(item_)().swap(item_);
+    queue_ = TRadixQueue();
     Write();
 }
 
