@@ -66,6 +66,8 @@ void ExerciseModel(TKGLModel& model) {
     (void)ModelToJson(model);
     Reduce(model, 1.0);
     OptimizeTexCoords(model);
+    OrderEdgesByError(model);
+    Reduce(model, 0.5);
     Reduce(model, 0.0);
     (void)SaveToKGMBytes(model);
     (void)SaveToOBJText(model, "fuzz");
