@@ -293,10 +293,13 @@ struct TEdgeOrderTrace {
 // is the better one. The order is that in which a simulation of Reduce takes them:
 //  - at each step, among the entries whose two ends are in the vertex table and free
 //    (never pinned, not yet retired), the cheapest: by class, then cost, then place in
-//    the table before. Classes: ordinary; a collapse that would turn a drawn face over
-//    (its normal against the one before); one whose face2 names a face of its group
-//    that is not on the edge (Reduce hides that face all the same); one whose two ends
-//    are the same vertex, which lies on faces;
+//    the table before (keys are kept lazily: one whose cost grew by up to 5% since it
+//    was keyed, or that waits in a batch of 16, may go before a slightly cheaper one).
+//    Classes: ordinary; a collapse that would turn a drawn face over (its normal
+//    against the one before; faces of more than 16 corners are not judged, a vertex
+//    drawn on more than 64 faces counts as turning one); one whose face2 names a face
+//    of its group that is not on the edge (Reduce hides that face all the same); one
+//    whose two ends are the same vertex, which lies on faces;
 //  - cost of retiring b into a: the quadric error (Garland and Heckbert: the planes of
 //    the faces, weighted by area, summed over everything retired into either end) at
 //    a's position, as a mean squared distance with the box diagonal as unit; border
@@ -322,7 +325,7 @@ struct TEdgeOrderTrace {
 // (Reduce applies a fraction anew); edgeSel, when it has an entry for each edge, is
 // reordered with the table. Indices that name nothing are guarded as Reduce guards
 // them. Time about linear in the size of the tables (a radix queue); scratch about 140
-// bytes a vertex, 40 a triangle and 35 an edge entry (some 180 MB for a million
+// bytes a vertex, 50 a triangle and 30 an edge entry (some 190 MB for a million
 // triangles). trace, when given, is filled in.
 void OrderEdgesByError(TKGLModel& model, TEdgeOrderTrace* trace = nullptr);
 
