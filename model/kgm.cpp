@@ -470,22 +470,17 @@ bool LoadInto(TKGLModel& model, TInput& in, bool fullDetail) {
 }
 
 bool LoadFile(TKGLModel& model, const std::string& fileName, bool fullDetail) {
-    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return false;  // no such file: silently
-        ShowMessage(FormatExceptionText("EInOutError", "Cannot open file '" + fileName + "': " + std::strerror(errno)));
-        return false;
-    }
-    struct stat st {};
-    bool ok = false;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ShowMessage(FormatExceptionText("EInOutError", "Cannot read file '" + fileName + "': not a regular file"));
-    } else {
-        std::optional<TInput> in;
-        if (ReportFailure([&] { in.emplace(fd, 0, static_cast<uint64_t>(st.st_size), fileName); }, "reading", fileName))
-            ok = LoadInto(model, *in, fullDetail);
-    }
-    close(fd);
+    int fd = -1;
+    std::optional<TInput> in;
+    const bool opened = ReportFailure(
+        [&] {
+            uint64_t size = 0;
+            fd = OpenRegularFile(fileName, size);
+            if (fd >= 0) in.emplace(fd, 0, size, fileName);
+        },
+        "reading", fileName);
+    const bool ok = opened && in && LoadInto(model, *in, fullDetail);  // no file: silently false
+    if (fd >= 0) close(fd);
     return ok;
 }
 

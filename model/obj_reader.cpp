@@ -10,12 +10,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <new>
 #include <vector>
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include "KGLModel.h"
 #include "box.h"
@@ -115,9 +114,19 @@ size_t StartOfText(std::string_view head) {
 }
 
 // A hostile token may be megabytes long; its message shows the start of it.
-std::string Quoted(std::string_view text) {
-    if (text.size() <= kObjQuoteMax) return Upper(text);
-    return Upper(text.substr(0, kObjQuoteMax)) + "...";
+std::string Quoted(std::string_view text) { return QuoteText(Upper(text.substr(0, kObjQuoteMax + 1)), kObjQuoteMax); }
+
+// A statement may be indented: blanks and tabs before its keyword are skipped.
+std::string_view SkipIndent(std::string_view line) {
+    size_t i = 0;
+    while (i < line.size() && IsSeparator(line[i])) ++i;
+    return line.substr(i);
+}
+
+// A NUL byte never stands in OBJ text: the file is binary (an image or a KGM renamed
+// .obj, UTF-16 without a byte-order mark) and would read as a model without statements.
+[[noreturn]] void NotText() {
+    throw EReadError("The file holds a NUL byte, so it is not OBJ text (is it a binary file named .obj?)");
 }
 
 [[noreturn]] void BadFloat(std::string_view text) {
@@ -171,6 +180,8 @@ public:
         line_ = 0;
         ends_.Reset();
         SkipBom();
+        const void* nul = std::memchr(text_.data(), 0, text_.size());
+        nul_ = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text_.data()) : SIZE_MAX;
     }
     bool Next(std::string_view& line) {
         if (pos_ >= text_.size()) return false;
@@ -184,6 +195,7 @@ public:
         }
         ++line_;
         if (len > kObjMaxLineLength) LineTooLong();
+        if (nul_ < end) NotText();
         line = std::string_view(start, len);
         return true;
     }
@@ -195,6 +207,7 @@ private:
     std::string_view text_;
     TLineEnds ends_;
     size_t pos_ = 0;
+    size_t nul_ = SIZE_MAX;  // offset of the first NUL byte
     int64_t line_ = 0;
     std::string path_;  // none
 };
@@ -212,6 +225,7 @@ public:
         if (std::fseek(f_, 0, SEEK_SET) != 0) throw EInOutError("Cannot read file \"" + name_ + "\"");
         begin_ = end_ = 0;
         ends_.Reset();
+        nul_ = SIZE_MAX;
         eof_ = false;
         first_ = true;
         afterCr_ = false;
@@ -239,6 +253,7 @@ public:
                 }
                 ++line_;
                 if (len > kObjMaxLineLength) LineTooLong();
+                if (nul_ < end) NotText();
                 line = std::string_view(start, len);
                 return true;
             }
@@ -248,6 +263,7 @@ public:
                 begin_ = end_;
                 ++line_;
                 if (len > kObjMaxLineLength) LineTooLong();
+                if (nul_ < end_) NotText();
                 line = std::string_view(start, len);
                 return true;
             }
@@ -270,6 +286,7 @@ private:
         size_t rest = end_ - begin_;
         if (begin_ > 0) {
             std::memmove(buf_.data(), buf_.data() + begin_, rest);
+            if (nul_ != SIZE_MAX) nul_ -= begin_;  // a NUL not yet reached by a line stays ahead
             begin_ = 0;
             end_ = rest;
         }
@@ -279,6 +296,9 @@ private:
             if (std::ferror(f_)) throw EInOutError("Cannot read file \"" + name_ + "\"");
             eof_ = true;
         }
+        if (nul_ == SIZE_MAX)
+            if (const void* nul = std::memchr(buf_.data() + end_, 0, got))
+                nul_ = static_cast<size_t>(static_cast<const char*>(nul) - buf_.data());
         end_ += got;
         if (first_) {  // the first block of a regular file is full unless the file is short
             first_ = false;
@@ -293,7 +313,8 @@ private:
     size_t begin_ = 0, end_ = 0;
     bool eof_ = false;
     bool first_ = true;
-    bool afterCr_ = false;  // the last line ended in a CR at the end of the bytes held
+    bool afterCr_ = false;   // the last line ended in a CR at the end of the bytes held
+    size_t nul_ = SIZE_MAX;  // offset in buf_ of the first NUL byte read
     int64_t line_ = 0;
 };
 
@@ -337,6 +358,7 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines, uint64_t fileBytes) {
     std::vector<int32_t> faces;  // per g line; the names are read in the reading pass
     std::string_view line;
     while (lines.Next(line)) {
+        line = SkipIndent(line);
         switch (Classify(line)) {
             case TLineKind::kFace:
                 Bump(c.f, "faces");
@@ -742,6 +764,7 @@ void ReadPasses(TKGLModel& m, TLines& lines, uint64_t fileBytes) {
     int32_t lastGroup = m.gCount;
     std::string_view line;
     while (lines.Next(line)) {
+        line = SkipIndent(line);
         TLineKind kind = Classify(line);
         if (kind == TLineKind::kOther) continue;
         switch (kind) {
@@ -780,11 +803,6 @@ void ReadOBJ(TKGLModel& m, TLines& lines, uint64_t fileBytes) {
     }
 }
 
-uint64_t FileBytes(std::FILE* f) {
-    struct stat st {};
-    return fstat(fileno(f), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
 }  // namespace
 
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text) {
@@ -796,22 +814,28 @@ bool LoadOBJFromMemory(TKGLModel& model, std::string_view text) {
 }
 
 bool LoadOBJ(TKGLModel& model, const std::string& fileName) {
-    std::FILE* f = std::fopen(fileName.c_str(), "rb");
-    if (!f) {
-        std::error_code ec;
-        if (!std::filesystem::exists(fileName, ec)) return false;  // missing: no message
-        ShowMessage(FormatExceptionText("EInOutError", "Cannot open file \"" + fileName + "\""));
-        return false;
-    }
     TKGLModel fresh;
+    bool missing = false;  // no message
     const bool ok = ReportFailure(
         [&] {
+            uint64_t size = 0;
+            const int fd = OpenRegularFile(fileName, size);
+            if (fd < 0) {
+                missing = true;
+                return;
+            }
+            std::FILE* f = fdopen(fd, "rb");
+            if (!f) {
+                close(fd);
+                throw EOutOfMemory("Out of memory while opening '" + fileName + "'");
+            }
             TFileLines lines(f, fileName);
-            ReadOBJ(fresh, lines, FileBytes(f));
+            ReadOBJ(fresh, lines, size);
         },
         "reading", fileName);
-    if (ok) TakeLoadedModel(model, fresh);
-    return ok;
+    if (!ok || missing) return false;
+    TakeLoadedModel(model, fresh);
+    return true;
 }
 
 bool LoadFromFile(TKGLModel& model, const std::string& fileName) {
