@@ -340,6 +340,10 @@ bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes);
 // in their pass over the faces.
 bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName);
 bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes);
+// LoadKGMAtFullDetail's reading into fresh, a model of the caller's own, throwing the
+// failure (EModelError, located in fileName) instead of showing it; a missing file is a
+// failure too. For callers that report in their own words (the importer's KGM).
+void ReadKGMFileAtFullDetail(TKGLModel& fresh, const std::string& fileName);
 
 // ---- OBJ writer (obj_writer.cpp) ----
 
@@ -356,6 +360,9 @@ void SaveToOBJ(const TKGLModel& model, const std::string& fileName);
 // The OBJ text SaveToOBJ writes ("" when fCount < 1); dateTime stands on the
 // "# File Created: " line (SaveToOBJ puts the local date and time there).
 std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime);
+// The value an OBJ file of SaveToOBJ holds for value once read back: value to six
+// decimals, as the nearest float. value must be finite (else EConvertError).
+float AsWrittenInOBJ(float value);
 
 // ---- texture-coordinate rewriting (texcoords.cpp) ----
 

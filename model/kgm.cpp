@@ -509,6 +509,22 @@ bool LoadKGM(TKGLModel& model, const std::string& fileName) { return LoadFile(mo
 
 bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName) { return LoadFile(model, fileName, true); }
 
+void ReadKGMFileAtFullDetail(TKGLModel& fresh, const std::string& fileName) {
+    uint64_t size = 0;
+    const int fd = OpenRegularFile(fileName, size);
+    if (fd < 0) {
+        EInOutError e("Cannot read file \"" + fileName + "\": there is no such file");
+        e.Locate(PlaceOf(fileName));
+        throw e;
+    }
+    struct TCloser {
+        int fd;
+        ~TCloser() { close(fd); }
+    } closer{fd};
+    TInput in(fd, 0, size, fileName);
+    Located(in, [&] { ReadModel(in, fresh, true); });
+}
+
 bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes) {
     TInput in(bytes, TInput::kMemoryName);
     return LoadInto(model, in, true);
