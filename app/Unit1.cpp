@@ -36,6 +36,7 @@
 #include "OpenGlPanel.h"
 #include "Textures.h"
 #include "errors.h"
+#include "import.h"
 #include "messages.h"
 
 TForm1* Form1 = nullptr;
@@ -492,10 +493,12 @@ void TForm1::RadioButton1Click(QObject* sender) {
     FileListBox->SetMask(QStringLiteral("*.") + button->text());
 }
 
-void TForm1::FileListBoxClick(QObject*) {
+void TForm1::FileListBoxClick(QObject*) { LoadAndShow(LocalPath(FileListBox->FileName())); }
+
+void TForm1::LoadAndShow(const std::string& path) {
     TBusyCursor busy;
     TrackBar2->SetPosition(0);
-    kgl::LoadFromFile(Model, LocalPath(FileListBox->FileName()));
+    kgl::LoadModelFile(Model, path);
     TrackBar1->SetMin(0);
     TrackBar1->SetMax(100);
     TrackBar3->SetPosition(0);
@@ -546,9 +549,16 @@ bool TForm1::OpenPath(const QString& path) {
         return true;
     }
     const QString suffix = info.suffix().toLower();
-    if (!info.isFile() || (suffix != QLatin1String("obj") && suffix != QLatin1String("kgm"))) {
-        kgl::ShowMessage("Not a model file (.obj or .kgm) or a folder: \"" + shown + "\"");
+    if (!info.isFile() || !kgl::IsReadableExtension("." + suffix.toStdString())) {
+        kgl::ShowMessage("Not a model file of a format read here, nor a folder: \"" + shown + "\"");
         return false;
+    }
+    if (suffix != QLatin1String("obj") && suffix != QLatin1String("kgm")) {
+        // another format: the list, which offers OBJ or KGM files, moves to its folder
+        // without a selection, and the importer reads it
+        FileListBox->SetDirectory(info.absolutePath());
+        LoadAndShow(LocalPath(info.absoluteFilePath()));
+        return true;
     }
     QRadioButton* kind = suffix == QLatin1String("obj") ? RadioButton1 : RadioButton2;
     FileListBox->SetDirectory(info.absolutePath());
