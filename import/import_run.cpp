@@ -61,7 +61,8 @@ void TImportOutput::Line(std::string_view line, TImportRun& run, const TProgress
         if (blank != std::string_view::npos && ParseCount(line.substr(0, blank), done) &&
             ParseCount(line.substr(blank + 1), total) && done <= total && progress)
             progress(done, total);
-    } else if (line.substr(0, kWarning.size()) == kWarning && run.warnings.size() < kImportWarningsMax) {
+    } else if (line.substr(0, kWarning.size()) == kWarning && line.size() > kWarning.size() &&
+               run.warnings.size() < kImportWarningsMax) {
         run.warnings.push_back(QuoteText(line.substr(kWarning.size()), kWarningMax));
     }
 }

@@ -27,8 +27,8 @@ constexpr size_t kImportWarningsMax = 8;
 
 // Reads the child's standard output as it arrives, in pieces of any size: each line
 // "progress DONE TOTAL" (decimal, DONE <= TOTAL) goes to progress, each "warning TEXT"
-// is kept in run.warnings (escaped and cut to 200 characters); any other line, and any
-// line longer than 1024 bytes, is ignored.
+// with a TEXT is kept in run.warnings (its first 200 bytes, escaped); any other line,
+// and any line longer than 1024 bytes, is ignored.
 class TImportOutput {
 public:
     using TProgress = std::function<void(uint64_t done, uint64_t total)>;
