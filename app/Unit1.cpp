@@ -557,6 +557,7 @@ bool TForm1::OpenPath(const QString& path) {
         // another format: the list, which offers OBJ or KGM files, moves to its folder
         // without a selection, and the importer reads it
         FileListBox->SetDirectory(info.absolutePath());
+        FileListBox->SetItemIndex(-1);
         LoadAndShow(LocalPath(info.absoluteFilePath()));
         return true;
     }
