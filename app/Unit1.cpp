@@ -549,7 +549,7 @@ bool TForm1::OpenPath(const QString& path) {
         return true;
     }
     const QString suffix = info.suffix().toLower();
-    if (!info.isFile() || !kgl::IsReadableExtension("." + suffix.toStdString())) {
+    if (!info.isFile() || !kgl::IsReadableExtension(kgl::LowerExtension(info.fileName().toStdString()))) {
         kgl::ShowMessage("Not a model file of a format read here, nor a folder: \"" + shown + "\"");
         return false;
     }

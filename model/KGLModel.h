@@ -220,6 +220,16 @@ constexpr uint64_t kObjMemoryPerFileByte = 128;
 constexpr uint64_t kObjMemoryAllowance = uint64_t(32) << 20;
 // OBJ from bytes in memory; same results and messages as LoadOBJ.
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text);
+// Both passes of an OBJ load read the text in ranges of whole lines, one a core, at once:
+// the counting pass counts each range, the counts added up in file order say where each
+// range's vertices, normals, texture coordinates, groups and faces start, and the reading
+// pass fills the final tables from every range (relative indices count back over the
+// ranges before; a group runs on across ranges). The model, the refusals and their line
+// numbers are those of a reading in one piece. Texts under kObjParallelMinBytes are read
+// in one range. SetLoadThreads(n) forces n ranges (tests compare 1, 2 and 3) whatever the
+// size; 0 goes back to one a core.
+constexpr uint64_t kObjParallelMinBytes = uint64_t(4) << 20;
+void SetLoadThreads(int32_t threads);
 
 // Line handlers of the reading pass (any letter case); they throw EConvertError.
 TVertex ParseVertex(std::string_view line);  // target kTargetFree, merges 0

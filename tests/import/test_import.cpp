@@ -166,7 +166,8 @@ TEST(Import, EveryWayTheChildEndsIsAMessage) {
     kgl::SetProgressHandler(previous);
     EXPECT_EQ(rec.count(), 0u);
     const std::string pid = kgl::test::ReadFile(dir.file("pid"));
-    if (!pid.empty()) EXPECT_NE(kill(std::atoi(pid.c_str()), 0), 0) << "the child still runs";
+    ASSERT_FALSE(pid.empty());
+    EXPECT_NE(kill(std::atoi(pid.c_str()), 0), 0) << "the child still runs";
 
     // the importer program missing
     kgl::SetImporterProgram(dir.file("none"));

@@ -346,6 +346,38 @@ TEST(ObjReader, FileAndMemoryGiveTheSameModel) {
     EXPECT_EQ(Refusal(binary), kNotText + "\nin memory, line 6");
 }
 
+// A text read in 2 or 3 ranges at once gives the model, or the refusal with its line
+// number, of the text read in one. A comment of growing length in front moves the range
+// edges over every line of each text: groups that run on across an edge (the default
+// group too), relative indices, each kind of line end, and texts with two faults, of
+// which the first in the file must be the one reported.
+TEST(ObjReader, ReadingInRangesGivesTheModelOfOneReading) {
+    const std::string texts[] = {
+        "v 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 1 1\nvn 0 0 1\nf 1/1/1 2/2/1 3/1/1\nf -1 -2 -3\ng a\nf 1 2 3\r\n"
+        "v 2 2 2\r\nf -1 1 2\rf 4 3 2\n  g  b c\n\tf 1//1 2//1 -1//1\ng\ng d\nf 1 2 4\nv 3 3 3\nf -1 -2 -3 -4\n",
+        "g only\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 3 2 1\nf 1 3 2\nf 2 1 3\nf 2 3 1\nf 3 1 2\n",
+        "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 1 2 3\ng x\nf 1 2 3\nv 1 x 1\nf 1 2 9\n",  // two faults
+        "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\ng x\nf -1 -2 -4\nf 1 2 3\n",
+    };
+    for (const std::string& body : texts) {
+        for (size_t pad = 0; pad < body.size() + 2; pad += 3) {
+            const std::string text = "#" + std::string(pad, 'x') + "\n" + body;
+            std::string want;
+            for (int32_t threads : {1, 2, 3}) {
+                SetLoadThreads(threads);
+                TMessageRecorder rec;
+                TKGLModel m;
+                const std::string got = Load(m, text) ? SaveToKGMBytes(m) : rec.lastText();
+                if (threads == 1)
+                    want = got;
+                else
+                    EXPECT_EQ(got, want) << threads << " ranges, pad " << pad << ":\n" << body;
+            }
+        }
+    }
+    SetLoadThreads(0);
+}
+
 // Short decimals go through one double division; a decimal of many digits that lies
 // just off the half-way point between two floats must still give the nearest float,
 // in ParseFloat and in v, vn and vt lines alike.
