@@ -159,13 +159,16 @@ TEST(Import, EveryWayTheChildEndsIsAMessage) {
     // a cancel from the progress service: no message, the child gone
     kgl::test::WriteFile(dir.file("fake.sh"), "#!/bin/sh\necho \"$$\" > " + dir.file("pid") + "\nsleep 20\n");
     kgl::SetImportLimits(normal);
-    const auto previous = kgl::SetProgressHandler([](uint64_t, uint64_t) { return false; });
+    // asked to stop once the child has started (its pid written)
+    const std::string pidFile = dir.file("pid");
+    const auto previous = kgl::SetProgressHandler(
+        [&](uint64_t, uint64_t) { return kgl::test::ReadFile(pidFile).find('\n') == std::string::npos; });
     TMessageRecorder rec;
     kgl::TKGLModel shown;
     EXPECT_FALSE(kgl::LoadModelFile(shown, model));
     kgl::SetProgressHandler(previous);
     EXPECT_EQ(rec.count(), 0u);
-    const std::string pid = kgl::test::ReadFile(dir.file("pid"));
+    const std::string pid = kgl::test::ReadFile(pidFile);
     ASSERT_FALSE(pid.empty());
     EXPECT_NE(kill(std::atoi(pid.c_str()), 0), 0) << "the child still runs";
 
