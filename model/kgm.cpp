@@ -14,13 +14,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
+#include <thread>
 
 #include "KGLModel.h"
 #include "errors.h"
 #include "file_output.h"
 #include "messages.h"
+#include "parallel.h"
 #include "reduction_tables.h"
 #include "reporting.h"
 
@@ -34,6 +37,7 @@ constexpr char kVersion[] = "0.1";
 constexpr size_t kVersionCapacity = 5;
 constexpr size_t kVertexBytes = 20, kNormalBytes = 12, kTexCoordBytes = 12, kEdgeBytes = 40;
 constexpr size_t kGroupHeaderBytes = 79, kEmptyFaceBytes = 21;
+constexpr uint64_t kBytesPerThread = uint64_t(8) << 20;  // a second reading thread pays from here on
 
 // ---------------------------------------------------------------- writing
 
@@ -129,6 +133,16 @@ public:
     TInput& operator=(const TInput&) = delete;
 
     uint64_t Remaining() const { return static_cast<uint64_t>(end_ - p_) + rest_; }
+    // The input from skip bytes past the position to the end, read on its own (by another
+    // thread); skip <= Remaining().
+    std::unique_ptr<TInput> Rest(uint64_t skip) const {
+        if (fd_ < 0)
+            return std::make_unique<TInput>(
+                std::string_view(reinterpret_cast<const char*>(p_ + skip), static_cast<size_t>(Remaining() - skip)),
+                name_);
+        const uint64_t at = next_ - static_cast<uint64_t>(end_ - p_) + skip;
+        return std::make_unique<TInput>(fd_, at, next_ + rest_, name_);
+    }
     const std::string& Name() const { return name_; }
     void Section(const char* what) { section_ = what; }
     // The second line of a failure's message: the file and the block being read.
@@ -422,8 +436,32 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
     TLargeTable<int32_t> corners;
     if (!full) corners.reserve(static_cast<size_t>(std::max(fCount, 0)) + static_cast<size_t>(gCount + 1));
     std::vector<size_t> first(static_cast<size_t>(gCount + 1));
-    ReadFixedBlocks(in, m, full);
-    ReadGroupBlocks(in, m, full, full ? nullptr : &corners, first);
+    // A large file is read on two threads: the fixed-size blocks, whose size the header
+    // gives, on one, the group blocks after them on the other. The first block that fails
+    // is the one reported, as when they are read one after the other.
+    if (WorkThreads(in.Remaining(), kBytesPerThread) > 1 && gCount >= 0) {
+        const std::unique_ptr<TInput> groups =
+            in.Rest(fixedBytes - static_cast<uint64_t>(gCount + 1) * kGroupHeaderBytes);  // the group headers aside
+        std::exception_ptr fixedFailed, groupsFailed;
+        std::thread fixed([&] {
+            try {
+                Located(in, [&] { ReadFixedBlocks(in, m, full); });
+            } catch (...) {
+                fixedFailed = std::current_exception();
+            }
+        });
+        try {
+            Located(*groups, [&] { ReadGroupBlocks(*groups, m, full, full ? nullptr : &corners, first); });
+        } catch (...) {
+            groupsFailed = std::current_exception();
+        }
+        fixed.join();
+        if (fixedFailed) std::rethrow_exception(fixedFailed);
+        if (groupsFailed) std::rethrow_exception(groupsFailed);
+    } else {
+        ReadFixedBlocks(in, m, full);
+        ReadGroupBlocks(in, m, full, full ? nullptr : &corners, first);
+    }
 
     // The header's total must be the groups' own (-1 in a freed model, which has no
     // faces): it sizes the face selection and numbers faces across groups, and a file
