@@ -107,12 +107,13 @@ inline int32_t ResolveIn(TargetOf target, int32_t last, int32_t key, bool& cut) 
     }
 }
 
-// Two consecutive corners (or the first and the last) on the same drawn vertex.
+// Two consecutive corners (or the first and the last) on the same drawn vertex; without
+// targets, on the same vertex.
 inline bool Degenerate(const TFace& f, const int32_t* targets, int32_t lastV) {
     uint32_t n = ReadableCorners(f);
     if (n == 0) return false;
     auto mapped = [&](int32_t v) {
-        if (v < 0 || v > lastV) return v;
+        if (!targets || v < 0 || v > lastV) return v;
         int32_t t = targets[v];
         return t >= 0 ? t : v;
     };
@@ -225,9 +226,48 @@ int32_t PrepareReductionFindingBadEdge(TKGLModel& model) {
     return Prepare(model, TLimits(model));
 }
 
+namespace {
+
+// Reduce with a goal of no face: nothing can collapse, so the reset and the degenerate
+// test of every face on its own vertices are the whole result, and no table is needed
+// (a load ends here, so a loaded model holds no reduction table until the first real
+// reduction). Each loop is cut in one range a thread.
+void ResetToFullDetail(TKGLModel& model, const TLimits& l) {
+    TVertex* verts = model.vertices.data();
+    TTexCoord* tex = model.texCoords.data();
+    TEdge* edges = model.edges.data();
+    const uint64_t vertices = static_cast<uint64_t>(l.lastV) + 1, coords = static_cast<uint64_t>(l.lastT) + 1,
+                   entries = static_cast<uint64_t>(l.lastE) + 1;
+    ParallelRanges(WorkThreads(vertices, kItemsPerThread * 4), vertices, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t v = b; v < e; ++v) {
+            if (verts[v].target != kTargetPinned) verts[v].target = kTargetFree;
+            verts[v].merges = 0;
+        }
+    });
+    ParallelRanges(WorkThreads(coords, kItemsPerThread * 4), coords, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t t = b; t < e; ++t)
+            if (tex[t].target != kTargetPinned) tex[t].target = kTargetFree;
+    });
+    ParallelRanges(WorkThreads(entries, kItemsPerThread * 4), entries, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t i = b; i < e; ++i) edges[i].active = 1;
+    });
+    const TFaceRows rows(model, 1);
+    ParallelRanges(WorkThreads(rows.Count(), kItemsPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
+        rows.ForEach(model, b, e,
+                     [&](TGroup&, int32_t, TFace& f, int32_t) { f.visible = !Degenerate(f, nullptr, l.lastV); });
+    });
+}
+
+}  // namespace
+
 void Reduce(TKGLModel& model, double fraction) {
     if (model.vCount < 1 || model.fCount < 1) return;
     const TLimits l(model);
+    const double goal = std::nearbyint(static_cast<double>(model.fCount) * fraction);  // halves to even
+    if (!(goal > 0)) {
+        ResetToFullDetail(model, l);
+        return;
+    }
     if (!Fits(model, TReductionAccess::Tables(model), l)) Prepare(model, l);
     const int32_t lastV = l.lastV, lastT = l.lastT, lastG = l.lastG, lastE = l.lastE;
     TVertex* verts = model.vertices.data();
@@ -251,7 +291,6 @@ void Reduce(TKGLModel& model, double fraction) {
     // 2. collapse loop. A collapsed entry is examined once more by the plain loop and
     // always skipped then (its second end is no longer free), so advancing at once is
     // the same.
-    const double goal = std::nearbyint(static_cast<double>(model.fCount) * fraction);  // halves to even
     int64_t removed = 0;
     const int32_t loopEnd = model.eCount < lastE + 1 ? model.eCount : lastE + 1;
     bool collapsed = false;
