@@ -21,6 +21,7 @@
 
 #include "KGLModel.h"
 #include "errors.h"
+#include "face_table.h"
 #include "file_output.h"
 #include "messages.h"
 #include "parallel.h"
@@ -79,9 +80,7 @@ void WriteFace(TOutput& out, const TFace& f) {
 // Slots 0 .. count of a table; a slot the table lacks is written zero-filled.
 template <class Table, class F>
 void Slots(const Table& table, int32_t count, F write) {
-    static const typename Table::value_type zero{};
-    for (int64_t s = 0; s <= count; ++s)
-        write(static_cast<size_t>(s) < table.size() ? table[static_cast<size_t>(s)] : zero);
+    for (int64_t s = 0; s <= count; ++s) write(SlotOrZero(table, s));
 }
 
 void WriteModel(const TKGLModel& m, TOutput& out) {

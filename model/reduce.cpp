@@ -127,19 +127,13 @@ inline bool Degenerate(const TFace& f, const int32_t* targets, int32_t lastV) {
     return first == prev;  // a one-corner face meets itself
 }
 
-// Last usable slot of a one-based table: its count, but never past the stored entries.
-inline int32_t LastSlot(size_t size, int32_t count) {
-    const int64_t last = static_cast<int64_t>(size) - 1;
-    return static_cast<int32_t>(count < last ? count : last);
-}
-
 struct TLimits {
     int32_t lastV, lastT, lastG, lastE;
     explicit TLimits(const TKGLModel& m)
-        : lastV(LastSlot(m.vertices.size(), m.vCount)),
-          lastT(LastSlot(m.texCoords.size(), m.tCount)),
+        : lastV(LastSlot(m.vertices, m.vCount)),
+          lastT(LastSlot(m.texCoords, m.tCount)),
           lastG(LastGroup(m)),
-          lastE(LastSlot(m.edges.size(), m.eCount)) {}
+          lastE(LastSlot(m.edges, m.eCount)) {}
 };
 
 // Whether the tables exist and have the model's shape (the operations that replace
@@ -211,14 +205,13 @@ int32_t Prepare(TKGLModel& m, const TLimits& l) {
 int32_t ResolveVertex(const TKGLModel& model, int32_t index) {
     bool cut = false;
     const TVertex* v = model.vertices.data();
-    return ResolveIn([v](int32_t i) { return v[i].target; }, LastSlot(model.vertices.size(), model.vCount), index, cut);
+    return ResolveIn([v](int32_t i) { return v[i].target; }, LastSlot(model.vertices, model.vCount), index, cut);
 }
 
 int32_t ResolveTexCoord(const TKGLModel& model, int32_t index) {
     bool cut = false;
     const TTexCoord* t = model.texCoords.data();
-    return ResolveIn([t](int32_t i) { return t[i].target; }, LastSlot(model.texCoords.size(), model.tCount), index,
-                     cut);
+    return ResolveIn([t](int32_t i) { return t[i].target; }, LastSlot(model.texCoords, model.tCount), index, cut);
 }
 
 int32_t PrepareReductionFindingBadEdge(TKGLModel& model) {
