@@ -372,12 +372,7 @@ void ReadGroupBlocks(TInput& in, TKGLModel& m, bool full, TLargeTable<int32_t>* 
 // Runs read(); a failure learns the block of in it happened in.
 template <class F>
 void Located(TInput& in, F&& read) {
-    try {
-        read();
-    } catch (EModelError& e) {
-        e.Locate(in.Where());
-        throw;
-    }
+    LocatedBy([&] { return in.Where(); }, read);
 }
 
 void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
@@ -500,8 +495,8 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
 // Reads into a fresh record and takes it over only on success; reports a failure.
 bool LoadInto(TKGLModel& model, TInput& in, bool fullDetail) {
     TKGLModel fresh;
-    const bool ok =
-        ReportFailure([&] { Located(in, [&] { ReadModel(in, fresh, fullDetail); }); }, "reading", in.Name());
+    const bool ok = ReportFailure([&] { Located(in, [&] { ReadModel(in, fresh, fullDetail); }); },
+                                  in.Name() == TInput::kMemoryName ? std::string() : in.Name());
     if (ok) TakeLoadedModel(model, fresh);
     return ok;
 }
@@ -515,7 +510,7 @@ bool LoadFile(TKGLModel& model, const std::string& fileName, bool fullDetail) {
             fd = OpenRegularFile(fileName, size);
             if (fd >= 0) in.emplace(fd, 0, size, fileName);
         },
-        "reading", fileName);
+        fileName);
     const bool ok = opened && in && LoadInto(model, *in, fullDetail);  // no file: silently false
     if (fd >= 0) close(fd);
     return ok;

@@ -192,7 +192,7 @@ void SaveToOBJ(const TKGLModel& model, const std::string& fileName) {
             WriteOBJ(model, LocalDateTime(), out);
             file.Commit();
         },
-        "writing", fileName);
+        fileName);
 }
 
 }  // namespace kgl
