@@ -335,16 +335,11 @@ void Reduce(TKGLModel& model, double fraction) {
     }
     auto targetOf = [targets](int32_t v) { return targets[v]; };
     auto texTargetOf = [tex](int32_t t) { return tex[t].target; };
-    for (int32_t g = 0; g <= lastG && collapsed; ++g) {
-        TGroup& group = model.groups[static_cast<size_t>(g)];
-        const int32_t lastF = LastFace(group);
-        TFace* faces = group.faces.data();
-        const TBool* h = hidden + first[g];
-        for (int32_t fi = 1; fi <= lastF; ++fi) {
-            TFace& f = faces[fi];
-            if (h[fi]) {
+    if (collapsed) {
+        ForEachFace(model, 1, [&](TGroup&, int32_t g, TFace& f, int32_t fi) {
+            if (hidden[first[g] + fi]) {
                 f.visible = 0;
-                continue;
+                return;
             }
             const uint32_t n = ReadableCorners(f);
             const int32_t* vi = f.vIdx.data();
@@ -355,21 +350,16 @@ void Reduce(TKGLModel& model, double fraction) {
             for (int32_t t : f.tIdx)
                 if (t >= 0 && t <= lastT && tex[t].target >= 0) tex[t].target = ResolveIn(texTargetOf, lastT, t, cut);
             f.visible = Degenerate(f, targets, lastV) ? (cut ? kHiddenLate : 0) : 1;
-        }
+        });
     }
     if (cut) {
         // A chain cut by the limit is walked further each time a later face resolves
         // it, so faces judged after the first cut are judged again on the final
         // targets. Faces judged before it only have corners at true chain ends, which
         // never move.
-        for (int32_t g = 0; g <= lastG; ++g) {
-            TGroup& group = model.groups[static_cast<size_t>(g)];
-            const int32_t lastF = LastFace(group);
-            for (int32_t fi = 1; fi <= lastF; ++fi) {
-                TFace& f = group.faces[static_cast<size_t>(fi)];
-                if (f.visible == 1 || f.visible == kHiddenLate) f.visible = Degenerate(f, targets, lastV) ? 0 : 1;
-            }
-        }
+        ForEachFace(model, 1, [&](TGroup&, int32_t, TFace& f, int32_t) {
+            if (f.visible == 1 || f.visible == kHiddenLate) f.visible = Degenerate(f, targets, lastV) ? 0 : 1;
+        });
     }
 
     // 4. targets back into the vertices
