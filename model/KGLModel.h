@@ -208,6 +208,8 @@ std::string LowerExtension(const std::string& fileName);
 // OBJ from a file, streamed twice in large blocks (counting pass, reading pass): false
 // without a message when the file does not exist; false with the message when it
 // cannot be opened or read (EInOutError) or its text is refused (model unchanged).
+// Progress (progress.h) in bytes read, twice the file's size in all; a cancel gives
+// false without a message, the model unchanged.
 bool LoadOBJ(TKGLModel& model, const std::string& fileName);
 // Longest OBJ line accepted, in bytes, its line break aside; a longer line (a face of
 // millions of corners, a number of megabytes) fails the load with EReadError before it
@@ -318,7 +320,8 @@ int32_t ResolveTexCoord(const TKGLModel& model, int32_t index);
 
 // Writes the model as KGM. The file is written beside fileName and renamed over it once
 // complete, so a failure never destroys an existing file; it throws EInOutError (not
-// caught here). Slots the tables lack are written zero-filled.
+// caught here), or ECancelled when the progress handler asks to stop. Slots the tables
+// lack are written zero-filled. Progress (progress.h) in records written.
 void SaveToKGM(const TKGLModel& model, const std::string& fileName);
 // The KGM bytes of the model, exactly as SaveToKGM writes them.
 std::string SaveToKGMBytes(const TKGLModel& model);
@@ -331,6 +334,8 @@ std::string SaveToKGMBytes(const TKGLModel& model);
 // group, face or corners name nothing. face2 is taken as it stands (guarded where used).
 // On success the model is replaced; groupSel, faceSel and drawCount are kept, edgeSel is
 // empty, and visible / active are 0 or 1. No reduction is run (LoadFromFile does that).
+// From a file, progress (progress.h) in bytes read; a cancel gives false without a
+// message, the model unchanged.
 bool LoadKGM(TKGLModel& model, const std::string& fileName);
 bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes);
 // LoadKGM followed by Reduce(model, 0.0), with the reset done while the records are
@@ -351,7 +356,8 @@ bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes);
 // back gives the same index lists; a face without corners is left out (it has no OBJ
 // form). Reduction state is ignored. Nothing is written when fCount < 1. The file is
 // written beside fileName and renamed over it once complete; a failure shows the
-// "Exception Name: ..." message, keeps an existing file and ends normally.
+// "Exception Name: ..." message, keeps an existing file and ends normally; so does a
+// cancel, without a message. Progress (progress.h) in entries and faces written.
 void SaveToOBJ(const TKGLModel& model, const std::string& fileName);
 // The OBJ text SaveToOBJ writes ("" when fCount < 1); dateTime stands on the
 // "# File Created: " line (SaveToOBJ puts the local date and time there).

@@ -21,6 +21,7 @@
 #include "errors.h"
 #include "file_output.h"
 #include "messages.h"
+#include "progress.h"
 #include "reduction_tables.h"
 #include "reporting.h"
 
@@ -80,7 +81,19 @@ void Slots(const Table& table, int32_t count, F write) {
         write(static_cast<size_t>(s) < table.size() ? table[static_cast<size_t>(s)] : zero);
 }
 
+// Records the writer will write: progress is counted in them.
+uint64_t RecordCount(const TKGLModel& m) {
+    auto slots = [](int32_t count) { return count >= 0 ? static_cast<uint64_t>(count) + 1 : 0; };
+    uint64_t n = slots(m.vCount) + slots(m.nCount) + slots(m.tCount) + slots(m.eCount);
+    for (int64_t g = 0; g <= m.gCount && static_cast<size_t>(g) < m.groups.size(); ++g)
+        n += slots(m.groups[static_cast<size_t>(g)].fCount);
+    return n;
+}
+
 void WriteModel(const TKGLModel& m, TOutput& out) {
+    TProgressMeter meter(RecordCount(m), 1 << 16);
+    uint64_t done = 0;
+    auto tick = [&] { meter.At(++done); };
     ShortStr(out, kMagic, kMagicCapacity);
     ShortStr(out, kVersion, kVersionCapacity);
     Vec3(out, m.boxMin);
@@ -90,10 +103,20 @@ void WriteModel(const TKGLModel& m, TOutput& out) {
     Fields(out, m.diagonal, m.minArea, m.maxArea, m.scale);
     ShortStr(out, m.name, kModelNameMax);
     Fields(out, m.vCount, m.nCount, m.tCount, m.gCount, m.fCount, m.eCount);
-    Slots(m.vertices, m.vCount, [&](const TVertex& v) { Fields(out, v.x, v.y, v.z, v.target, v.merges); });
-    Slots(m.normals, m.nCount, [&](const TVec3& n) { Vec3(out, n); });
-    Slots(m.texCoords, m.tCount, [&](const TTexCoord& t) { Fields(out, t.u, t.v, t.target); });
+    Slots(m.vertices, m.vCount, [&](const TVertex& v) {
+        tick();
+        Fields(out, v.x, v.y, v.z, v.target, v.merges);
+    });
+    Slots(m.normals, m.nCount, [&](const TVec3& n) {
+        tick();
+        Vec3(out, n);
+    });
+    Slots(m.texCoords, m.tCount, [&](const TTexCoord& t) {
+        tick();
+        Fields(out, t.u, t.v, t.target);
+    });
     Slots(m.edges, m.eCount, [&](const TEdge& e) {
+        tick();
         Fields(out, e.corner0, e.corner1, e.face, e.face2, e.group);
         out.Zeros(4);
         out.F64(e.weight);
@@ -105,7 +128,10 @@ void WriteModel(const TKGLModel& m, TOutput& out) {
         Vec3(out, g.boxMin);
         Vec3(out, g.boxMax);
         out.I32(g.fCount);
-        Slots(g.faces, g.fCount, [&](const TFace& f) { WriteFace(out, f); });
+        Slots(g.faces, g.fCount, [&](const TFace& f) {
+            tick();
+            WriteFace(out, f);
+        });
     });
     out.Flush();
 }
@@ -119,9 +145,13 @@ public:
     static constexpr size_t kBufferSize = size_t(1) << 20;
 
     TInput(std::string_view bytes, const std::string& name)
-        : base_(reinterpret_cast<const uint8_t*>(bytes.data())), p_(base_), end_(base_ + bytes.size()), name_(name) {}
+        : base_(reinterpret_cast<const uint8_t*>(bytes.data())),
+          p_(base_),
+          end_(base_ + bytes.size()),
+          name_(name),
+          progress_(0, kBufferSize) {}
     TInput(int fd, uint64_t begin, uint64_t end, const std::string& name)
-        : fd_(fd), next_(begin), rest_(end - begin), name_(name) {
+        : fd_(fd), next_(begin), rest_(end - begin), name_(name), progress_(end - begin, kBufferSize) {
         buf_.resize(static_cast<size_t>(std::min<uint64_t>(kBufferSize, rest_)));
         p_ = end_ = reinterpret_cast<const uint8_t*>(buf_.data());
     }
@@ -185,6 +215,8 @@ private:
         }
         next_ += got;
         rest_ -= got;
+        read_ += got;
+        progress_.At(read_);
         p_ = reinterpret_cast<const uint8_t*>(buf_.data());
         end_ = p_ + left + got;
     }
@@ -198,6 +230,8 @@ private:
     TLargeTable<char> buf_;  // a large block: faulted in at once
     std::string name_;
     const char* section_ = "header";
+    TProgressMeter progress_;  // file: in bytes of the range, as blocks come in
+    uint64_t read_ = 0;
 };
 
 std::string ReadShortStr(TInput& in, size_t capacity, const char* what) {

@@ -21,6 +21,7 @@
 #include "box.h"
 #include "errors.h"
 #include "messages.h"
+#include "progress.h"
 #include "reporting.h"
 
 namespace kgl {
@@ -199,11 +200,15 @@ private:
     std::string path_;  // none
 };
 
+uint64_t FileBytes(std::FILE* f);
+
 // Source of lines: a file read in blocks. A line longer than the buffer grows it, up to
-// the longest line accepted.
+// the longest line accepted. Progress is reported here, as blocks come in: both passes
+// read the whole file, so the work is twice its size in bytes.
 class TFileLines {
 public:
-    TFileLines(std::FILE* f, std::string name) : f_(f), name_(std::move(name)), buf_(kBlock) {}
+    TFileLines(std::FILE* f, std::string name)
+        : f_(f), name_(std::move(name)), buf_(kBlock), progress_(2 * FileBytes(f), kBlock) {}
     ~TFileLines() { std::fclose(f_); }
     TFileLines(const TFileLines&) = delete;
     TFileLines& operator=(const TFileLines&) = delete;
@@ -280,6 +285,8 @@ private:
             eof_ = true;
         }
         end_ += got;
+        consumed_ += got;
+        progress_.At(consumed_);
         if (first_) {  // the first block of a regular file is full unless the file is short
             first_ = false;
             begin_ = StartOfText(std::string_view(buf_.data(), end_));
@@ -295,6 +302,8 @@ private:
     bool first_ = true;
     bool afterCr_ = false;  // the last line ended in a CR at the end of the bytes held
     int64_t line_ = 0;
+    TProgressMeter progress_;
+    uint64_t consumed_ = 0;  // bytes read by both passes so far
 };
 
 // What the counting pass found, kept for the range checks of the reading pass.
