@@ -307,6 +307,36 @@ void Reduce(TKGLModel& model, double fraction);
 int32_t ResolveVertex(const TKGLModel& model, int32_t index);
 int32_t ResolveTexCoord(const TKGLModel& model, int32_t index);
 
+// ---- the model as shown (bake.cpp) ----
+
+// Makes a plain model of what the reduction shows and puts it in baked (which may be
+// model itself) on success:
+//  - groups 0 .. gCount keep their order and names; each keeps, in order, those of its
+//    faces 1 .. fCount that are visible and still show once their corners are resolved
+//    (below); a group left without faces stays, with fCount 0;
+//  - every corner's vertex becomes ResolveVertex(v) and every tIdx entry
+//    ResolveTexCoord(t), the ends of their chains (after Reduce: what the drawing
+//    draws); nIdx entries stay as they are (a merged corner keeps its normal);
+//  - a face is dropped when it has no corners, or when two consecutive resolved corners
+//    (or the first and the last) are one vertex: nothing of it would be drawn;
+//  - vertices, normals and texture coordinates that no kept face uses are dropped; the
+//    rest are numbered 1 .. count in the order of their first use (groups, faces,
+//    corners in order), each table on its own. An index that names no entry 0 .. count
+//    of its table reads as an all-zero entry;
+//  - targets are free (-1), or pinned (-2) where the entry was pinned; merges 0; the
+//    selection lists are empty;
+//  - then the finishing steps of an OBJ load (FinishOBJ): the box and the running sum of
+//    the vertices kept, centre, centroid, diagonal, face measures, group boxes, the edge
+//    table, and the name as a load gives it (group 1's when gCount >= 1, else the
+//    model's own); last Reduce(baked, 0.0).
+// So the bake of a model reduced by 0 whose tables hold only used entries, in their
+// order of first use, is that model again; and after Reduce its fCount is the number of
+// visible faces that have corners (Reduce hides the others that would be dropped).
+// Progress goes through the progress service (progress.h) in faces, twice over. False,
+// baked untouched, when cancelled (no message) or out of memory (the "Exception Name:
+// EOutOfMemory ..." message).
+bool BakeReduction(const TKGLModel& model, TKGLModel& baked);
+
 // ---- KGM format (kgm.cpp) ----
 //
 // Little-endian, no alignment: a 387-byte header (magic "KGL_Model_file" and version "0.1"
