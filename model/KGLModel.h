@@ -404,6 +404,22 @@ std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime);
 // a second run changes nothing.
 void OptimizeTexCoords(TKGLModel& model);
 
+// What OptimizeTexCoords replaces, so that it can be taken back: tCount, the texture-
+// coordinate table (targets included) and the tIdx entries of faces 1 .. fCount of every
+// group, in walk order. Bytes held: 12 a table slot, 4 a texture index.
+struct TTexCoordState {
+    int32_t tCount = 0;
+    TLargeTable<TTexCoord> texCoords;
+    TLargeTable<int32_t> tIdx;
+};
+TTexCoordState SaveTexCoordState(const TKGLModel& model);
+// Puts a state saved from this model back (the rewrite keeps the length of every tIdx
+// list, so the entries go back list by list) and drops the reduction's tables. False,
+// nothing changed, when the faces no longer hold as many texture indices as the state.
+bool RestoreTexCoordState(TKGLModel& model, const TTexCoordState& state);
+// Whether the model's texture coordinates are the state's, bit for bit.
+bool SameTexCoordState(const TKGLModel& model, const TTexCoordState& state);
+
 // ---- information text (info_text.cpp) ----
 
 // The ten items "name: ..", "vCount: ..", .., "scale: .." joined by lineBreak (the
