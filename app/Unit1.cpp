@@ -841,20 +841,19 @@ void TForm1::ResetView() { FCamera->Reset(); }
 
 void TForm1::ShowKeys() { ShowKeyHelp(this); }
 
-void TForm1::Undo() {
+void TForm1::Undo() { StepHistory(true); }
+
+void TForm1::Redo() { StepHistory(false); }
+
+void TForm1::StepHistory(bool back) {
     if (TWorkProgress::Running() || TrackBar1->isSliderDown() || TrackBar3->isSliderDown()) return;
     // A stroke still held is a step of its own; the rest of it, one more.
     const bool held = FHistory->InStroke();
     FHistory->EndStroke();
-    FHistory->Undo();
-    if (held) FHistory->BeginStroke();
-}
-
-void TForm1::Redo() {
-    if (TWorkProgress::Running() || TrackBar1->isSliderDown() || TrackBar3->isSliderDown()) return;
-    const bool held = FHistory->InStroke();
-    FHistory->EndStroke();
-    FHistory->Redo();
+    if (back)
+        FHistory->Undo();
+    else
+        FHistory->Redo();
     if (held) FHistory->BeginStroke();
 }
 

@@ -282,6 +282,8 @@ private:
     // Runs the pick of every checked mode (Edge, Group, Face) with pick mode.
     void PickCheckedModes(uint8_t mode);
 
+    // Undo (back) or redo.
+    void StepHistory(bool back);
     // A reduction track bar has settled (let go, or moved by key, wheel or program).
     void SettleReduction(TTrackBar* bar);
     // Undo and redo of a reduction step: bar to position without its OnChange, then Reduce.
