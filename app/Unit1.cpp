@@ -518,14 +518,18 @@ void TForm1::RadioButton1Click(QObject* sender) {
 }
 
 void TForm1::FileListBoxClick(QObject* sender) {
+    LoadAndShow(LocalPath(FileListBox->FileName()), sender != this);  // not the start-up's own choice
+}
+
+void TForm1::LoadAndShow(const std::string& path, bool remember) {
     if (TWorkProgress::Running()) return;  // a call queued before the work began
-    const QString path = FileListBox->FileName();
+    const QString file = QFile::decodeName(QByteArray::fromStdString(path));
     const int push = TrackBar2->Position();
     TrackBar2->SetPosition(0);
     bool loaded = false, cancelled = false;
     {
-        TWorkProgress progress(this, QStringLiteral("Opening %1").arg(QFileInfo(path).fileName()));
-        loaded = kgl::LoadModelFile(Model, LocalPath(path));
+        TWorkProgress progress(this, QStringLiteral("Opening %1").arg(QFileInfo(file).fileName()));
+        loaded = kgl::LoadModelFile(Model, path);
         cancelled = progress.Cancelled();
     }
     if (cancelled) {  // as though nothing had been asked: the model, its entry and the camera stay
@@ -539,13 +543,13 @@ void TForm1::FileListBoxClick(QObject* sender) {
     RefreshInfoText();
     if (!loaded) return;
     FShownFraction = 0;  // a load shows the model unreduced
-    FShownFile = path;
+    FShownFile = file;
     FHistory->Clear();
     FHistory->SetSettled(TrackBar1, TrackBar1->Position(), 0);
     FHistory->SetSettled(TrackBar3, 0, 0);
     FCamera->Reset();
-    FFiles->Loaded(path);
-    if (sender != this) FFiles->Recent().Add(path);  // not the start-up's own choice
+    FFiles->Loaded(file);
+    if (remember) FFiles->Recent().Add(file);
 }
 
 void TForm1::SelectShownFile() {
@@ -612,9 +616,17 @@ bool TForm1::OpenPath(const QString& path) {
         return true;
     }
     const QString suffix = info.suffix().toLower();
-    if (!info.isFile() || (suffix != QLatin1String("obj") && suffix != QLatin1String("kgm"))) {
-        kgl::ShowMessage("Not a model file (.obj or .kgm) or a folder: \"" + shown + "\"");
+    if (!info.isFile() || !kgl::IsReadableExtension(kgl::LowerExtension(info.fileName().toStdString()))) {
+        kgl::ShowMessage("Not a model file of a format read here, nor a folder: \"" + shown + "\"");
         return false;
+    }
+    if (suffix != QLatin1String("obj") && suffix != QLatin1String("kgm")) {
+        // another format: the list, which offers OBJ or KGM files, moves to its folder
+        // without a selection, and the importer reads it
+        FileListBox->SetDirectory(info.absolutePath());
+        FileListBox->SetItemIndex(-1);
+        LoadAndShow(LocalPath(info.absoluteFilePath()));
+        return true;
     }
     QRadioButton* kind = suffix == QLatin1String("obj") ? RadioButton1 : RadioButton2;
     FileListBox->SetDirectory(info.absolutePath());

@@ -195,6 +195,13 @@ public:
     void FormClose(QObject* sender);
     void RadioButton1Click(QObject* sender);
     void FileListBoxClick(QObject* sender);
+    // What a file selection does, for any model file (kgl::LoadModelFile): the camera
+    // track bar back to 0, the load, the reduction track bar back to 0, the information
+    // text. Beyond that: a load that runs long shows progress, and one cancelled
+    // changes nothing (the model, the list's entry of its file and the camera stay); a
+    // load that succeeds starts a new undo history, puts the orbit camera back and, when
+    // remember, adds the file to the recent ones (the start-up's own choice is not).
+    void LoadAndShow(const std::string& path, bool remember = true);
     void Button1Click(QObject* sender);
     void Button2Click(QObject* sender);
     // Throws what SaveToKGM throws: the failure reaches the toolkit's error dialog.
@@ -218,7 +225,9 @@ public:
 
     // A model file (".obj" or ".kgm", any letter case): points the list at its folder,
     // sets the OBJ/KGM choice to its kind, selects it and loads it through
-    // FileListBoxClick. A folder: points the list at it and loads nothing. Anything
+    // FileListBoxClick. A model of another format read (kgl::IsReadableExtension):
+    // points the list at its folder with nothing selected and loads it through the
+    // importer (LoadAndShow). A folder: points the list at it and loads nothing. Anything
     // else: a one-line message, and the model on display stays. A relative path is
     // taken from the current folder. Returns whether the path was a file or folder
     // that could be opened.

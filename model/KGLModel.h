@@ -222,6 +222,16 @@ constexpr uint64_t kObjMemoryPerFileByte = 128;
 constexpr uint64_t kObjMemoryAllowance = uint64_t(32) << 20;
 // OBJ from bytes in memory; same results and messages as LoadOBJ.
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text);
+// Both passes of an OBJ load read the text in ranges of whole lines, one a core, at once:
+// the counting pass counts each range, the counts added up in file order say where each
+// range's vertices, normals, texture coordinates, groups and faces start, and the reading
+// pass fills the final tables from every range (relative indices count back over the
+// ranges before; a group runs on across ranges). The model, the refusals and their line
+// numbers are those of a reading in one piece. Texts under kObjParallelMinBytes are read
+// in one range. SetLoadThreads(n) forces n ranges (tests compare 1, 2 and 3) whatever the
+// size; 0 goes back to one a core.
+constexpr uint64_t kObjParallelMinBytes = uint64_t(4) << 20;
+void SetLoadThreads(int32_t threads);
 
 // Line handlers of the reading pass (any letter case); they throw EConvertError.
 TVertex ParseVertex(std::string_view line);  // target kTargetFree, merges 0
@@ -375,6 +385,10 @@ bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes);
 // in their pass over the faces.
 bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName);
 bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes);
+// LoadKGMAtFullDetail's reading into fresh, a model of the caller's own, throwing the
+// failure (EModelError, located in fileName) instead of showing it; a missing file is a
+// failure too. For callers that report in their own words (the importer's KGM).
+void ReadKGMFileAtFullDetail(TKGLModel& fresh, const std::string& fileName);
 
 // ---- OBJ writer (obj_writer.cpp) ----
 
@@ -392,6 +406,9 @@ void SaveToOBJ(const TKGLModel& model, const std::string& fileName);
 // The OBJ text SaveToOBJ writes ("" when fCount < 1); dateTime stands on the
 // "# File Created: " line (SaveToOBJ puts the local date and time there).
 std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime);
+// The value an OBJ file of SaveToOBJ holds for value once read back: value to six
+// decimals, as the nearest float. value must be finite (else EConvertError).
+float AsWrittenInOBJ(float value);
 
 // ---- texture-coordinate rewriting (texcoords.cpp) ----
 

@@ -504,22 +504,17 @@ bool LoadInto(TKGLModel& model, TInput& in, bool fullDetail) {
 }
 
 bool LoadFile(TKGLModel& model, const std::string& fileName, bool fullDetail) {
-    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return false;  // no such file: silently
-        ShowMessage(FormatExceptionText("EInOutError", "Cannot open file '" + fileName + "': " + std::strerror(errno)));
-        return false;
-    }
-    struct stat st {};
-    bool ok = false;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ShowMessage(FormatExceptionText("EInOutError", "Cannot read file '" + fileName + "': not a regular file"));
-    } else {
-        std::optional<TInput> in;
-        if (ReportFailure([&] { in.emplace(fd, 0, static_cast<uint64_t>(st.st_size), fileName); }, "reading", fileName))
-            ok = LoadInto(model, *in, fullDetail);
-    }
-    close(fd);
+    int fd = -1;
+    std::optional<TInput> in;
+    const bool opened = ReportFailure(
+        [&] {
+            uint64_t size = 0;
+            fd = OpenRegularFile(fileName, size);
+            if (fd >= 0) in.emplace(fd, 0, size, fileName);
+        },
+        "reading", fileName);
+    const bool ok = opened && in && LoadInto(model, *in, fullDetail);  // no file: silently false
+    if (fd >= 0) close(fd);
     return ok;
 }
 
@@ -547,6 +542,22 @@ bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes) {
 bool LoadKGM(TKGLModel& model, const std::string& fileName) { return LoadFile(model, fileName, false); }
 
 bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName) { return LoadFile(model, fileName, true); }
+
+void ReadKGMFileAtFullDetail(TKGLModel& fresh, const std::string& fileName) {
+    uint64_t size = 0;
+    const int fd = OpenRegularFile(fileName, size);
+    if (fd < 0) {
+        EInOutError e("Cannot read file \"" + fileName + "\": there is no such file");
+        e.Locate(PlaceOf(fileName));
+        throw e;
+    }
+    struct TCloser {
+        int fd;
+        ~TCloser() { close(fd); }
+    } closer{fd};
+    TInput in(fd, 0, size, fileName);
+    Located(in, [&] { ReadModel(in, fresh, true); });
+}
 
 bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes) {
     TInput in(bytes, TInput::kMemoryName);

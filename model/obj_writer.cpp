@@ -26,12 +26,15 @@ inline void Int(TOutput& out, int64_t v) {
     out.Advance(static_cast<size_t>(std::to_chars(p, p + 24, v).ptr - p));
 }
 
-inline void Real(TOutput& out, float v) {
-    // a float has at most 39 integer digits; 6 decimals, sign and point make 47
-    char* p = out.Reserve(64);
-    out.Advance(
-        static_cast<size_t>(std::to_chars(p, p + 64, static_cast<double>(v), std::chars_format::fixed, 6).ptr - p));
+// a float has at most 39 integer digits; 6 decimals, sign and point make 47
+constexpr size_t kRealMax = 64;
+
+inline size_t FormatReal(char* p, float v) {
+    return static_cast<size_t>(std::to_chars(p, p + kRealMax, static_cast<double>(v), std::chars_format::fixed, 6).ptr -
+                               p);
 }
+
+inline void Real(TOutput& out, float v) { out.Advance(FormatReal(out.Reserve(kRealMax), v)); }
 
 inline void Line(TOutput& out, const char* text) {
     out.Text(text);
@@ -192,6 +195,11 @@ std::string LocalDateTime() {
 }
 
 }  // namespace
+
+float AsWrittenInOBJ(float value) {
+    char text[kRealMax];
+    return ParseFloat(std::string_view(text, FormatReal(text, value)));
+}
 
 std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime) {
     std::string text;

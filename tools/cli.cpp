@@ -10,6 +10,7 @@
 #include <new>
 #include <system_error>
 
+#include "import.h"
 #include "messages.h"
 #include "progress.h"
 
@@ -22,6 +23,7 @@ constexpr const char* kUsage =
     "       kglmodel dump FILE [--optimize-texcoords] [--reduce FRACTION]\n"
     "       kglmodel convert IN OUT [--optimize-texcoords] [--reduce FRACTION] [--as-shown]\n"
     "       kglmodel image FILE\n"
+    "       kglmodel formats\n"
     "       kglmodel render MODEL OUT.png [--size WxH] [--optimize-texcoords] [--reduce FRACTION]\n"
     "                [--texture IMAGE] [--angle DEGREES] [--pull 0..100] [--push 0..200]\n"
     "                [--xrot on|off] [--wireframe on|off] [--boxes on|off]\n";
@@ -92,16 +94,6 @@ std::string ProgramFolder() {
     return exe.parent_path().string() + "/";
 }
 
-namespace {
-bool FileExists(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
-}
-
-}  // namespace
-
 const std::string* OptionValue(const std::vector<std::string>& args, size_t& i, const std::string& what,
                                std::string& why) {
     if (i + 1 >= args.size()) {
@@ -149,18 +141,19 @@ bool ParseSteps(const std::vector<std::string>& args, size_t from, TSteps& steps
 }
 
 bool Load(TKGLModel& model, const std::string& path) {
-    std::string ext = LowerExtension(path);
-    if (ext != ".obj" && ext != ".kgm") {
-        std::fprintf(stderr, "kglmodel: %s: not a model file (the extension must be .obj or .kgm)\n", path.c_str());
+    if (!IsReadableExtension(LowerExtension(path))) {
+        std::fprintf(stderr, "kglmodel: %s: not a model file of a format read here (kglmodel formats lists them)\n",
+                     path.c_str());
         return false;
     }
-    if (!FileExists(path)) {
+    const int before = g_messages;
+    if (LoadModelFile(model, path)) return true;
+    if (g_messages != before) return false;  // the reader said why
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
         std::fprintf(stderr, "kglmodel: %s: cannot open the file\n", path.c_str());
-        return false;
-    }
-    int before = g_messages;
-    if (LoadFromFile(model, path)) return true;
-    if (g_messages == before) std::fprintf(stderr, "kglmodel: %s: the model could not be read\n", path.c_str());
+    else
+        std::fprintf(stderr, "kglmodel: %s: the model could not be read\n", path.c_str());
     return false;
 }
 

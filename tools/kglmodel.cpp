@@ -14,6 +14,7 @@
 #include "cli.h"
 #include "errors.h"
 #include "image_decode.h"
+#include "import.h"
 #include "model_json.h"
 
 namespace {
@@ -112,6 +113,15 @@ int Render(char** renderArgs) {
     return 1;
 }
 
+// The extensions read, one a line: ours first, then the importer's.
+int Formats(const std::vector<std::string>& args) {
+    if (args.size() != 1) return Usage("formats takes nothing");
+    std::printf("obj\tWavefront OBJ (our reader)\nkgm\tKGM (our reader)\n");
+    for (const std::string& ext : kgl::ImportedExtensions())
+        std::printf("%s\tthrough kglmodel-import\n", ext.c_str() + 1);
+    return 0;
+}
+
 int Dispatch(const std::vector<std::string>& args) {
     if (args.empty()) return Usage(nullptr);
     InstallStderrMessages();
@@ -120,6 +130,7 @@ int Dispatch(const std::vector<std::string>& args) {
     if (cmd == "dump") return Dump(args);
     if (cmd == "convert") return Convert(args);
     if (cmd == "image") return Image(args);
+    if (cmd == "formats") return Formats(args);
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         std::fputs(UsageText(), stdout);
         return 0;

@@ -281,6 +281,7 @@ class TWindowTest : public QObject {
 
 private slots:
     void init() {
+        kgl::SetImporterProgram(KGL_BIN_DIR "/kglmodel-import");
         FStartDir = QDir::currentPath();
         FMessages = std::make_unique<TMessageRecorder>();
         FCursorAtMessage.clear();
@@ -782,6 +783,17 @@ private slots:
         QVERIFY(form.RadioButton2->isChecked());
         QCOMPARE(form.FileListBox->Mask(), QString("*.KGM"));
         QCOMPARE(form.FileListBox->ItemIndex(), 0);
+
+        // Another format: its folder with nothing selected, loaded through the importer.
+        std::filesystem::copy_file("/usr/share/assimp/models/PLY/cube.ply", other + "/cube.PLY");
+        Model.fCount = 0;
+        QVERIFY(DropPaths(&form, {dir + "/cube.PLY"}));
+        QTRY_COMPARE(Model.fCount, 6);
+        QCOMPARE(form.FileListBox->Directory(), dir);
+        QCOMPARE(form.FileListBox->FileName(), QString());
+        QCOMPARE(InfoLines(form).value(5), QString("fCount: 6"));
+        QVERIFY(DropPaths(&form, {dir + "/cube.KGM"}));
+        QTRY_COMPARE(form.FileListBox->FileName(), dir + "/cube.KGM");
 
         // A folder: the list shows it, nothing is loaded.
         QVERIFY(DropPaths(&form, {dir + "/empty"}));
