@@ -228,8 +228,9 @@ bool LoadOBJFromMemory(TKGLModel& model, std::string_view text);
 // pass fills the final tables from every range (relative indices count back over the
 // ranges before; a group runs on across ranges). The model, the refusals and their line
 // numbers are those of a reading in one piece. Texts under kObjParallelMinBytes are read
-// in one range. SetLoadThreads(n) forces n ranges (tests compare 1, 2 and 3) whatever the
-// size; 0 goes back to one a core.
+// in one range. The finishing steps and the first reduction run on every core too.
+// SetLoadThreads(n) forces n threads for all of them (tests compare 1, 2 and 3) whatever
+// the size; 0 goes back to one a core.
 constexpr uint64_t kObjParallelMinBytes = uint64_t(4) << 20;
 void SetLoadThreads(int32_t threads);
 

@@ -11,16 +11,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
+#include <thread>
 
 #include "KGLModel.h"
 #include "errors.h"
 #include "file_output.h"
 #include "messages.h"
+#include "parallel.h"
 #include "progress.h"
 #include "reduction_tables.h"
 #include "reporting.h"
@@ -35,6 +39,7 @@ constexpr char kVersion[] = "0.1";
 constexpr size_t kVersionCapacity = 5;
 constexpr size_t kVertexBytes = 20, kNormalBytes = 12, kTexCoordBytes = 12, kEdgeBytes = 40;
 constexpr size_t kGroupHeaderBytes = 79, kEmptyFaceBytes = 21;
+constexpr uint64_t kBytesPerThread = uint64_t(8) << 20;  // a second reading thread pays from here on
 
 // ---------------------------------------------------------------- writing
 
@@ -138,6 +143,15 @@ void WriteModel(const TKGLModel& m, TOutput& out) {
 
 // ---------------------------------------------------------------- reading
 
+// How far the reading of a file has come, shared by the inputs that read its parts on
+// two threads. Only the calling thread reports (the handler may belong to a toolkit
+// that is not to be called from elsewhere); the bytes counted are both threads'.
+struct TReadProgress {
+    TReadProgress(uint64_t total, uint64_t step) : meter(total, step) {}
+    std::atomic<uint64_t> bytes{0};
+    TProgressMeter meter;
+};
+
 // Bytes of the input: of memory, or of a file read through a large buffer.
 // Remaining() is exact in both cases, which is what the count checks need.
 class TInput {
@@ -145,13 +159,13 @@ public:
     static constexpr size_t kBufferSize = size_t(1) << 20;
 
     TInput(std::string_view bytes, const std::string& name)
-        : base_(reinterpret_cast<const uint8_t*>(bytes.data())),
-          p_(base_),
-          end_(base_ + bytes.size()),
-          name_(name),
-          progress_(0, kBufferSize) {}
+        : base_(reinterpret_cast<const uint8_t*>(bytes.data())), p_(base_), end_(base_ + bytes.size()), name_(name) {}
     TInput(int fd, uint64_t begin, uint64_t end, const std::string& name)
-        : fd_(fd), next_(begin), rest_(end - begin), name_(name), progress_(end - begin, kBufferSize) {
+        : fd_(fd),
+          next_(begin),
+          rest_(end - begin),
+          name_(name),
+          progress_(std::make_shared<TReadProgress>(end - begin, kBufferSize)) {
         buf_.resize(static_cast<size_t>(std::min<uint64_t>(kBufferSize, rest_)));
         p_ = end_ = reinterpret_cast<const uint8_t*>(buf_.data());
     }
@@ -159,6 +173,20 @@ public:
     TInput& operator=(const TInput&) = delete;
 
     uint64_t Remaining() const { return static_cast<uint64_t>(end_ - p_) + rest_; }
+    // The input from skip bytes past the position to the end, read on its own (by another
+    // thread); skip <= Remaining().
+    std::unique_ptr<TInput> Rest(uint64_t skip) const {
+        if (fd_ < 0)
+            return std::make_unique<TInput>(
+                std::string_view(reinterpret_cast<const char*>(p_ + skip), static_cast<size_t>(Remaining() - skip)),
+                name_);
+        const uint64_t at = next_ - static_cast<uint64_t>(end_ - p_) + skip;
+        auto rest = std::make_unique<TInput>(fd_, at, next_ + rest_, name_);
+        rest->progress_ = progress_;  // one count of the file's bytes
+        return rest;
+    }
+    // Whether the thread that reads this input may report progress (the calling one).
+    void SetReporting(bool reports) { reports_ = reports; }
     const std::string& Name() const { return name_; }
     void Section(const char* what) { section_ = what; }
     // The second line of a failure's message: the file and the block being read.
@@ -215,8 +243,10 @@ private:
         }
         next_ += got;
         rest_ -= got;
-        read_ += got;
-        progress_.At(read_);
+        if (progress_) {
+            const uint64_t done = progress_->bytes.fetch_add(got, std::memory_order_relaxed) + got;
+            if (reports_) progress_->meter.At(done);
+        }
         p_ = reinterpret_cast<const uint8_t*>(buf_.data());
         end_ = p_ + left + got;
     }
@@ -230,8 +260,8 @@ private:
     TLargeTable<char> buf_;  // a large block: faulted in at once
     std::string name_;
     const char* section_ = "header";
-    TProgressMeter progress_;  // file: in bytes of the range, as blocks come in
-    uint64_t read_ = 0;
+    std::shared_ptr<TReadProgress> progress_;  // file: in bytes, as blocks come in
+    bool reports_ = true;
 };
 
 std::string ReadShortStr(TInput& in, size_t capacity, const char* what) {
@@ -456,8 +486,33 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
     TLargeTable<int32_t> corners;
     if (!full) corners.reserve(static_cast<size_t>(std::max(fCount, 0)) + static_cast<size_t>(gCount + 1));
     std::vector<size_t> first(static_cast<size_t>(gCount + 1));
-    ReadFixedBlocks(in, m, full);
-    ReadGroupBlocks(in, m, full, full ? nullptr : &corners, first);
+    // A large file is read on two threads: the fixed-size blocks, whose size the header
+    // gives, on one, the group blocks after them on the other. The first block that fails
+    // is the one reported, as when they are read one after the other.
+    if (WorkThreads(in.Remaining(), kBytesPerThread) > 1 && gCount >= 0) {
+        const std::unique_ptr<TInput> groups =
+            in.Rest(fixedBytes - static_cast<uint64_t>(gCount + 1) * kGroupHeaderBytes);  // the group headers aside
+        std::exception_ptr fixedFailed, groupsFailed;
+        in.SetReporting(false);  // read on the other thread from here on
+        std::thread fixed([&] {
+            try {
+                Located(in, [&] { ReadFixedBlocks(in, m, full); });
+            } catch (...) {
+                fixedFailed = std::current_exception();
+            }
+        });
+        try {
+            Located(*groups, [&] { ReadGroupBlocks(*groups, m, full, full ? nullptr : &corners, first); });
+        } catch (...) {
+            groupsFailed = std::current_exception();
+        }
+        fixed.join();
+        if (fixedFailed) std::rethrow_exception(fixedFailed);
+        if (groupsFailed) std::rethrow_exception(groupsFailed);
+    } else {
+        ReadFixedBlocks(in, m, full);
+        ReadGroupBlocks(in, m, full, full ? nullptr : &corners, first);
+    }
 
     // The header's total must be the groups' own (-1 in a freed model, which has no
     // faces): it sizes the face selection and numbers faces across groups, and a file

@@ -26,6 +26,7 @@
 #include "box.h"
 #include "errors.h"
 #include "messages.h"
+#include "parallel.h"
 #include "progress.h"
 #include "reporting.h"
 
@@ -824,17 +825,8 @@ void ReadRange(TReader& r, TLines& lines, int32_t lastGroup) {
     }
 }
 
-std::atomic<int32_t> g_loadThreads{0};
-
-// Ranges a text of this size is read in: one per core from kObjParallelMinBytes on, or
-// what SetLoadThreads forces.
-size_t RangesFor(uint64_t bytes) {
-    const int32_t forced = g_loadThreads.load();
-    if (forced > 0) return static_cast<size_t>(forced);
-    if (bytes < kObjParallelMinBytes) return 1;
-    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    return std::min<size_t>({cores, 64, static_cast<size_t>(bytes >> 20)});
-}
+// Ranges a text of this size is read in: one a core, none under 2 MiB (see WorkThreads).
+size_t RangesFor(uint64_t bytes) { return WorkThreads(bytes, kObjParallelMinBytes / 2); }
 
 // Runs work(k) for the ranges 0 .. n - 1, each on a thread of its own when there are
 // more, and gives each range's failure (none when it ended normally or was stopped). A
@@ -1065,8 +1057,6 @@ std::vector<uint64_t> RangeStarts(size_t n, uint64_t size, ReadAt&& readAt) {
 }
 
 }  // namespace
-
-void SetLoadThreads(int32_t threads) { g_loadThreads = threads > 0 ? threads : 0; }
 
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text) {
     TKGLModel fresh;

@@ -28,6 +28,7 @@
 
 #include "KGLModel.h"
 #include "face_table.h"
+#include "parallel.h"
 #include "reduction_tables.h"
 
 namespace kgl {
@@ -77,8 +78,9 @@ namespace {
 
 using TTables = TReductionCache::TTables;
 
-constexpr int kResolveSteps = 100;  // a chain is followed for at most 101 steps
-constexpr TBool kHiddenLate = 3;    // degenerate after a chain was cut by the limit (phase 3 only)
+constexpr uint64_t kItemsPerThread = 64 * 1024;  // a thread is worth its start from this many on
+constexpr int kResolveSteps = 100;               // a chain is followed for at most 101 steps
+constexpr TBool kHiddenLate = 3;                 // degenerate after a chain was cut by the limit (phase 3 only)
 
 // Place of a face in the tables' hidden, or -1 when the edge's group has no such face.
 inline int64_t HiddenSlot(const int64_t* first, int32_t lastGroup, int32_t group, int32_t face) {
@@ -168,31 +170,39 @@ int32_t Prepare(TKGLModel& m, const TLimits& l) {
     r.targets.resize(static_cast<size_t>(l.lastV) + 1);
     r.ends.resize(static_cast<size_t>(l.lastE) + 1);
 
-    int32_t bad = -1;
     constexpr int32_t kAhead = 24;
     const TEdge* edges = m.edges.data();
     const int32_t count = l.lastE + 1;
-    for (int32_t i = 0; i < count; ++i) {
-        if (i + kAhead < count) {
-            const TEdge& p = edges[i + kAhead];
-            if (const TFace* pf = FaceAt(m, p.group, p.face)) {
-                __builtin_prefetch(pf);  // vIdx and tIdx: the first 48 bytes
-                __builtin_prefetch(reinterpret_cast<const char*>(pf) + 2 * sizeof(TIndexList) - 1);
+    const size_t threads = WorkThreads(static_cast<uint64_t>(count), kItemsPerThread);
+    std::vector<int32_t> bads(threads, -1);
+    ParallelRanges(threads, static_cast<uint64_t>(count), [&](size_t t, uint64_t from, uint64_t to) {
+        int32_t bad = -1;
+        const auto last = static_cast<int32_t>(to);
+        for (auto i = static_cast<int32_t>(from); i < last; ++i) {
+            if (i + kAhead < last) {
+                const TEdge& p = edges[i + kAhead];
+                if (const TFace* pf = FaceAt(m, p.group, p.face)) {
+                    __builtin_prefetch(pf);  // vIdx and tIdx: the first 48 bytes
+                    __builtin_prefetch(reinterpret_cast<const char*>(pf) + 2 * sizeof(TIndexList) - 1);
+                }
+            }
+            const TEdge& e = edges[i];
+            const TFace* f = FaceAt(m, e.group, e.face);
+            TEdgeEnds& out = r.ends[static_cast<size_t>(i)];
+            out = TEdgeEnds{CornerIndex(f, e.corner0), CornerIndex(f, e.corner1), -1, -1};
+            const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
+            if (e.face >= 1 && (!f || c0 >= f->vIdx.size() || c1 >= f->vIdx.size()) && bad < 0) bad = i;
+            if (!f) continue;
+            if (c0 < f->tIdx.size() && c1 < f->tIdx.size()) {  // only the first face's texture coordinates take part
+                out.texFrom = f->tIdx[c1];
+                out.texTo = f->tIdx[c0];
             }
         }
-        const TEdge& e = edges[i];
-        const TFace* f = FaceAt(m, e.group, e.face);
-        TEdgeEnds& out = r.ends[static_cast<size_t>(i)];
-        out = TEdgeEnds{CornerIndex(f, e.corner0), CornerIndex(f, e.corner1), -1, -1};
-        const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
-        if (e.face >= 1 && (!f || c0 >= f->vIdx.size() || c1 >= f->vIdx.size()) && bad < 0) bad = i;
-        if (!f) continue;
-        if (c0 < f->tIdx.size() && c1 < f->tIdx.size()) {  // only the first face's texture coordinates take part
-            out.texFrom = f->tIdx[c1];
-            out.texTo = f->tIdx[c0];
-        }
-    }
-    return bad;
+        bads[t] = bad;
+    });
+    for (int32_t bad : bads)  // the ranges in order: the first bad entry of the first range that has one
+        if (bad >= 0) return bad;
+    return -1;
 }
 
 }  // namespace
@@ -230,7 +240,10 @@ void Reduce(TKGLModel& model, double fraction) {
     const TEdgeEnds* ends = r.ends.data();
 
     // 1. reset (pinned targets stay)
-    for (int32_t v = 0; v <= lastV; ++v) targets[v] = verts[v].target == kTargetPinned ? kTargetPinned : kTargetFree;
+    const size_t vertexThreads = WorkThreads(static_cast<uint64_t>(lastV) + 1, kItemsPerThread * 4);
+    ParallelRanges(vertexThreads, static_cast<uint64_t>(lastV) + 1, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t v = b; v < e; ++v) targets[v] = verts[v].target == kTargetPinned ? kTargetPinned : kTargetFree;
+    });
     for (int32_t t = 0; t <= lastT; ++t)
         if (tex[t].target != kTargetPinned) tex[t].target = kTargetFree;
     if (!r.hidden.empty()) std::memset(hidden, 0, r.hidden.size());
@@ -241,6 +254,7 @@ void Reduce(TKGLModel& model, double fraction) {
     const double goal = std::nearbyint(static_cast<double>(model.fCount) * fraction);  // halves to even
     int64_t removed = 0;
     const int32_t loopEnd = model.eCount < lastE + 1 ? model.eCount : lastE + 1;
+    bool collapsed = false;
     constexpr int32_t kAhead = 16;  // the targets and texture coordinates an entry names lie all over
     int32_t i = 0;
     for (; i < loopEnd && static_cast<double>(removed) < goal; ++i) {
@@ -257,6 +271,7 @@ void Reduce(TKGLModel& model, double fraction) {
         if (a < 0 || a > lastV || b < 0 || b > lastV) continue;  // an end outside the table is never moved
         if (targets[a] != kTargetFree || targets[b] != kTargetFree) continue;
         targets[b] = a;
+        collapsed = true;
         const int32_t from = end.texFrom, to = end.texTo;
         if (from >= 0 && from <= lastT && to >= 0 && to <= lastT && tex[from].target == kTargetFree)
             tex[from].target = to;
@@ -274,11 +289,21 @@ void Reduce(TKGLModel& model, double fraction) {
     }
     for (; i <= lastE; ++i) edges[i].active = 1;
 
-    // 3. marks to flags, resolve, degenerate test
+    // 3. marks to flags, resolve, degenerate test. At full detail nothing was collapsed:
+    // no target to resolve, so each face is judged on its own, and the faces are cut in
+    // one range a thread.
     bool cut = false;
+    if (!collapsed) {
+        const TFaceRows rows(model, 1);
+        ParallelRanges(WorkThreads(rows.Count(), kItemsPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
+            rows.ForEach(model, b, e, [&](TGroup&, int32_t g, TFace& f, int32_t fi) {
+                f.visible = hidden[first[g] + fi] ? 0 : !Degenerate(f, targets, lastV);
+            });
+        });
+    }
     auto targetOf = [targets](int32_t v) { return targets[v]; };
     auto texTargetOf = [tex](int32_t t) { return tex[t].target; };
-    for (int32_t g = 0; g <= lastG; ++g) {
+    for (int32_t g = 0; g <= lastG && collapsed; ++g) {
         TGroup& group = model.groups[static_cast<size_t>(g)];
         const int32_t lastF = LastFace(group);
         TFace* faces = group.faces.data();
@@ -316,10 +341,12 @@ void Reduce(TKGLModel& model, double fraction) {
     }
 
     // 4. targets back into the vertices
-    for (int32_t v = 0; v <= lastV; ++v) {
-        verts[v].target = targets[v];
-        verts[v].merges = targets[v] >= 0 ? 1 : 0;
-    }
+    ParallelRanges(vertexThreads, static_cast<uint64_t>(lastV) + 1, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t v = b; v < e; ++v) {
+            verts[v].target = targets[v];
+            verts[v].merges = targets[v] >= 0 ? 1 : 0;
+        }
+    });
 }
 
 }  // namespace kgl

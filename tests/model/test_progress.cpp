@@ -1,11 +1,13 @@
-// Progress and cancellation of the long work of the model core: both readers, both
-// writers and the bake report rising work of a known total, and a handler that asks
-// to stop leaves the model and every file as they were, without a message.
+// Progress and cancellation of the long work of the model core: both readers (which
+// read big files on several threads), both writers and the bake report rising work of a
+// known total, on the calling thread only, and a handler that asks to stop leaves the
+// model and every file as they were, without a message.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KGLModel.h"
@@ -39,6 +41,7 @@ std::string GridText(int n) {
 struct TReports {
     std::vector<std::pair<uint64_t, uint64_t>> seen;
     bool stop = false;
+    int elsewhere = 0;  // reports from another thread than the one that asked for the work
 };
 
 // Installs a handler that records every report and answers !stop; restores the
@@ -46,7 +49,11 @@ struct TReports {
 class TProgressRecorder {
 public:
     explicit TProgressRecorder(TReports& r)
-        : previous_(SetProgressHandler([&r](uint64_t done, uint64_t total) {
+        : previous_(SetProgressHandler([&r, caller = std::this_thread::get_id()](uint64_t done, uint64_t total) {
+              if (std::this_thread::get_id() != caller) {
+                  ++r.elsewhere;
+                  return true;
+              }
               r.seen.emplace_back(done, total);
               return !r.stop;
           })) {}
@@ -59,6 +66,10 @@ private:
 }  // namespace
 
 TEST(Progress, EveryLongWorkReportsAndStopsWhenAsked) {
+    SetLoadThreads(2);  // the readers' threads, whatever the size
+    struct TRestore {
+        ~TRestore() { SetLoadThreads(0); }
+    } restore;
     TTempDir dir;
     const std::string obj = dir.file("grid.obj"), kgm = dir.file("grid.kgm");
     WriteFile(obj, GridText(220));
@@ -109,6 +120,7 @@ TEST(Progress, EveryLongWorkReportsAndStopsWhenAsked) {
             EXPECT_NE(ReadFile(work.file), "old");
         }
         ASSERT_GE(reports.seen.size(), 2u);
+        EXPECT_EQ(reports.elsewhere, 0);  // a toolkit's handler may be called from its own thread only
         const uint64_t total = reports.seen.front().second;
         EXPECT_GT(total, 0u);
         for (size_t i = 0; i < reports.seen.size(); ++i) {
