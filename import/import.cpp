@@ -119,16 +119,7 @@ bool LoadModelFile(TKGLModel& model, const std::string& path) {
     TKGLModel fresh;
     bool found = false;
     std::vector<std::string> warnings;
-    const bool ok = ReportFailure(
-        [&] {
-            try {
-                found = Import(fresh, path, warnings);
-            } catch (EModelError& e) {
-                e.Locate(PlaceOf(path));
-                throw;
-            }
-        },
-        "importing", path);
+    const bool ok = ReportFailure([&] { found = Import(fresh, path, warnings); }, path);
     if (!ok || !found) return false;
     TakeLoadedModel(model, fresh);
     for (const std::string& w : warnings) ShowMessage(w, "Import");

@@ -198,9 +198,8 @@ void ClearEdgeSelection(TKGLModel& model);
 // N"; without the line number for a failure of the whole file or the finishing steps).
 
 // Reads fileName by its lower-cased extension (".obj" LoadOBJ, ".kgm" LoadKGM); on
-// success runs Reduce(model, 0.0) (for KGM while reading: LoadKGMAtFullDetail), which
-// also prepares the reduction's tables. Any other extension, or a missing file, returns
-// false and leaves the model untouched.
+// success runs Reduce(model, 0.0) (for KGM while reading: LoadKGMAtFullDetail). Any other
+// extension, or a missing file, returns false and leaves the model untouched.
 bool LoadFromFile(TKGLModel& model, const std::string& fileName);
 // The extension LoadFromFile goes by: from the last "." after the last "/" or "\\",
 // dot included, A-Z lower-cased ("" when the name has none).
@@ -306,10 +305,11 @@ int32_t EdgeVertexB(const TKGLModel& model, const TEdge& edge);
 // nor hidden); an edge whose end lies outside vertices is skipped; texture indices
 // outside texCoords are left alone. Fractions outside 0 .. 1 are accepted (<= 0: reset
 // only). Nothing happens, not even the reset, when vCount < 1 or fCount < 1.
-// Linear in the table sizes. Allocates nothing, except when the reduction's tables
-// (TReductionCache) have to be built first: in the call LoadFromFile makes after a
-// load, or after an operation replaced the tables. Face `visible` holds 0 or 1 between
-// calls.
+// Linear in the table sizes. A goal of no face (fraction 0, as after every load) needs
+// and builds no table; any other call allocates nothing, except when the reduction's
+// tables (TReductionCache) have to be built first: in the first such call after a load
+// (about 26 bytes an edge entry), or after an operation replaced the tables. Face
+// `visible` holds 0 or 1 between calls.
 void Reduce(TKGLModel& model, double fraction);
 // End of the target chain that starts at index: follows targets while they are 0 or
 // more, stopping at an element that points at itself, on coming back to index, after

@@ -39,7 +39,7 @@ public:
     template <class Table>
     typename Table::value_type Entry(const Table& table, int32_t n) const {
         const int64_t key = order_[static_cast<size_t>(n)];
-        return key < slots_ ? table[static_cast<size_t>(key)] : typename Table::value_type{};
+        return SlotOrZero(table, key < slots_ ? key : -1);
     }
 
 private:
@@ -47,12 +47,6 @@ private:
     std::vector<int32_t> newIndex_;
     std::vector<int64_t> order_;  // order_[0] unused
 };
-
-// Entries 0 .. count of a one-based table, never past what it stores.
-int64_t Slots(size_t size, int32_t count) {
-    const int64_t stored = static_cast<int64_t>(size);
-    return count + 1 < stored ? (count >= 0 ? count + 1 : 0) : stored;
-}
 
 // Whether the face, corners resolved, still shows: it has corners and no two
 // consecutive ones (nor the first and the last) land on the same vertex.
@@ -100,8 +94,9 @@ void Bake(const TKGLModel& m, TKGLModel& out) {
     out.fCount = static_cast<int32_t>(kept);
 
     // 2. the kept faces, indices renumbered in first use
-    TRenumber vertices(Slots(m.vertices.size(), m.vCount)), normals(Slots(m.normals.size(), m.nCount)),
-        texCoords(Slots(m.texCoords.size(), m.tCount));
+    // entries 0 .. count of each table, never past what it stores
+    TRenumber vertices(LastSlot(m.vertices, m.vCount) + 1), normals(LastSlot(m.normals, m.nCount) + 1),
+        texCoords(LastSlot(m.texCoords, m.tCount) + 1);
     out.vCount = out.nCount = out.tCount = 0;
     AllocateModel(out);  // the groups' face tables; the others are sized below
     at = 0;
@@ -162,7 +157,7 @@ void Bake(const TKGLModel& m, TKGLModel& out) {
 
 bool BakeReduction(const TKGLModel& model, TKGLModel& baked) {
     TKGLModel fresh;
-    const bool ok = ReportFailure([&] { Bake(model, fresh); }, "baking", model.name);
+    const bool ok = ReportFailure([&] { Bake(model, fresh); }, std::string());  // work in memory
     if (ok) baked = std::move(fresh);
     return ok;
 }

@@ -42,34 +42,16 @@ uint64_t WeightKey(double w) {
     return (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
 }
 
-uint64_t KeyOf(const TEdge& e) { return WeightKey(e.weight); }
-
-// Stable by key: insertion sort for the short runs, merge sort beyond.
-void SortRun(TEdge* first, TEdge* last) {
-    if (std::is_sorted(first, last, [](const TEdge& a, const TEdge& b) { return KeyOf(a) < KeyOf(b); })) return;
-    if (last - first > 32) {
-        std::stable_sort(first, last, [](const TEdge& a, const TEdge& b) { return KeyOf(a) < KeyOf(b); });
-        return;
-    }
-    for (TEdge* i = first + 1; i < last; ++i) {
-        const TEdge x = *i;
-        const uint64_t k = KeyOf(x);
-        TEdge* j = i;
-        for (; j > first && KeyOf(*(j - 1)) > k; --j) *j = *(j - 1);
-        *j = x;
-    }
-}
-
 constexpr uint64_t kItemsPerThread = 64 * 1024;  // a thread is worth its start from this many on
 
-// Copies from[0 .. n-1] to out in stable order of weight, given that every weight not
-// in lo .. hi is infinite or not a number. One counting pass into buckets by value, a
+// The place of every entry in the table sorted stably by weight, given that every weight
+// not in lo .. hi is infinite or not a number. One counting pass into buckets by value, a
 // few entries each (the bucket is monotonic in the weight, and the pass keeps the
-// creation order in each bucket), then each bucket sorted where it lies, in cache.
-// Not-a-number weights go to the last bucket, which sorts them last. Each thread counts
-// and places the entries of its own range, after those of the ranges before it.
-void StableSortByWeight(const TLargeTable<TEdge>& from, TEdge* out, double lo, double hi) {
-    const size_t n = from.size();
+// creation order in each bucket), then each bucket sorted by weight where it lies, in
+// cache. Not-a-number weights go to the last bucket, which sorts them last. Each thread
+// counts and places the entries of its own range, after those of the ranges before it.
+TLargeTable<uint32_t> PositionsByWeight(const TLargeTable<double>& weight, double lo, double hi) {
+    const size_t n = weight.size();
     const size_t buckets = std::max<size_t>(1, n / 4);
     double scale = static_cast<double>(buckets) / (hi - lo);
     if (!(std::isfinite(lo) && std::isfinite(hi) && std::isfinite(scale) && scale > 0)) scale = 0;  // one bucket
@@ -84,7 +66,7 @@ void StableSortByWeight(const TLargeTable<TEdge>& from, TEdge* out, double lo, d
     std::vector<TLargeTable<uint32_t>> fill(threads);
     ParallelRanges(threads, n, [&](size_t t, uint64_t b, uint64_t e) {
         fill[t].assign(buckets + 1, 0);
-        for (uint64_t i = b; i < e; ++i) ++fill[t][bucketOf(from[i].weight)];
+        for (uint64_t i = b; i < e; ++i) ++fill[t][bucketOf(weight[i])];
     });
     TLargeTable<uint32_t> start(buckets + 1, 0);
     uint32_t run = 0;
@@ -97,14 +79,31 @@ void StableSortByWeight(const TLargeTable<TEdge>& from, TEdge* out, double lo, d
         }
     }
     start[buckets] = run;
+    TLargeTable<uint32_t> order(n);  // entries in bucket order
     ParallelRanges(threads, n, [&](size_t t, uint64_t b, uint64_t e) {
-        for (uint64_t i = b; i < e; ++i) out[fill[t][bucketOf(from[i].weight)]++] = from[i];
+        for (uint64_t i = b; i < e; ++i) order[fill[t][bucketOf(weight[i])]++] = static_cast<uint32_t>(i);
     });
     fill.clear();
+    auto less = [&](uint32_t a, uint32_t b) { return WeightKey(weight[a]) < WeightKey(weight[b]); };
+    TLargeTable<uint32_t> position(n);
     ParallelRanges(threads, buckets, [&](size_t, uint64_t b, uint64_t e) {
-        for (uint64_t d = b; d < e; ++d)
-            if (start[d + 1] - start[d] > 1) SortRun(out + start[d], out + start[d + 1]);
+        for (uint64_t d = b; d < e; ++d) {
+            uint32_t* first = order.data() + start[d];
+            uint32_t* last = order.data() + start[d + 1];
+            if (last - first > 32) {
+                std::stable_sort(first, last, less);
+            } else {  // insertion sort: the runs are short
+                for (uint32_t* i = first + (first != last ? 1 : 0); i < last; ++i) {
+                    const uint32_t x = *i;
+                    uint32_t* j = i;
+                    for (; j > first && less(x, *(j - 1)); --j) *j = *(j - 1);
+                    *j = x;
+                }
+            }
+            for (uint32_t* i = first; i < last; ++i) position[*i] = static_cast<uint32_t>(i - order.data());
+        }
     });
+    return position;
 }
 
 }  // namespace
@@ -246,12 +245,10 @@ void BuildEdges(TKGLModel& model) {
     decltype(start)().swap(start);
     decltype(strays)().swap(strays);
 
-    // Phase 3: the entries 0 .. eCount in creation order (the last is the all-zero
-    // entry): each range makes the entries its starting candidates begin, numbered after
-    // those of the ranges before it (link[c] becomes the entry), then, once all exist,
-    // each second face updates its entry. A second face updates an entry made shortly
-    // before in mesh order, so these updates stay in cache.
-    TLargeTable<TEdge> created(static_cast<size_t>(eCount) + 1);
+    // Phase 3: the weight of every entry 0 .. eCount in creation order (the last is the
+    // all-zero entry, weight 0): each range numbers the entries its starting candidates
+    // begin after those of the ranges before it (link[c] becomes the entry), then, once
+    // all are numbered, each second face averages its area into its entry's weight.
     std::vector<int32_t> firstEntry(threads + 1, 0);
     std::vector<double> lo(threads, 0), hi(threads, 0);  // the all-zero entry's weight; a mean stays in range
     ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
@@ -271,14 +268,15 @@ void BuildEdges(TKGLModel& model) {
                          fn(c++, g, f, face.area, 0, n - 1);
                      });
     };
+    TLargeTable<double> weight(static_cast<size_t>(eCount) + 1, 0.0);
     ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
         int32_t next = firstEntry[t];
         double l = 0, h = 0;
-        sidesOf(t, [&](uint32_t c, int32_t g, int32_t f, double area, int32_t c0, int32_t c1) {
+        sidesOf(t, [&](uint32_t c, int32_t, int32_t, double area, int32_t, int32_t) {
             if (area < l) l = area;
             if (area > h) h = area;
             if (link[c] == -1) {
-                created[static_cast<size_t>(next)] = TEdge{c0, c1, f, kNoFace, g, 0, area};
+                weight[static_cast<size_t>(next)] = area;
                 link[c] = next++;
             }
         });
@@ -286,20 +284,48 @@ void BuildEdges(TKGLModel& model) {
         hi[t] = h;
     });
     ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+        sidesOf(t, [&](uint32_t c, int32_t, int32_t, double area, int32_t, int32_t) {
+            if (link[c] >= 0) return;
+            double& w = weight[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])];
+            w = (w + area) / 2;
+        });
+    });
+
+    // Phase 4: the place of every entry in the table sorted stably by weight; link[c]
+    // becomes the place of its entry (-(place + 2) for a second face), so that the table
+    // is made in its order, without a copy in creation order beside it.
+    {
+        const TLargeTable<uint32_t> place =
+            PositionsByWeight(weight, *std::min_element(lo.begin(), lo.end()), *std::max_element(hi.begin(), hi.end()));
+        decltype(weight)().swap(weight);
+        ParallelRanges(threads, nSides, [&](size_t, uint64_t b, uint64_t e) {  // second faces first: they read
+            for (uint64_t c = b; c < e; ++c)                                   // their starter's entry
+                if (link[c] < -1)
+                    link[c] =
+                        -static_cast<int32_t>(place[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])]) -
+                        2;
+        });
+        ParallelRanges(threads, nSides, [&](size_t, uint64_t b, uint64_t e) {
+            for (uint64_t c = b; c < e; ++c)
+                if (link[c] >= 0) link[c] = static_cast<int32_t>(place[static_cast<uint32_t>(link[c])]);
+        });
+    }
+    TLargeTable<TEdge> edges(static_cast<size_t>(eCount) + 2);  // all zero: the all-zero entry and the spare
+    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+        sidesOf(t, [&](uint32_t c, int32_t g, int32_t f, double area, int32_t c0, int32_t c1) {
+            if (link[c] >= 0) edges[static_cast<uint32_t>(link[c])] = TEdge{c0, c1, f, kNoFace, g, 0, area};
+        });
+    });
+    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
         sidesOf(t, [&](uint32_t c, int32_t, int32_t f, double area, int32_t, int32_t) {
             if (link[c] >= 0) return;
-            TEdge& e = created[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])];
+            TEdge& e = edges[static_cast<uint32_t>(-link[c] - 2)];
             e.active = 1;
             e.weight = (e.weight + area) / 2;
             e.face2 = f;
         });
     });
     decltype(link)().swap(link);
-
-    // Phase 4: a stable sort by weight into the table, plus the all-zero spare.
-    TLargeTable<TEdge> edges(static_cast<size_t>(eCount) + 2);
-    StableSortByWeight(created, edges.data(), *std::min_element(lo.begin(), lo.end()),
-                       *std::max_element(hi.begin(), hi.end()));
     model.eCount = eCount;
     model.edges = std::move(edges);
     DropReductionTables(model);

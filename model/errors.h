@@ -5,6 +5,7 @@
 // one-line text, then, when the reader knows it, a second line saying where
 // ("in \"PATH\", line N" for OBJ text, "in \"PATH\", BLOCK" for KGM).
 #include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -69,6 +70,28 @@ std::string QuoteText(std::string_view text, size_t maxLength);
 // throws EInOutError located `in "PATH"` when something is there but is no regular file
 // (a folder, a FIFO, a device) or cannot be opened. size: the file's size in bytes.
 int OpenRegularFile(const std::string& path, uint64_t& size);
+
+// Runs work(); a failure of the model core that knows no place yet learns where, and
+// running out of memory (std::bad_alloc) becomes EOutOfMemory "Out of memory" there:
+// the one place where an allocation failure becomes the core's own.
+// LocatedBy takes the place from where() once there is a failure.
+template <class WhereFn, class F>
+void LocatedBy(WhereFn&& where, F&& work) {
+    try {
+        work();
+    } catch (EModelError& e) {
+        e.Locate(where());
+        throw;
+    } catch (const std::bad_alloc&) {
+        EOutOfMemory e("Out of memory");
+        e.Locate(where());
+        throw e;
+    }
+}
+template <class F>
+void LocatedAt(const std::string& where, F&& work) {
+    LocatedBy([&] { return where; }, work);
+}
 
 // "Exception Name: <class> Exception message: <message>", and for an EModelError with
 // a known place "\n" + Where().

@@ -22,6 +22,7 @@
 
 #include "KGLModel.h"
 #include "errors.h"
+#include "face_table.h"
 #include "file_output.h"
 #include "messages.h"
 #include "parallel.h"
@@ -81,9 +82,7 @@ void WriteFace(TOutput& out, const TFace& f) {
 // Slots 0 .. count of a table; a slot the table lacks is written zero-filled.
 template <class Table, class F>
 void Slots(const Table& table, int32_t count, F write) {
-    static const typename Table::value_type zero{};
-    for (int64_t s = 0; s <= count; ++s)
-        write(static_cast<size_t>(s) < table.size() ? table[static_cast<size_t>(s)] : zero);
+    for (int64_t s = 0; s <= count; ++s) write(SlotOrZero(table, s));
 }
 
 // Records the writer will write: progress is counted in them.
@@ -423,12 +422,7 @@ void ReadGroupBlocks(TInput& in, TKGLModel& m, bool full, TLargeTable<int32_t>* 
 // Runs read(); a failure learns the block of in it happened in.
 template <class F>
 void Located(TInput& in, F&& read) {
-    try {
-        read();
-    } catch (EModelError& e) {
-        e.Locate(in.Where());
-        throw;
-    }
+    LocatedBy([&] { return in.Where(); }, read);
 }
 
 void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
@@ -552,8 +546,8 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
 // Reads into a fresh record and takes it over only on success; reports a failure.
 bool LoadInto(TKGLModel& model, TInput& in, bool fullDetail) {
     TKGLModel fresh;
-    const bool ok =
-        ReportFailure([&] { Located(in, [&] { ReadModel(in, fresh, fullDetail); }); }, "reading", in.Name());
+    const bool ok = ReportFailure([&] { Located(in, [&] { ReadModel(in, fresh, fullDetail); }); },
+                                  in.Name() == TInput::kMemoryName ? std::string() : in.Name());
     if (ok) TakeLoadedModel(model, fresh);
     return ok;
 }
@@ -567,7 +561,7 @@ bool LoadFile(TKGLModel& model, const std::string& fileName, bool fullDetail) {
             fd = OpenRegularFile(fileName, size);
             if (fd >= 0) in.emplace(fd, 0, size, fileName);
         },
-        "reading", fileName);
+        fileName);
     const bool ok = opened && in && LoadInto(model, *in, fullDetail);  // no file: silently false
     if (fd >= 0) close(fd);
     return ok;

@@ -898,16 +898,7 @@ void ThrowFirstFailure(const std::vector<std::exception_ptr>& failed, const std:
     int64_t before = 0;
     for (size_t k = 0; k < failed.size(); before += lines[k], ++k) {
         if (!failed[k]) continue;
-        try {
-            std::rethrow_exception(failed[k]);
-        } catch (EModelError& e) {
-            e.Locate(Where(path, before + relative[k]));
-            throw;
-        } catch (const std::bad_alloc&) {
-            EOutOfMemory e("Out of memory");
-            e.Locate(Where(path, before + relative[k]));
-            throw e;
-        }
+        LocatedAt(Where(path, before + relative[k]), [&] { std::rethrow_exception(failed[k]); });
     }
 }
 
@@ -1035,16 +1026,7 @@ template <class MakeLines>
 void ReadOBJ(TKGLModel& m, size_t n, MakeLines&& makeLines, uint64_t fileBytes, const std::string& path) {
     TPassProgress progress(fileBytes);
     ReadPasses(m, n, makeLines, fileBytes, path, progress);
-    try {
-        FinishOBJ(m);
-    } catch (EModelError& e) {
-        e.Locate(Where(path, 0));
-        throw;
-    } catch (const std::bad_alloc&) {
-        EOutOfMemory e("Out of memory");
-        e.Locate(Where(path, 0));
-        throw e;
-    }
+    LocatedAt(Where(path, 0), [&] { FinishOBJ(m); });
 }
 
 // Where the n ranges of bytes [0, size) begin, each at a line start; the last entry is size.
@@ -1074,7 +1056,7 @@ bool LoadOBJFromMemory(TKGLModel& model, std::string_view text) {
                 },
                 text.size(), std::string());
         },
-        "reading", "(memory)");
+        std::string());
     if (ok) TakeLoadedModel(model, fresh);
     return ok;
 }
@@ -1106,7 +1088,7 @@ bool LoadOBJ(TKGLModel& model, const std::string& fileName) {
                 },
                 size, fileName);
         },
-        "reading", fileName);
+        fileName);
     if (!ok || missing) return false;
     TakeLoadedModel(model, fresh);
     return true;

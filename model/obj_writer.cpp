@@ -10,6 +10,7 @@
 
 #include "KGLModel.h"
 #include "errors.h"
+#include "face_table.h"
 #include "file_output.h"
 #include "messages.h"
 #include "progress.h"
@@ -77,12 +78,6 @@ void FaceLine(TOutput& out, const TFace& f) {
     out.Text("\r\n");
 }
 
-template <class Table>
-inline const typename Table::value_type& Slot(const Table& table, int32_t i) {
-    static const typename Table::value_type zero{};
-    return static_cast<size_t>(i) < table.size() ? table[static_cast<size_t>(i)] : zero;
-}
-
 // Reals separated by one blank.
 void Reals(TOutput& out, std::initializer_list<float> values) {
     bool first = true;
@@ -148,22 +143,22 @@ void WriteOBJ(const TKGLModel& m, const std::string& dateTime, TOutput& out) {
 
     TWritten written(m);
     Section(out, written, "# VERTICES", "# Vertices count   : ", m.vCount, [&](int32_t i) {
-        const TVertex& v = Slot(m.vertices, i);
+        const TVertex& v = SlotOrZero(m.vertices, i);
         out.Text("v ");
         Reals(out, {v.x, v.y, v.z});
     });
     Section(out, written, "# NORMALS", "# Normals count    : ", m.nCount, [&](int32_t i) {
-        const TVec3& v = Slot(m.normals, i);
+        const TVec3& v = SlotOrZero(m.normals, i);
         out.Text("vn ");
         Reals(out, {v.x, v.y, v.z});
     });
     Section(out, written, "# TEXTURE COORDS", "# Text Coord count : ", m.tCount, [&](int32_t i) {
-        const TTexCoord& t = Slot(m.texCoords, i);
+        const TTexCoord& t = SlotOrZero(m.texCoords, i);
         out.Text("vt ");
         Reals(out, {t.u, t.v});
     });
     for (int32_t g = 0; g <= m.gCount; ++g) {
-        const TGroup& group = Slot(m.groups, g);
+        const TGroup& group = SlotOrZero(m.groups, g);
         out.Text("\r\n\r\n");
         out.Text(kRule);
         out.Text("# GROUP:   ");
@@ -175,7 +170,7 @@ void WriteOBJ(const TKGLModel& m, const std::string& dateTime, TOutput& out) {
         out.Text("\r\n");
         for (int32_t j = 1; j <= group.fCount; ++j) {
             written.Tick();
-            const TFace& f = Slot(group.faces, j);
+            const TFace& f = SlotOrZero(group.faces, j);
             // a face without corners has no OBJ form the reader accepts ("f" alone)
             if (f.count > 0 && !f.vIdx.empty()) FaceLine(out, f);
         }
@@ -220,7 +215,7 @@ void SaveToOBJ(const TKGLModel& model, const std::string& fileName) {
             WriteOBJ(model, LocalDateTime(), out);
             file.Commit();
         },
-        "writing", fileName);
+        fileName);
 }
 
 }  // namespace kgl

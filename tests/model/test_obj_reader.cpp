@@ -361,7 +361,10 @@ TEST(ObjReader, ReadingInRangesGivesTheModelOfOneReading) {
     };
     for (const std::string& body : texts) {
         for (size_t pad = 0; pad < body.size() + 2; pad += 3) {
-            const std::string text = "#" + std::string(pad, 'x') + "\n" + body;
+            std::string text(pad + 1, 'x');
+            text[0] = '#';
+            text += '\n';
+            text += body;
             std::string want;
             for (int32_t threads : {1, 2, 3}) {
                 SetLoadThreads(threads);
