@@ -25,8 +25,10 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "KGLDisplay.h"
 #include "KGLModel.h"
 
 class TOpenGlPanel;
@@ -36,6 +38,11 @@ class QWheelEvent;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
+class QKeyEvent;
+class QMenu;
+class TUndoHistory;
+class TModelFiles;
+class TOrbitCamera;
 
 // ---- toolkit controls the window needs beyond what Qt offers as it stands ----
 
@@ -190,8 +197,11 @@ public:
     void FileListBoxClick(QObject* sender);
     // What a file selection does, for any model file (kgl::LoadModelFile): the camera
     // track bar back to 0, the load, the reduction track bar back to 0, the information
-    // text.
-    void LoadAndShow(const std::string& path);
+    // text. Beyond that: a load that runs long shows progress, and one cancelled
+    // changes nothing (the model, the list's entry of its file and the camera stay); a
+    // load that succeeds starts a new undo history, puts the orbit camera back and, when
+    // remember, adds the file to the recent ones (the start-up's own choice is not).
+    void LoadAndShow(const std::string& path, bool remember = true);
     void Button1Click(QObject* sender);
     void Button2Click(QObject* sender);
     // Throws what SaveToKGM throws: the failure reaches the toolkit's error dialog.
@@ -200,8 +210,14 @@ public:
     void Timer1Timer(QObject* sender);
     void TrackBar1Change(QObject* sender);
     void TrackBar3Change(QObject* sender);
+    // Beyond the left and right buttons' picks: a press of either begins a selection
+    // stroke (one undo step, ended when neither is held); the middle button drags the
+    // orbit camera (Shift: pan).
     void OpenGlPanelMouseMove(QMouseEvent* event);
     void OpenGlPanelMouseDown(QMouseEvent* event);
+    void OpenGlPanelMouseUp(QMouseEvent* event);
+    // A middle double-click puts the view back as the track bars say.
+    void OpenGlPanelMouseDoubleClick(QMouseEvent* event);
     void RadioButton4Click(QObject* sender);
     // One wheel notch (120 eighths of a degree, partial deltas summed) moves TrackBar2
     // one step through its Position: wheel up brings the camera nearer.
@@ -229,6 +245,34 @@ public:
     // The text of the last such notice.
     const QString& LastNotice() const { return FLastNotice; }
 
+    // ---- beyond the window as designed: the keys (F1 lists them) ----
+    // Ctrl+Z / Ctrl+Shift+Z and Ctrl+Y: a step of the history back or forth (a stroke
+    // in progress ends first; nothing while a track bar is held by the mouse).
+    void Undo();
+    void Redo();
+    // Ctrl+O: the open dialog, then OpenPath. False when cancelled or not opened.
+    bool OpenDialog();
+    // Ctrl+R: a menu of the ten files opened last; choosing one opens it with OpenPath.
+    // The caller pops it up; it deletes itself when closed.
+    QMenu* RecentMenu();
+    // Ctrl+S: the model and its reduction state as KGM where Button3Click writes it
+    // (the selected file's name with ".kgm"), asking before it replaces a file that
+    // does not hold the model on display; with no file selected, as SaveModelAs.
+    // Failures are shown as messages. True when written.
+    bool SaveModel();
+    // Ctrl+Shift+S: asks where and how (TSaveKind), then saves. True when written.
+    bool SaveModelAs();
+    // Home (when the focused control has no use for it): the view as the track bars say.
+    void ResetView();
+    // F1.
+    void ShowKeys();
+
+    TUndoHistory& History() { return *FHistory; }
+    TModelFiles& Files() { return *FFiles; }
+    const kgl::TOrbit& Orbit() const;
+    // The view state of the next frame, read from the controls and the camera.
+    kgl::TFrameView CurrentView() const;
+
     // The information text of the model on display, carriage returns between items.
     void RefreshInfoText();
     // The program file's folder with its trailing separator; "obj" is looked for in it.
@@ -238,6 +282,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void CreateControls();
@@ -246,9 +291,27 @@ private:
     // Runs the pick of every checked mode (Edge, Group, Face) with pick mode.
     void PickCheckedModes(uint8_t mode);
 
+    // Undo (back) or redo.
+    void StepHistory(bool back);
+    // A reduction track bar has settled (let go, or moved by key, wheel or program).
+    void SettleReduction(TTrackBar* bar);
+    // Undo and redo of a reduction step: bar to position without its OnChange, then Reduce.
+    void ApplyReduction(TTrackBar* bar, int position, double fraction);
+    // The texture-coordinate rewrite as Button1Click and its redo run it.
+    void RewriteTexCoords();
+    // The list's entry of the file on display, or none when the list does not show it.
+    void SelectShownFile();
+    // The list read again after a save into its folder, its selection kept.
+    void RefreshFileList();
+
     QString FProgramFolder;
     QString FLastNotice;
-    int FWheelRemainder = 0;  // wheel delta not yet making a whole notch
+    int FWheelRemainder = 0;    // wheel delta not yet making a whole notch
+    QString FShownFile;         // the file the model on display was loaded from
+    double FShownFraction = 0;  // the fraction the model on display was reduced by
+    std::unique_ptr<TUndoHistory> FHistory;
+    std::unique_ptr<TModelFiles> FFiles;
+    std::unique_ptr<TOrbitCamera> FCamera;
 };
 
 // The face of the information text: family at pixelSize when its glyphs really are

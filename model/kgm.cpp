@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@
 #include "file_output.h"
 #include "messages.h"
 #include "parallel.h"
+#include "progress.h"
 #include "reduction_tables.h"
 #include "reporting.h"
 
@@ -83,7 +85,19 @@ void Slots(const Table& table, int32_t count, F write) {
     for (int64_t s = 0; s <= count; ++s) write(SlotOrZero(table, s));
 }
 
+// Records the writer will write: progress is counted in them.
+uint64_t RecordCount(const TKGLModel& m) {
+    auto slots = [](int32_t count) { return count >= 0 ? static_cast<uint64_t>(count) + 1 : 0; };
+    uint64_t n = slots(m.vCount) + slots(m.nCount) + slots(m.tCount) + slots(m.eCount);
+    for (int64_t g = 0; g <= m.gCount && static_cast<size_t>(g) < m.groups.size(); ++g)
+        n += slots(m.groups[static_cast<size_t>(g)].fCount);
+    return n;
+}
+
 void WriteModel(const TKGLModel& m, TOutput& out) {
+    TProgressMeter meter(RecordCount(m), 1 << 16);
+    uint64_t done = 0;
+    auto tick = [&] { meter.At(++done); };
     ShortStr(out, kMagic, kMagicCapacity);
     ShortStr(out, kVersion, kVersionCapacity);
     Vec3(out, m.boxMin);
@@ -93,10 +107,20 @@ void WriteModel(const TKGLModel& m, TOutput& out) {
     Fields(out, m.diagonal, m.minArea, m.maxArea, m.scale);
     ShortStr(out, m.name, kModelNameMax);
     Fields(out, m.vCount, m.nCount, m.tCount, m.gCount, m.fCount, m.eCount);
-    Slots(m.vertices, m.vCount, [&](const TVertex& v) { Fields(out, v.x, v.y, v.z, v.target, v.merges); });
-    Slots(m.normals, m.nCount, [&](const TVec3& n) { Vec3(out, n); });
-    Slots(m.texCoords, m.tCount, [&](const TTexCoord& t) { Fields(out, t.u, t.v, t.target); });
+    Slots(m.vertices, m.vCount, [&](const TVertex& v) {
+        tick();
+        Fields(out, v.x, v.y, v.z, v.target, v.merges);
+    });
+    Slots(m.normals, m.nCount, [&](const TVec3& n) {
+        tick();
+        Vec3(out, n);
+    });
+    Slots(m.texCoords, m.tCount, [&](const TTexCoord& t) {
+        tick();
+        Fields(out, t.u, t.v, t.target);
+    });
     Slots(m.edges, m.eCount, [&](const TEdge& e) {
+        tick();
         Fields(out, e.corner0, e.corner1, e.face, e.face2, e.group);
         out.Zeros(4);
         out.F64(e.weight);
@@ -108,12 +132,24 @@ void WriteModel(const TKGLModel& m, TOutput& out) {
         Vec3(out, g.boxMin);
         Vec3(out, g.boxMax);
         out.I32(g.fCount);
-        Slots(g.faces, g.fCount, [&](const TFace& f) { WriteFace(out, f); });
+        Slots(g.faces, g.fCount, [&](const TFace& f) {
+            tick();
+            WriteFace(out, f);
+        });
     });
     out.Flush();
 }
 
 // ---------------------------------------------------------------- reading
+
+// How far the reading of a file has come, shared by the inputs that read its parts on
+// two threads. Only the calling thread reports (the handler may belong to a toolkit
+// that is not to be called from elsewhere); the bytes counted are both threads'.
+struct TReadProgress {
+    TReadProgress(uint64_t total, uint64_t step) : meter(total, step) {}
+    std::atomic<uint64_t> bytes{0};
+    TProgressMeter meter;
+};
 
 // Bytes of the input: of memory, or of a file read through a large buffer.
 // Remaining() is exact in both cases, which is what the count checks need.
@@ -124,7 +160,11 @@ public:
     TInput(std::string_view bytes, const std::string& name)
         : base_(reinterpret_cast<const uint8_t*>(bytes.data())), p_(base_), end_(base_ + bytes.size()), name_(name) {}
     TInput(int fd, uint64_t begin, uint64_t end, const std::string& name)
-        : fd_(fd), next_(begin), rest_(end - begin), name_(name) {
+        : fd_(fd),
+          next_(begin),
+          rest_(end - begin),
+          name_(name),
+          progress_(std::make_shared<TReadProgress>(end - begin, kBufferSize)) {
         buf_.resize(static_cast<size_t>(std::min<uint64_t>(kBufferSize, rest_)));
         p_ = end_ = reinterpret_cast<const uint8_t*>(buf_.data());
     }
@@ -140,8 +180,12 @@ public:
                 std::string_view(reinterpret_cast<const char*>(p_ + skip), static_cast<size_t>(Remaining() - skip)),
                 name_);
         const uint64_t at = next_ - static_cast<uint64_t>(end_ - p_) + skip;
-        return std::make_unique<TInput>(fd_, at, next_ + rest_, name_);
+        auto rest = std::make_unique<TInput>(fd_, at, next_ + rest_, name_);
+        rest->progress_ = progress_;  // one count of the file's bytes
+        return rest;
     }
+    // Whether the thread that reads this input may report progress (the calling one).
+    void SetReporting(bool reports) { reports_ = reports; }
     const std::string& Name() const { return name_; }
     void Section(const char* what) { section_ = what; }
     // The second line of a failure's message: the file and the block being read.
@@ -198,6 +242,10 @@ private:
         }
         next_ += got;
         rest_ -= got;
+        if (progress_) {
+            const uint64_t done = progress_->bytes.fetch_add(got, std::memory_order_relaxed) + got;
+            if (reports_) progress_->meter.At(done);
+        }
         p_ = reinterpret_cast<const uint8_t*>(buf_.data());
         end_ = p_ + left + got;
     }
@@ -211,6 +259,8 @@ private:
     TLargeTable<char> buf_;  // a large block: faulted in at once
     std::string name_;
     const char* section_ = "header";
+    std::shared_ptr<TReadProgress> progress_;  // file: in bytes, as blocks come in
+    bool reports_ = true;
 };
 
 std::string ReadShortStr(TInput& in, size_t capacity, const char* what) {
@@ -437,6 +487,7 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
         const std::unique_ptr<TInput> groups =
             in.Rest(fixedBytes - static_cast<uint64_t>(gCount + 1) * kGroupHeaderBytes);  // the group headers aside
         std::exception_ptr fixedFailed, groupsFailed;
+        in.SetReporting(false);  // read on the other thread from here on
         std::thread fixed([&] {
             try {
                 Located(in, [&] { ReadFixedBlocks(in, m, full); });

@@ -13,6 +13,7 @@
 #include "face_table.h"
 #include "file_output.h"
 #include "messages.h"
+#include "progress.h"
 #include "reporting.h"
 
 namespace kgl {
@@ -87,15 +88,35 @@ void Reals(TOutput& out, std::initializer_list<float> values) {
     }
 }
 
+// Progress, counted in the entries and faces written.
+class TWritten {
+public:
+    explicit TWritten(const TKGLModel& m) : meter_(Total(m), 1 << 16) {}
+    void Tick() { meter_.At(++done_); }
+
+private:
+    static uint64_t Total(const TKGLModel& m) {
+        auto n = [](int32_t count) { return count > 0 ? static_cast<uint64_t>(count) : 0; };
+        uint64_t total = n(m.vCount) + n(m.nCount) + n(m.tCount);
+        for (int64_t g = 0; g <= m.gCount && static_cast<size_t>(g) < m.groups.size(); ++g)
+            total += n(m.groups[static_cast<size_t>(g)].fCount);
+        return total;
+    }
+    TProgressMeter meter_;
+    uint64_t done_ = 0;
+};
+
 // One table's section: rule lines around the title, entries 1 .. count (slot 0 is the
 // spare and never written), the closing count line; nothing when the table is empty.
 template <class TWriteEntry>
-void Section(TOutput& out, const char* title, const char* countLabel, int32_t count, TWriteEntry writeEntry) {
+void Section(TOutput& out, TWritten& written, const char* title, const char* countLabel, int32_t count,
+             TWriteEntry writeEntry) {
     if (count <= 0) return;
     out.Text(kRule);
     Line(out, title);
     out.Text(kRule);
     for (int32_t i = 1; i <= count; ++i) {
+        written.Tick();
         writeEntry(i);
         out.Text("\r\n");
     }
@@ -120,17 +141,18 @@ void WriteOBJ(const TKGLModel& m, const std::string& dateTime, TOutput& out) {
     CountLine(out, "# Group count      : ", static_cast<int64_t>(m.gCount) + 1);
     out.Text("\r\n\r\n");
 
-    Section(out, "# VERTICES", "# Vertices count   : ", m.vCount, [&](int32_t i) {
+    TWritten written(m);
+    Section(out, written, "# VERTICES", "# Vertices count   : ", m.vCount, [&](int32_t i) {
         const TVertex& v = SlotOrZero(m.vertices, i);
         out.Text("v ");
         Reals(out, {v.x, v.y, v.z});
     });
-    Section(out, "# NORMALS", "# Normals count    : ", m.nCount, [&](int32_t i) {
+    Section(out, written, "# NORMALS", "# Normals count    : ", m.nCount, [&](int32_t i) {
         const TVec3& v = SlotOrZero(m.normals, i);
         out.Text("vn ");
         Reals(out, {v.x, v.y, v.z});
     });
-    Section(out, "# TEXTURE COORDS", "# Text Coord count : ", m.tCount, [&](int32_t i) {
+    Section(out, written, "# TEXTURE COORDS", "# Text Coord count : ", m.tCount, [&](int32_t i) {
         const TTexCoord& t = SlotOrZero(m.texCoords, i);
         out.Text("vt ");
         Reals(out, {t.u, t.v});
@@ -147,6 +169,7 @@ void WriteOBJ(const TKGLModel& m, const std::string& dateTime, TOutput& out) {
         Name(out, group.name);
         out.Text("\r\n");
         for (int32_t j = 1; j <= group.fCount; ++j) {
+            written.Tick();
             const TFace& f = SlotOrZero(group.faces, j);
             // a face without corners has no OBJ form the reader accepts ("f" alone)
             if (f.count > 0 && !f.vIdx.empty()) FaceLine(out, f);

@@ -1,6 +1,9 @@
 #include "cli.h"
 
+#include <unistd.h>
+
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -9,6 +12,7 @@
 
 #include "import.h"
 #include "messages.h"
+#include "progress.h"
 
 namespace kgl::cli {
 
@@ -17,7 +21,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: kglmodel info FILE\n"
     "       kglmodel dump FILE [--optimize-texcoords] [--reduce FRACTION]\n"
-    "       kglmodel convert IN OUT [--optimize-texcoords] [--reduce FRACTION]\n"
+    "       kglmodel convert IN OUT [--optimize-texcoords] [--reduce FRACTION] [--as-shown]\n"
     "       kglmodel image FILE\n"
     "       kglmodel formats\n"
     "       kglmodel render MODEL OUT.png [--size WxH] [--optimize-texcoords] [--reduce FRACTION]\n"
@@ -36,6 +40,15 @@ const char* UsageText() { return kUsage; }
 
 namespace {
 int g_messages = 0;
+bool g_progressShown = false;  // a progress line stands on the terminal, no line break after it
+
+// Takes the progress line off the terminal, so that what follows starts a clean line.
+void ClearProgressLine() {
+    if (!g_progressShown) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    g_progressShown = false;
+}
 }  // namespace
 
 int MessageCount() { return g_messages; }
@@ -43,6 +56,7 @@ int MessageCount() { return g_messages; }
 void InstallStderrMessages() {
     SetMessageHandler([](const std::string& caption, const std::string& text) {
         ++g_messages;
+        ClearProgressLine();
         // one line, and a load failure's second one saying where; no other line break
         // (a quoted path may hold one) splits the message
         std::string line = caption.empty() ? text : caption + ": " + text;
@@ -51,6 +65,26 @@ void InstallStderrMessages() {
             if ((line[i] == '\n' || line[i] == '\r') && i != where) line[i] = ' ';
         std::fprintf(stderr, "%s\n", line.c_str());
     });
+}
+
+TTerminalProgress::TTerminalProgress() : start_(std::chrono::steady_clock::now()) {
+    if (!isatty(fileno(stderr))) return;
+    previous_ = SetProgressHandler([this](uint64_t done, uint64_t total) {
+        if (std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return true;
+        if (total > 0)
+            std::fprintf(stderr, "\r\033[Kkglmodel: %s %3d%%", doing_.c_str(), static_cast<int>(done * 100 / total));
+        else
+            std::fprintf(stderr, "\r\033[Kkglmodel: %s", doing_.c_str());
+        std::fflush(stderr);
+        g_progressShown = true;
+        return true;
+    });
+    installed_ = true;
+}
+
+TTerminalProgress::~TTerminalProgress() {
+    ClearProgressLine();
+    if (installed_) SetProgressHandler(std::move(previous_));
 }
 
 std::string ProgramFolder() {

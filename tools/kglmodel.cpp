@@ -43,17 +43,26 @@ int Dump(const std::vector<std::string>& args) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-int Convert(const std::vector<std::string>& args) {
+int Convert(std::vector<std::string> args) {
     if (args.size() < 3) return Usage("convert takes IN and OUT");
+    // --as-shown: the model as the reduction shows it instead of the full model
+    const bool asShown = std::erase(args, std::string("--as-shown")) > 0;
     TSteps steps;
     std::string why;
     if (!ParseSteps(args, 3, steps, why)) return Usage(why.c_str());
     const std::string& out = args[2];
     std::string ext = kgl::LowerExtension(out);
     if (ext != ".obj" && ext != ".kgm") return Usage("OUT must end in .obj or .kgm");
+    TTerminalProgress progress;
     kgl::TKGLModel model;
+    progress.Doing("reading " + args[1]);
     if (!Load(model, args[1])) return 1;
     ApplySteps(model, steps);
+    if (asShown) {
+        progress.Doing("baking the model as shown");
+        if (!kgl::BakeReduction(model, model)) return 1;
+    }
+    progress.Doing("writing " + out);
     if (ext == ".kgm") {
         try {
             kgl::SaveToKGM(model, out);
