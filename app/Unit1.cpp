@@ -16,11 +16,14 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLocale>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -36,7 +39,13 @@
 #include "OpenGlPanel.h"
 #include "Textures.h"
 #include "errors.h"
+#include "import.h"
+#include "key_help.h"
 #include "messages.h"
+#include "model_files.h"
+#include "orbit_camera.h"
+#include "undo_history.h"
+#include "work_progress.h"
 
 TForm1* Form1 = nullptr;
 kgl::TKGLModel Model;
@@ -78,18 +87,6 @@ void ReportEscapedException(const std::exception& e) {
     else
         kgl::ShowMessage(e.what(), "Error");
 }
-
-// The busy cursor over the whole program while a load, a save or a rewrite runs
-// inside a handler (the loop is held meanwhile, so nothing else would tell the user
-// that the program is at work); put back when the handler ends, by an exception too.
-// A short operation is over too soon for the change to be noticed.
-class TBusyCursor {
-public:
-    TBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
 
 QFrame* MakePanel(QWidget* owner) {
     auto* panel = new QFrame(owner);
@@ -281,6 +278,11 @@ TForm1::TForm1(const QString& programFolder, QWidget* owner) : QWidget(owner) {
     FProgramFolder = programFolder;
     if (FProgramFolder.isEmpty()) FProgramFolder = QCoreApplication::applicationDirPath();
     if (!FProgramFolder.endsWith(QLatin1Char('/'))) FProgramFolder += QLatin1Char('/');
+    FHistory = std::make_unique<TUndoHistory>(
+        Model, [this](TTrackBar* bar, int position, double fraction) { ApplyReduction(bar, position, fraction); },
+        [this] { RefreshInfoText(); });
+    FFiles = std::make_unique<TModelFiles>(this);
+    FCamera = std::make_unique<TOrbitCamera>();
     CreateControls();
     try {
         FormCreate(this);
@@ -440,14 +442,36 @@ void TForm1::CreateControls() {
     OpenGlPanel->glDraw = [this](TOpenGlBasePanel* sender) { OpenGlPanelglDraw(sender); };
     OpenGlPanel->OnMouseDown = [this](QMouseEvent* e) { OpenGlPanelMouseDown(e); };
     OpenGlPanel->OnMouseMove = [this](QMouseEvent* e) { OpenGlPanelMouseMove(e); };
+    OpenGlPanel->OnMouseUp = [this](QMouseEvent* e) { OpenGlPanelMouseUp(e); };
+    OpenGlPanel->OnMouseDoubleClick = [this](QMouseEvent* e) { OpenGlPanelMouseDoubleClick(e); };
     OpenGlPanel->OnMouseWheel = [this](QWheelEvent* e) { OpenGlPanelMouseWheel(e); };
     Timer1->OnTimer = [this](QObject* sender) { Timer1Timer(sender); };
     auto* saveView = new QShortcut(QKeySequence(Qt::Key_F12), this);
     connect(saveView, &QShortcut::activated, this, [this] { SaveViewPicture(); });
-    auto* orderEdges = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_E), this);
-    connect(orderEdges, &QShortcut::activated, this, [this] { OrderEdgesByError(); });
     TrackBar1->OnChange = [this](QObject* sender) { TrackBar1Change(sender); };
     TrackBar3->OnChange = [this](QObject* sender) { TrackBar3Change(sender); };
+    // A reduction track bar's position is an undo step once it settles: the slider let
+    // go, or a change while it is not held (a key, the wheel, a click on the groove, the
+    // program). A drag's passing positions reduce the model but are no steps.
+    for (TTrackBar* bar : {TrackBar1, TrackBar3}) {
+        connect(bar, &QSlider::sliderReleased, this, [this, bar] { SettleReduction(bar); });
+        connect(bar, &QSlider::valueChanged, this, [this, bar] {
+            if (!bar->isSliderDown()) SettleReduction(bar);
+        });
+    }
+    auto key = [this](QKeySequence sequence, auto handler) {
+        auto* shortcut = new QShortcut(sequence, this);
+        connect(shortcut, &QShortcut::activated, this, handler);
+    };
+    key(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { Undo(); });
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { Redo(); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { Redo(); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { OpenDialog(); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { RecentMenu()->popup(OpenGlPanel->mapToGlobal(QPoint(8, 8))); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { SaveModel(); });
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { SaveModelAs(); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_E), [this] { OrderEdgesByError(); });
+    key(QKeySequence(Qt::Key_F1), [this] { ShowKeys(); });
     auto radio4 = [this](QRadioButton* b) {
         connect(b, &QRadioButton::clicked, this, [this, b] { RadioButton4Click(b); });
     };
@@ -494,14 +518,52 @@ void TForm1::RadioButton1Click(QObject* sender) {
     FileListBox->SetMask(QStringLiteral("*.") + button->text());
 }
 
-void TForm1::FileListBoxClick(QObject*) {
-    TBusyCursor busy;
+void TForm1::FileListBoxClick(QObject* sender) {
+    LoadAndShow(LocalPath(FileListBox->FileName()), sender != this);  // not the start-up's own choice
+}
+
+void TForm1::LoadAndShow(const std::string& path, bool remember) {
+    if (TWorkProgress::Running()) return;  // a call queued before the work began
+    const QString file = QFile::decodeName(QByteArray::fromStdString(path));
+    const int push = TrackBar2->Position();
     TrackBar2->SetPosition(0);
-    if (kgl::LoadFromFile(Model, LocalPath(FileListBox->FileName()))) FReduction = 0;
+    bool loaded = false, cancelled = false;
+    {
+        TWorkProgress progress(this, QStringLiteral("Opening %1").arg(QFileInfo(file).fileName()));
+        loaded = kgl::LoadModelFile(Model, path);
+        cancelled = progress.Cancelled();
+    }
+    if (cancelled) {  // as though nothing had been asked: the model, its entry and the camera stay
+        TrackBar2->SetPosition(push);
+        SelectShownFile();
+        return;
+    }
     TrackBar1->SetMin(0);
     TrackBar1->SetMax(100);
     TrackBar3->SetPosition(0);
     RefreshInfoText();
+    if (!loaded) return;
+    FShownFraction = 0;  // a load shows the model unreduced
+    FShownFile = file;
+    FHistory->Clear();
+    FHistory->SetSettled(TrackBar1, TrackBar1->Position(), 0);
+    FHistory->SetSettled(TrackBar3, 0, 0);
+    FCamera->Reset();
+    FFiles->Loaded(file);
+    if (remember) FFiles->Recent().Add(file);
+}
+
+void TForm1::SelectShownFile() {
+    const QFileInfo shown(FShownFile);
+    const bool here = !FShownFile.isEmpty() && QDir(shown.absolutePath()) == QDir(FileListBox->Directory());
+    FileListBox->SetItemIndex(here ? FileListBox->IndexOf(shown.fileName()) : -1);
+}
+
+void TForm1::RefreshFileList() {
+    const QListWidgetItem* item = FileListBox->currentItem();
+    const QString selected = item && FileListBox->ItemIndex() >= 0 ? item->text() : QString();
+    FileListBox->Update();
+    if (!selected.isEmpty()) FileListBox->SetItemIndex(FileListBox->IndexOf(selected));
 }
 
 void TForm1::RefreshInfoText() {
@@ -511,7 +573,14 @@ void TForm1::RefreshInfoText() {
 
 void TForm1::Button1Click(QObject*) {
     TBusyCursor busy;
+    FHistory->Rewrite([this] { RewriteTexCoords(); });
+}
+
+void TForm1::RewriteTexCoords() {
     kgl::OptimizeTexCoords(Model);
+    // The rewrite renumbers the coordinates but keeps each record's collapse target,
+    // which names the old numbering: reduced again, the merged corners name the new one.
+    if (FShownFraction != 0) kgl::Reduce(Model, FShownFraction);
     RefreshInfoText();
 }
 
@@ -548,9 +617,17 @@ bool TForm1::OpenPath(const QString& path) {
         return true;
     }
     const QString suffix = info.suffix().toLower();
-    if (!info.isFile() || (suffix != QLatin1String("obj") && suffix != QLatin1String("kgm"))) {
-        kgl::ShowMessage("Not a model file (.obj or .kgm) or a folder: \"" + shown + "\"");
+    if (!info.isFile() || !kgl::IsReadableExtension(kgl::LowerExtension(info.fileName().toStdString()))) {
+        kgl::ShowMessage("Not a model file of a format read here, nor a folder: \"" + shown + "\"");
         return false;
+    }
+    if (suffix != QLatin1String("obj") && suffix != QLatin1String("kgm")) {
+        // another format: the list, which offers OBJ or KGM files, moves to its folder
+        // without a selection, and the importer reads it
+        FileListBox->SetDirectory(info.absolutePath());
+        FileListBox->SetItemIndex(-1);
+        LoadAndShow(LocalPath(info.absoluteFilePath()));
+        return true;
     }
     QRadioButton* kind = suffix == QLatin1String("obj") ? RadioButton1 : RadioButton2;
     FileListBox->SetDirectory(info.absolutePath());
@@ -631,7 +708,7 @@ QString TForm1::SaveViewPicture() {
 
 // ---------------------------------------------------------------- the frame
 
-void TForm1::OpenGlPanelglDraw(TOpenGlBasePanel*) {
+kgl::TFrameView TForm1::CurrentView() const {
     kgl::TFrameView view;
     view.rotationAngle = RotationAngle;
     view.pull = TrackBar1->Position();
@@ -645,7 +722,14 @@ void TForm1::OpenGlPanelglDraw(TOpenGlBasePanel*) {
                      : RadioButton4->isChecked() ? kgl::TSelectionDisplay::kEdges
                      : RadioButton6->isChecked() ? kgl::TSelectionDisplay::kFaces
                                                  : kgl::TSelectionDisplay::kNone;
-    kgl::DrawFrame(Model, view);
+    view.orbit = FCamera->Orbit();
+    return view;
+}
+
+const kgl::TOrbit& TForm1::Orbit() const { return FCamera->Orbit(); }
+
+void TForm1::OpenGlPanelglDraw(TOpenGlBasePanel*) {
+    kgl::DrawFrame(Model, CurrentView());
 
     Label3->SetCaption(QString::asprintf("%d %d %d", kgl::PickPixel[0], kgl::PickPixel[1], kgl::PickPixel[2]));
     glFlush();
@@ -678,22 +762,35 @@ void TForm1::OpenGlPanelMouseWheel(QWheelEvent* event) {
 }
 
 void TForm1::TrackBar1Change(QObject*) {
-    FReduction = TrackBar1->Position() / 100.0;
-    kgl::Reduce(Model, FReduction);
+    FShownFraction = TrackBar1->Position() / 100.0;
+    kgl::Reduce(Model, FShownFraction);
 }
 
 void TForm1::TrackBar3Change(QObject*) {
-    FReduction = TrackBar3->Position() / 100.0;
-    kgl::Reduce(Model, FReduction);
+    FShownFraction = TrackBar3->Position() / 100.0;
+    kgl::Reduce(Model, FShownFraction);
 }
 
 void TForm1::OrderEdgesByError() {
+    if (TWorkProgress::Running()) return;
     {
         TBusyCursor busy;
         kgl::OrderEdgesByError(Model);
-        kgl::Reduce(Model, FReduction);
+        kgl::Reduce(Model, FShownFraction);
     }
+    FHistory->Clear();
     ShowNotice(QStringLiteral("Edges ordered by geometric error"));
+}
+
+void TForm1::SettleReduction(TTrackBar* bar) { FHistory->Settle(bar, bar->Position(), bar->Position() / 100.0); }
+
+void TForm1::ApplyReduction(TTrackBar* bar, int position, double fraction) {
+    {
+        const QSignalBlocker quiet(bar);  // neither its OnChange nor a step of its own
+        bar->SetPosition(position);
+    }
+    FShownFraction = fraction;
+    kgl::Reduce(Model, fraction);
 }
 
 // ---------------------------------------------------------------- mouse and selection modes
@@ -725,14 +822,116 @@ void TForm1::OpenGlPanelMouseMove(QMouseEvent* event) {
     kgl::MouseY = p.y();
     if (event->buttons() & Qt::LeftButton) PickCheckedModes(0);
     if (event->buttons() & Qt::RightButton) PickCheckedModes(1);
+    if (event->buttons() & Qt::MiddleButton)
+        FCamera->Move(event->position(), OpenGlPanel->height(), -kgl::CameraZ(Model, CurrentView()));
 }
 
 void TForm1::OpenGlPanelMouseDown(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton) {
+        FCamera->Press(event->position(), event->modifiers() & Qt::ShiftModifier);
+        return;
+    }
+    if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton) FHistory->BeginStroke();
     // The press picks where the last move left the pointer, not at the press position.
     if (event->button() == Qt::LeftButton)
         PickCheckedModes(0);
     else if (event->button() == Qt::RightButton)
         PickCheckedModes(1);
+}
+
+void TForm1::OpenGlPanelMouseUp(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton) FCamera->Release();
+    if (!(event->buttons() & (Qt::LeftButton | Qt::RightButton))) FHistory->EndStroke();
+}
+
+void TForm1::OpenGlPanelMouseDoubleClick(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton) ResetView();
+}
+
+// ---------------------------------------------------------------- keys beyond the design
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+    // Reaches the window only when the focused control has no use for the key (the file
+    // list, the track bars and the edit box take Home themselves).
+    if (event->key() == Qt::Key_Home && event->modifiers() == Qt::NoModifier) {
+        ResetView();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TForm1::ResetView() { FCamera->Reset(); }
+
+void TForm1::ShowKeys() { ShowKeyHelp(this); }
+
+void TForm1::Undo() { StepHistory(true); }
+
+void TForm1::Redo() { StepHistory(false); }
+
+void TForm1::StepHistory(bool back) {
+    if (TWorkProgress::Running() || TrackBar1->isSliderDown() || TrackBar3->isSliderDown()) return;
+    // A stroke still held is a step of its own; the rest of it, one more.
+    const bool held = FHistory->InStroke();
+    FHistory->EndStroke();
+    if (back)
+        FHistory->Undo();
+    else
+        FHistory->Redo();
+    if (held) FHistory->BeginStroke();
+}
+
+bool TForm1::OpenDialog() {
+    if (TWorkProgress::Running()) return false;
+    const std::optional<QString> path = FFiles->AskOpenPath(FileListBox->Directory());
+    return path && OpenPath(*path);
+}
+
+QMenu* TForm1::RecentMenu() {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QStringList files = FFiles->Recent().Files();
+    if (files.isEmpty()) menu->addAction(QStringLiteral("No file opened yet"))->setEnabled(false);
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = files[i];
+        QAction* open = menu->addAction(
+            QStringLiteral("&%1  %2").arg((i + 1) % 10).arg(QDir::toNativeSeparators(path).replace('&', "&&")));
+        // opened once the menu is gone: the load may show a message or a progress dialog
+        connect(open, &QAction::triggered, this, [this, path] {
+            QMetaObject::invokeMethod(
+                this,
+                [this, path] {
+                    if (!QFileInfo::exists(path)) FFiles->Recent().Remove(path);  // said so by OpenPath
+                    OpenPath(path);
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    return menu;
+}
+
+bool TForm1::SaveModel() {
+    if (TWorkProgress::Running()) return false;
+    const QString selected = FileListBox->FileName();
+    // Button3Click would write ".kgm" into the list's folder: better ask
+    if (selected.isEmpty()) return SaveModelAs();
+    const bool written =
+        FFiles->Save(Model, QFile::decodeName(QByteArray::fromStdString(SaveName(selected, ".kgm"))), TSaveKind::kKgm);
+    if (written) RefreshFileList();
+    return written;
+}
+
+bool TForm1::SaveModelAs() {
+    if (TWorkProgress::Running()) return false;
+    const QFileInfo shown(FShownFile);
+    const QString suggested = FShownFile.isEmpty()
+                                  ? QDir(FileListBox->Directory()).filePath(QStringLiteral("model.kgm"))
+                                  : shown.absoluteDir().filePath(shown.completeBaseName() + QStringLiteral(".kgm"));
+    const std::optional<TModelFiles::TSaveChoice> choice = FFiles->AskSavePath(suggested);
+    if (!choice) return false;
+    const bool written = FFiles->Save(Model, choice->path, choice->kind);
+    if (written) RefreshFileList();
+    return written;
 }
 
 void TForm1::RadioButton4Click(QObject* sender) {

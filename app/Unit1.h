@@ -25,8 +25,10 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "KGLDisplay.h"
 #include "KGLModel.h"
 
 class TOpenGlPanel;
@@ -36,6 +38,11 @@ class QWheelEvent;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
+class QKeyEvent;
+class QMenu;
+class TUndoHistory;
+class TModelFiles;
+class TOrbitCamera;
 
 // ---- toolkit controls the window needs beyond what Qt offers as it stands ----
 
@@ -188,6 +195,13 @@ public:
     void FormClose(QObject* sender);
     void RadioButton1Click(QObject* sender);
     void FileListBoxClick(QObject* sender);
+    // What a file selection does, for any model file (kgl::LoadModelFile): the camera
+    // track bar back to 0, the load, the reduction track bar back to 0, the information
+    // text. Beyond that: a load that runs long shows progress, and one cancelled
+    // changes nothing (the model, the list's entry of its file and the camera stay); a
+    // load that succeeds starts a new undo history, puts the orbit camera back and, when
+    // remember, adds the file to the recent ones (the start-up's own choice is not).
+    void LoadAndShow(const std::string& path, bool remember = true);
     void Button1Click(QObject* sender);
     void Button2Click(QObject* sender);
     // Throws what SaveToKGM throws: the failure reaches the toolkit's error dialog.
@@ -196,8 +210,14 @@ public:
     void Timer1Timer(QObject* sender);
     void TrackBar1Change(QObject* sender);
     void TrackBar3Change(QObject* sender);
+    // Beyond the left and right buttons' picks: a press of either begins a selection
+    // stroke (one undo step, ended when neither is held); the middle button drags the
+    // orbit camera (Shift: pan).
     void OpenGlPanelMouseMove(QMouseEvent* event);
     void OpenGlPanelMouseDown(QMouseEvent* event);
+    void OpenGlPanelMouseUp(QMouseEvent* event);
+    // A middle double-click puts the view back as the track bars say.
+    void OpenGlPanelMouseDoubleClick(QMouseEvent* event);
     void RadioButton4Click(QObject* sender);
     // One wheel notch (120 eighths of a degree, partial deltas summed) moves TrackBar2
     // one step through its Position: wheel up brings the camera nearer.
@@ -205,7 +225,9 @@ public:
 
     // A model file (".obj" or ".kgm", any letter case): points the list at its folder,
     // sets the OBJ/KGM choice to its kind, selects it and loads it through
-    // FileListBoxClick. A folder: points the list at it and loads nothing. Anything
+    // FileListBoxClick. A model of another format read (kgl::IsReadableExtension):
+    // points the list at its folder with nothing selected and loads it through the
+    // importer (LoadAndShow). A folder: points the list at it and loads nothing. Anything
     // else: a one-line message, and the model on display stays. A relative path is
     // taken from the current folder. Returns whether the path was a file or folder
     // that could be opened.
@@ -222,10 +244,38 @@ public:
     QString SaveViewPicture();
     // The text of the last such notice.
     const QString& LastNotice() const { return FLastNotice; }
-    // Ctrl+E: puts the model's edge table in the order of geometric error
-    // (OrderEdgesByError) and applies the reduction on display again, the fraction of the
-    // reduction track bar moved last (none since the load: full detail), with a notice.
+
+    // ---- beyond the window as designed: the keys (F1 lists them) ----
+    // Ctrl+Z / Ctrl+Shift+Z and Ctrl+Y: a step of the history back or forth (a stroke
+    // in progress ends first; nothing while a track bar is held by the mouse).
+    void Undo();
+    void Redo();
+    // Ctrl+O: the open dialog, then OpenPath. False when cancelled or not opened.
+    bool OpenDialog();
+    // Ctrl+R: a menu of the ten files opened last; choosing one opens it with OpenPath.
+    // The caller pops it up; it deletes itself when closed.
+    QMenu* RecentMenu();
+    // Ctrl+S: the model and its reduction state as KGM where Button3Click writes it
+    // (the selected file's name with ".kgm"), asking before it replaces a file that
+    // does not hold the model on display; with no file selected, as SaveModelAs.
+    // Failures are shown as messages. True when written.
+    bool SaveModel();
+    // Ctrl+Shift+S: asks where and how (TSaveKind), then saves. True when written.
+    bool SaveModelAs();
+    // Home (when the focused control has no use for it): the view as the track bars say.
+    void ResetView();
+    // Ctrl+E: the model's edge table in the order of geometric error (OrderEdgesByError),
+    // the reduction on display applied to it again, and a notice. The history starts
+    // anew, as after a load: its selection steps name edges by their places in the table.
     void OrderEdgesByError();
+    // F1.
+    void ShowKeys();
+
+    TUndoHistory& History() { return *FHistory; }
+    TModelFiles& Files() { return *FFiles; }
+    const kgl::TOrbit& Orbit() const;
+    // The view state of the next frame, read from the controls and the camera.
+    kgl::TFrameView CurrentView() const;
 
     // The information text of the model on display, carriage returns between items.
     void RefreshInfoText();
@@ -236,6 +286,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void CreateControls();
@@ -244,10 +295,27 @@ private:
     // Runs the pick of every checked mode (Edge, Group, Face) with pick mode.
     void PickCheckedModes(uint8_t mode);
 
+    // Undo (back) or redo.
+    void StepHistory(bool back);
+    // A reduction track bar has settled (let go, or moved by key, wheel or program).
+    void SettleReduction(TTrackBar* bar);
+    // Undo and redo of a reduction step: bar to position without its OnChange, then Reduce.
+    void ApplyReduction(TTrackBar* bar, int position, double fraction);
+    // The texture-coordinate rewrite as Button1Click and its redo run it.
+    void RewriteTexCoords();
+    // The list's entry of the file on display, or none when the list does not show it.
+    void SelectShownFile();
+    // The list read again after a save into its folder, its selection kept.
+    void RefreshFileList();
+
     QString FProgramFolder;
     QString FLastNotice;
-    int FWheelRemainder = 0;  // wheel delta not yet making a whole notch
-    double FReduction = 0;    // the fraction the model on display is reduced to
+    int FWheelRemainder = 0;    // wheel delta not yet making a whole notch
+    QString FShownFile;         // the file the model on display was loaded from
+    double FShownFraction = 0;  // the fraction the model on display was reduced by
+    std::unique_ptr<TUndoHistory> FHistory;
+    std::unique_ptr<TModelFiles> FFiles;
+    std::unique_ptr<TOrbitCamera> FCamera;
 };
 
 // The face of the information text: family at pixelSize when its glyphs really are

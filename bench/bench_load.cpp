@@ -2,7 +2,8 @@
 // tinyobjloader's LoadObj on the same generated files, in the same run.
 // Each timed load runs in a child process of its own, so its peak memory is that
 // load's alone (wait4 reports the child's maximum resident set).
-// usage: bench_load [--runs N] [TRIANGLES ...]   (default 100000 1000000 4000000)
+// usage: bench_load [--runs N] [--progress] [TRIANGLES ...]   (default 100000 1000000 4000000)
+// --progress: a progress handler installed, as the editor has one during a load.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include "KGLModel.h"
 #include "bench_models.h"
 #include "messages.h"
+#include "progress.h"
 
 namespace {
 
@@ -96,6 +98,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--progress") == 0)
+            // a handler as the editor has one: every report of the load reaches it
+            kgl::SetProgressHandler([](uint64_t, uint64_t) { return true; });
         else
             sizes.push_back(std::atoll(argv[i]));
     }

@@ -6,7 +6,8 @@
 //    meshopt_simplifySloppy to 50% of the triangles on the same mesh (a different,
 //    heavier algorithm: the point is the user's wait on the slider);
 //  - SaveToKGM and LoadKGM of the model, LoadKGM against LoadOBJ of the same model;
-//  - SaveToOBJ.
+//  - SaveToOBJ;
+//  - BakeReduction (the model as shown) at 0, 0.5 and 0.9.
 // Figures are medians of the runs; ratios are printed beside them.
 // usage: bench_lod_io [--runs N] [--reduce-only] [--order-only] [TRIANGLES]
 
@@ -201,6 +202,21 @@ int main(int argc, char** argv) {
                 tSimplifyCpu / reduceHalfCpu);
     std::printf("meshopt_simplifySloppy 50%%  %8.2f ms  cpu %8.2f ms  (%zu triangles left)  ratio %.1fx / %.1fx\n",
                 tSloppy * 1e3, tSloppyCpu * 1e3, sloppy / 3, tSloppy / reduceHalf, tSloppyCpu / reduceHalfCpu);
+
+    // ---- the model as shown: what a save of it adds to the writer's own time
+    std::printf("\n");
+    for (double fraction : {0.0, 0.5, 0.9}) {
+        kgl::Reduce(model, fraction);
+        kgl::TKGLModel baked;
+        const double bake = Time(
+            runs,
+            [&] {
+                if (!kgl::BakeReduction(model, baked)) std::exit(1);
+            },
+            [&] { baked = kgl::TKGLModel(); });
+        std::printf("BakeReduction at %.1f         %8.3f s   cpu %8.3f s   (%d faces, %d vertices kept)\n", fraction,
+                    bake, g_lastCpu, baked.fCount, baked.vCount);
+    }
     kgl::Reduce(model, 0.0);
 
     // ---- model files

@@ -125,6 +125,17 @@ void DrawSelectedFaces(TKGLModel& model);
 // Which selection display ends the frame: the checked selection mode of the window.
 enum class TSelectionDisplay : uint8_t { kNone, kEdges, kGroups, kFaces };
 
+// The camera in hand, on top of what the track bars and the spin set: a turn about the
+// model's centre and a shift across the view. All zero: the view as the controls say,
+// and the frame issues exactly the calls it issues without it.
+struct TOrbit {
+    double yaw = 0;    // degrees about the view's vertical axis, turned with pitch (a turntable)
+    double pitch = 0;  // degrees about the view's horizontal axis (positive: the top comes nearer)
+    double panX = 0;   // model units along the view's X (right) and Y (up)
+    double panY = 0;
+    bool AtRest() const { return yaw == 0 && pitch == 0 && panX == 0 && panY == 0; }
+};
+
 struct TFrameView {
     double rotationAngle = 0.0;  // spin about the model's Y axis, degrees ("rotate")
     int32_t pull = 0;            // first track bar, 0 .. 100: the camera backs off by pull x diagonal / 10
@@ -134,7 +145,24 @@ struct TFrameView {
     bool boxes = true;           // "Bunding Box": the model's and the groups' boxes
     uint32_t texture = 0;        // texture name laid on the model; 0 draws it untextured
     TSelectionDisplay selection = TSelectionDisplay::kFaces;  // "Face" is checked at start
+    TOrbit orbit;                                             // the middle button's camera
 };
+
+// ---- camera arithmetic (no GL) ----
+
+// Degrees the orbit turns per logical pixel the pointer moves.
+constexpr double kOrbitDegreesPerPixel = 0.5;
+// The eye-space z of the model's centre before the orbit: push - d - pull x d / 10 with d
+// the diagonal, in double (the frame rounds it to float).
+double CameraZ(const TKGLModel& model, const TFrameView& view);
+// orbit turned by a pointer move of (dx, dy) logical pixels, y down: right turns the
+// model right (yaw), down brings its top nearer (pitch); each angle kept in -180 .. 180.
+TOrbit Orbited(const TOrbit& orbit, double dx, double dy);
+// orbit shifted so that what lies at the depth of the model's centre follows a pointer
+// move of (dx, dy) pixels, y down, in a view viewHeight pixels high (the 45 degree field
+// of view spans 2 tan(22.5) x depth units). depth: the centre's distance from the eye,
+// -CameraZ; taken as the near plane's 1.0 when nearer. A height below 1 moves nothing.
+TOrbit Panned(const TOrbit& orbit, double dx, double dy, double viewHeight, double depth);
 
 // Viewport on (0, 0, width, height) and the view's projection: gluPerspective with 45
 // degrees, aspect width / height, near 1.0, far 500.0. A height below 1 has no aspect:
@@ -143,9 +171,10 @@ void SetFrameProjection(int32_t width, int32_t height);
 
 // The frame, on the projection already set:
 //  1. clear colour (0, 0, 0, 1), clear colour and depth;
-//  2. model-view: identity, then translate (0, 0, push - d - pull x d / 10) with d the
-//     model's diagonal (summed in double, rounded to float), the quarter turn about X
-//     when xRot, the spin about Y, translate by the negated bounding-box centre;
+//  2. model-view: identity, then translate (orbit.panX, orbit.panY, CameraZ) (rounded to
+//     float); unless yaw and pitch are both 0, the orbit's turns (pitch about X, then yaw
+//     about Y); the quarter turn about X when xRot, the spin about Y, translate by the
+//     negated bounding-box centre;
 //  3. DrawAxes at the model-space origin, length 100;
 //  4. colour white, texture bound, line and polygon smoothing and blending on; DrawModel;
 //  5. texture 0 bound; DrawWireframe when wireframe; DrawBoundingBoxes(margin 0) when boxes;

@@ -3,6 +3,9 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "KGLDisplay.h"
 #include "face_walk.h"
 
@@ -17,6 +20,27 @@ void SetFrameProjection(int32_t width, int32_t height) {
         gluPerspective(45.0, static_cast<double>(width) / static_cast<double>(height), 1.0, 500.0);
     }
     glMatrixMode(GL_MODELVIEW);
+}
+
+double CameraZ(const TKGLModel& model, const TFrameView& view) {
+    const double d = model.diagonal;
+    return static_cast<double>(view.push) - d - view.pull * d / 10.0;
+}
+
+TOrbit Orbited(const TOrbit& orbit, double dx, double dy) {
+    TOrbit o = orbit;
+    o.yaw = std::remainder(o.yaw + dx * kOrbitDegreesPerPixel, 360.0);
+    o.pitch = std::remainder(o.pitch + dy * kOrbitDegreesPerPixel, 360.0);
+    return o;
+}
+
+TOrbit Panned(const TOrbit& orbit, double dx, double dy, double viewHeight, double depth) {
+    TOrbit o = orbit;
+    if (!(viewHeight >= 1)) return o;
+    const double unitsPerPixel = 2.0 * std::tan(22.5 * M_PI / 180.0) * std::max(depth, 1.0) / viewHeight;
+    o.panX += dx * unitsPerPixel;
+    o.panY -= dy * unitsPerPixel;  // the pointer's y runs down, the view's up
+    return o;
 }
 
 void DrawAxes(const TVec3& o, float L) {
@@ -60,9 +84,13 @@ void DrawFrame(TKGLModel& model, const TFrameView& view) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    const double d = model.diagonal;
-    const double z = static_cast<double>(view.push) - d - view.pull * d / 10.0;
-    glTranslatef(0, 0, static_cast<float>(z));
+    const TOrbit& o = view.orbit;
+    glTranslatef(static_cast<float>(o.panX), static_cast<float>(o.panY), static_cast<float>(CameraZ(model, view)));
+    // skipped at rest, so that the view as the controls say stays exactly as it was
+    if (o.pitch != 0 || o.yaw != 0) {
+        glRotated(o.pitch, 1, 0, 0);
+        glRotated(o.yaw, 0, 1, 0);
+    }
     if (view.xRot) glRotatef(90, 1, 0, 0);
     glRotated(view.rotationAngle, 0, 1, 0);
     glTranslatef(-model.center.x, -model.center.y, -model.center.z);

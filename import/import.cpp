@@ -1,12 +1,95 @@
 #include "import.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "errors.h"
+#include "import_run.h"
+#include "messages.h"
+#include "reporting.h"
 
 namespace kgl {
 
+namespace {
+
+std::string& ImporterProgram() {
+    static std::string program;
+    return program;
+}
+
+TImportLimits& FixedLimits() {
+    static TImportLimits limits;
+    return limits;
+}
+
+std::string DefaultImporter() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string("kglmodel-import") : (exe.parent_path() / "kglmodel-import").string();
+}
+
+// A folder of its own under the system's temporary folder for the child's KGM, removed
+// with everything in it however the import ends.
+class TScratch {
+public:
+    TScratch() {
+        std::error_code ec;
+        std::string pattern = (std::filesystem::temp_directory_path(ec) / "kgl-import-XXXXXX").string();
+        if (ec || !mkdtemp(pattern.data()))
+            throw EInOutError("Cannot make a temporary folder for the importer in \"" + pattern + "\"");
+        path_ = pattern;
+    }
+    ~TScratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TScratch(const TScratch&) = delete;
+    TScratch& operator=(const TScratch&) = delete;
+    std::string File(const char* name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Imports path into fresh; false when there is no such file. Failures are thrown.
+bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>& warnings) {
+    uint64_t size = 0;
+    const int fd = OpenRegularFile(path, size);
+    if (fd < 0) return false;
+    close(fd);
+    const TImportLimits limits = FixedLimits().wallSeconds ? FixedLimits() : ImportLimitsFor(size);
+    const TScratch scratch;
+    const std::string out = scratch.File("model.kgm");
+    const std::string& program = ImporterProgram().empty() ? DefaultImporter() : ImporterProgram();
+    const TImportRun run = RunImporter(program, path, out, limits);
+    CheckImportRun(run, limits);
+    try {
+        ReadKGMFileAtFullDetail(fresh, out);
+    } catch (const EModelError& e) {
+        // our own writer's output that our own reader refuses: the child went wrong
+        throw EReadError(std::string("The importer wrote a model that cannot be read: ") + e.what());
+    }
+    warnings = run.warnings;
+    return true;
+}
+
+}  // namespace
+
 const std::vector<std::string>& ImportedExtensions() {
-    static const std::vector<std::string> extensions = {".3ds", ".dae", ".fbx", ".glb", ".gltf",
-                                                        ".off", ".ply", ".stl", ".x"};
+    // what the Open Asset Import Library of Debian reads as polygon meshes
+    static const std::vector<std::string> extensions = [] {
+        std::vector<std::string> list = {".3ds",  ".3mf", ".ac",   ".ase",     ".b3d", ".cob", ".dae", ".dxf",
+                                         ".fbx",  ".glb", ".gltf", ".irrmesh", ".lwo", ".md2", ".md3", ".md5mesh",
+                                         ".ms3d", ".nff", ".off",  ".ogex",    ".ply", ".q3o", ".smd", ".stl",
+                                         ".x",    ".x3d", ".xgl",  ".zae",     ".zgl"};
+        std::sort(list.begin(), list.end());
+        return list;
+    }();
     return extensions;
 }
 
@@ -16,9 +99,31 @@ bool IsReadableExtension(const std::string& ext) {
     return std::binary_search(list.begin(), list.end(), ext);
 }
 
+TImportLimits ImportLimitsFor(uint64_t fileBytes) {
+    constexpr uint64_t kMiB = uint64_t(1) << 20;
+    TImportLimits limits;
+    limits.addressSpace = std::min<uint64_t>((uint64_t(1) << 30) + 96 * fileBytes, uint64_t(64) << 30);
+    limits.cpuSeconds = static_cast<uint32_t>(std::min<uint64_t>(20 + fileBytes / kMiB, 3600));
+    limits.wallSeconds = 2 * limits.cpuSeconds + 10;
+    return limits;
+}
+
+void SetImporterProgram(const std::string& path) { ImporterProgram() = path; }
+
+void SetImportLimits(const TImportLimits& limits) { FixedLimits() = limits; }
+
 bool LoadModelFile(TKGLModel& model, const std::string& path) {
-    // the importer child comes next; until then only our own readers
-    return LoadFromFile(model, path);
+    const std::string ext = LowerExtension(path);
+    if (ext == ".obj" || ext == ".kgm") return LoadFromFile(model, path);
+    if (!IsReadableExtension(ext)) return false;
+    TKGLModel fresh;
+    bool found = false;
+    std::vector<std::string> warnings;
+    const bool ok = ReportFailure([&] { found = Import(fresh, path, warnings); }, path);
+    if (!ok || !found) return false;
+    TakeLoadedModel(model, fresh);
+    for (const std::string& w : warnings) ShowMessage(w, "Import");
+    return true;
 }
 
 }  // namespace kgl

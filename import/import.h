@@ -5,6 +5,7 @@
 // process under limits, and its KGM is read back through the validating KGM reader, so
 // a crash, a hang or an exhausted limit inside the importer costs a message, never the
 // caller or the model on display.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,5 +26,23 @@ bool IsReadableExtension(const std::string& ext);
 // `in "PATH"` when the file cannot be read. The model on display is replaced only on
 // success. Progress and cancellation go through the progress service (progress.h).
 bool LoadModelFile(TKGLModel& model, const std::string& path);
+
+// The limits kglmodel-import runs under. The child is killed when it passes one, and the
+// load fails with a message that names the limit.
+struct TImportLimits {
+    uint64_t addressSpace = 0;  // bytes of address space
+    uint32_t cpuSeconds = 0;    // processor time
+    uint32_t wallSeconds = 0;   // time from start to end, however the child spends it
+};
+// The limits for a file of fileBytes: 1 GiB of address space and 96 bytes more per byte
+// of the file (the library builds its whole scene, with one of its own vertices per
+// corner, beside our welded model), at most 64 GiB; 20 s of processor time and 1 s more
+// per MiB, at most an hour; twice that, and 10 s, of wall-clock time.
+TImportLimits ImportLimitsFor(uint64_t fileBytes);
+
+// For tests: the importer program to run (empty: kglmodel-import beside the running
+// program) and the limits to use instead of ImportLimitsFor (all zero: computed).
+void SetImporterProgram(const std::string& path);
+void SetImportLimits(const TImportLimits& limits);
 
 }  // namespace kgl

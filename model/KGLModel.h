@@ -198,9 +198,8 @@ void ClearEdgeSelection(TKGLModel& model);
 // N"; without the line number for a failure of the whole file or the finishing steps).
 
 // Reads fileName by its lower-cased extension (".obj" LoadOBJ, ".kgm" LoadKGM); on
-// success runs Reduce(model, 0.0) (for KGM while reading: LoadKGMAtFullDetail), which
-// also prepares the reduction's tables. Any other extension, or a missing file, returns
-// false and leaves the model untouched.
+// success runs Reduce(model, 0.0) (for KGM while reading: LoadKGMAtFullDetail). Any other
+// extension, or a missing file, returns false and leaves the model untouched.
 bool LoadFromFile(TKGLModel& model, const std::string& fileName);
 // The extension LoadFromFile goes by: from the last "." after the last "/" or "\\",
 // dot included, A-Z lower-cased ("" when the name has none).
@@ -208,6 +207,8 @@ std::string LowerExtension(const std::string& fileName);
 // OBJ from a file, streamed twice in large blocks (counting pass, reading pass): false
 // without a message when the file does not exist; false with the message when it
 // cannot be opened or read (EInOutError) or its text is refused (model unchanged).
+// Progress (progress.h) in bytes read, twice the file's size in all; a cancel gives
+// false without a message, the model unchanged.
 bool LoadOBJ(TKGLModel& model, const std::string& fileName);
 // Longest OBJ line accepted, in bytes, its line break aside; a longer line (a face of
 // millions of corners, a number of megabytes) fails the load with EReadError before it
@@ -220,6 +221,17 @@ constexpr uint64_t kObjMemoryPerFileByte = 128;
 constexpr uint64_t kObjMemoryAllowance = uint64_t(32) << 20;
 // OBJ from bytes in memory; same results and messages as LoadOBJ.
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text);
+// Both passes of an OBJ load read the text in ranges of whole lines, one a core, at once:
+// the counting pass counts each range, the counts added up in file order say where each
+// range's vertices, normals, texture coordinates, groups and faces start, and the reading
+// pass fills the final tables from every range (relative indices count back over the
+// ranges before; a group runs on across ranges). The model, the refusals and their line
+// numbers are those of a reading in one piece. Texts under kObjParallelMinBytes are read
+// in one range. The finishing steps and the first reduction run on every core too.
+// SetLoadThreads(n) forces n threads for all of them (tests compare 1, 2 and 3) whatever
+// the size; 0 goes back to one a core.
+constexpr uint64_t kObjParallelMinBytes = uint64_t(4) << 20;
+void SetLoadThreads(int32_t threads);
 
 // Line handlers of the reading pass (any letter case); they throw EConvertError.
 TVertex ParseVertex(std::string_view line);  // target kTargetFree, merges 0
@@ -350,10 +362,11 @@ void OrderEdgesByError(TKGLModel& model, TEdgeOrderTrace* trace = nullptr);
 // nor hidden); an edge whose end lies outside vertices is skipped; texture indices
 // outside texCoords are left alone. Fractions outside 0 .. 1 are accepted (<= 0: reset
 // only). Nothing happens, not even the reset, when vCount < 1 or fCount < 1.
-// Linear in the table sizes. Allocates nothing, except when the reduction's tables
-// (TReductionCache) have to be built first: in the call LoadFromFile makes after a
-// load, or after an operation replaced the tables. Face `visible` holds 0 or 1 between
-// calls.
+// Linear in the table sizes. A goal of no face (fraction 0, as after every load) needs
+// and builds no table; any other call allocates nothing, except when the reduction's
+// tables (TReductionCache) have to be built first: in the first such call after a load
+// (about 26 bytes an edge entry), or after an operation replaced the tables. Face
+// `visible` holds 0 or 1 between calls.
 void Reduce(TKGLModel& model, double fraction);
 // End of the target chain that starts at index: follows targets while they are 0 or
 // more, stopping at an element that points at itself, on coming back to index, after
@@ -361,6 +374,36 @@ void Reduce(TKGLModel& model, double fraction);
 // outside the table is returned as it is.
 int32_t ResolveVertex(const TKGLModel& model, int32_t index);
 int32_t ResolveTexCoord(const TKGLModel& model, int32_t index);
+
+// ---- the model as shown (bake.cpp) ----
+
+// Makes a plain model of what the reduction shows and puts it in baked (which may be
+// model itself) on success:
+//  - groups 0 .. gCount keep their order and names; each keeps, in order, those of its
+//    faces 1 .. fCount that are visible and still show once their corners are resolved
+//    (below); a group left without faces stays, with fCount 0;
+//  - every corner's vertex becomes ResolveVertex(v) and every tIdx entry
+//    ResolveTexCoord(t), the ends of their chains (after Reduce: what the drawing
+//    draws); nIdx entries stay as they are (a merged corner keeps its normal);
+//  - a face is dropped when it has no corners, or when two consecutive resolved corners
+//    (or the first and the last) are one vertex: nothing of it would be drawn;
+//  - vertices, normals and texture coordinates that no kept face uses are dropped; the
+//    rest are numbered 1 .. count in the order of their first use (groups, faces,
+//    corners in order), each table on its own. An index that names no entry 0 .. count
+//    of its table reads as an all-zero entry;
+//  - targets are free (-1), or pinned (-2) where the entry was pinned; merges 0; the
+//    selection lists are empty;
+//  - then the finishing steps of an OBJ load (FinishOBJ): the box and the running sum of
+//    the vertices kept, centre, centroid, diagonal, face measures, group boxes, the edge
+//    table, and the name as a load gives it (group 1's when gCount >= 1, else the
+//    model's own); last Reduce(baked, 0.0).
+// So the bake of a model reduced by 0 whose tables hold only used entries, in their
+// order of first use, is that model again; and after Reduce its fCount is the number of
+// visible faces that have corners (Reduce hides the others that would be dropped).
+// Progress goes through the progress service (progress.h) in faces, twice over. False,
+// baked untouched, when cancelled (no message) or out of memory (the "Exception Name:
+// EOutOfMemory ..." message).
+bool BakeReduction(const TKGLModel& model, TKGLModel& baked);
 
 // ---- KGM format (kgm.cpp) ----
 //
@@ -375,7 +418,8 @@ int32_t ResolveTexCoord(const TKGLModel& model, int32_t index);
 
 // Writes the model as KGM. The file is written beside fileName and renamed over it once
 // complete, so a failure never destroys an existing file; it throws EInOutError (not
-// caught here). Slots the tables lack are written zero-filled.
+// caught here), or ECancelled when the progress handler asks to stop. Slots the tables
+// lack are written zero-filled. Progress (progress.h) in records written.
 void SaveToKGM(const TKGLModel& model, const std::string& fileName);
 // The KGM bytes of the model, exactly as SaveToKGM writes them.
 std::string SaveToKGMBytes(const TKGLModel& model);
@@ -388,6 +432,8 @@ std::string SaveToKGMBytes(const TKGLModel& model);
 // group, face or corners name nothing. face2 is taken as it stands (guarded where used).
 // On success the model is replaced; groupSel, faceSel and drawCount are kept, edgeSel is
 // empty, and visible / active are 0 or 1. No reduction is run (LoadFromFile does that).
+// From a file, progress (progress.h) in bytes read; a cancel gives false without a
+// message, the model unchanged.
 bool LoadKGM(TKGLModel& model, const std::string& fileName);
 bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes);
 // LoadKGM followed by Reduce(model, 0.0), with the reset done while the records are
@@ -397,6 +443,10 @@ bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes);
 // in their pass over the faces.
 bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName);
 bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes);
+// LoadKGMAtFullDetail's reading into fresh, a model of the caller's own, throwing the
+// failure (EModelError, located in fileName) instead of showing it; a missing file is a
+// failure too. For callers that report in their own words (the importer's KGM).
+void ReadKGMFileAtFullDetail(TKGLModel& fresh, const std::string& fileName);
 
 // ---- OBJ writer (obj_writer.cpp) ----
 
@@ -408,11 +458,15 @@ bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes);
 // back gives the same index lists; a face without corners is left out (it has no OBJ
 // form). Reduction state is ignored. Nothing is written when fCount < 1. The file is
 // written beside fileName and renamed over it once complete; a failure shows the
-// "Exception Name: ..." message, keeps an existing file and ends normally.
+// "Exception Name: ..." message, keeps an existing file and ends normally; so does a
+// cancel, without a message. Progress (progress.h) in entries and faces written.
 void SaveToOBJ(const TKGLModel& model, const std::string& fileName);
 // The OBJ text SaveToOBJ writes ("" when fCount < 1); dateTime stands on the
 // "# File Created: " line (SaveToOBJ puts the local date and time there).
 std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime);
+// The value an OBJ file of SaveToOBJ holds for value once read back: value to six
+// decimals, as the nearest float. value must be finite (else EConvertError).
+float AsWrittenInOBJ(float value);
 
 // ---- texture-coordinate rewriting (texcoords.cpp) ----
 
@@ -424,6 +478,22 @@ std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime);
 // (0, 0) with target -1, so it too ends on a valid entry. Unused coordinates are dropped;
 // a second run changes nothing.
 void OptimizeTexCoords(TKGLModel& model);
+
+// What OptimizeTexCoords replaces, so that it can be taken back: tCount, the texture-
+// coordinate table (targets included) and the tIdx entries of faces 1 .. fCount of every
+// group, in walk order. Bytes held: 12 a table slot, 4 a texture index.
+struct TTexCoordState {
+    int32_t tCount = 0;
+    TLargeTable<TTexCoord> texCoords;
+    TLargeTable<int32_t> tIdx;
+};
+TTexCoordState SaveTexCoordState(const TKGLModel& model);
+// Puts a state saved from this model back (the rewrite keeps the length of every tIdx
+// list, so the entries go back list by list) and drops the reduction's tables. False,
+// nothing changed, when the faces no longer hold as many texture indices as the state.
+bool RestoreTexCoordState(TKGLModel& model, const TTexCoordState& state);
+// Whether the model's texture coordinates are the state's, bit for bit.
+bool SameTexCoordState(const TKGLModel& model, const TTexCoordState& state);
 
 // ---- information text (info_text.cpp) ----
 

@@ -202,11 +202,6 @@ struct TFaceRec {
     uint8_t state;
 };
 
-int32_t LastSlotOf(size_t size, int32_t count) {
-    const int64_t last = static_cast<int64_t>(size) - 1;
-    return static_cast<int32_t>(count < last ? count : last);
-}
-
 // Newell's normal of a polygon of n corners placed by at(j): twice the area, along the
 // normal. False when it has no plane: fewer than three corners, or an area below
 // kSliver of its longest side squared (corners that coincide but for the last bits give
@@ -812,9 +807,9 @@ void TErrorOrder::Write() {
 }
 
 void TErrorOrder::Run() {
-    lastV_ = LastSlotOf(m_.vertices.size(), m_.vCount);
+    lastV_ = LastSlot(m_.vertices, m_.vCount);
     lastG_ = LastGroup(m_);
-    lastE_ = LastSlotOf(m_.edges.size(), m_.eCount);
+    lastE_ = LastSlot(m_.edges, m_.eCount);
     loopEnd_ = std::min(m_.eCount, lastE_ + 1);  // Reduce examines edges[0 .. loopEnd_ - 1]
     if (trace_) *trace_ = TEdgeOrderTrace{};
     if (lastE_ < 0) return;

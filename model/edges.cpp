@@ -25,23 +25,12 @@
 #include "errors.h"
 #include "face_table.h"
 #include "large_table.h"
+#include "parallel.h"
 #include "reduction_tables.h"
 
 namespace kgl {
 
 namespace {
-
-// Calls fn(candidate, group, face, corner0, corner1) for every side in matching order.
-template <class F>
-void ForEachSide(const TKGLModel& model, F&& fn) {
-    uint32_t c = 0;
-    ForEachFace(model, 1, [&](const TGroup&, int32_t g, const TFace& face, int32_t f) {
-        const int32_t n = face.count;
-        if (n < 1) return;  // a face without corners has no sides
-        for (int32_t i = 0; i + 1 < n; ++i) fn(c++, g, f, i, i + 1);
-        fn(c++, g, f, 0, n - 1);
-    });
-}
 
 // An unsigned key whose order is the order of the doubles; -0.0 and +0.0 share one key,
 // not-a-number sorts after everything.
@@ -53,31 +42,16 @@ uint64_t WeightKey(double w) {
     return (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
 }
 
-uint64_t KeyOf(const TEdge& e) { return WeightKey(e.weight); }
+constexpr uint64_t kItemsPerThread = 64 * 1024;  // a thread is worth its start from this many on
 
-// Stable by key: insertion sort for the short runs, merge sort beyond.
-void SortRun(TEdge* first, TEdge* last) {
-    if (std::is_sorted(first, last, [](const TEdge& a, const TEdge& b) { return KeyOf(a) < KeyOf(b); })) return;
-    if (last - first > 32) {
-        std::stable_sort(first, last, [](const TEdge& a, const TEdge& b) { return KeyOf(a) < KeyOf(b); });
-        return;
-    }
-    for (TEdge* i = first + 1; i < last; ++i) {
-        const TEdge x = *i;
-        const uint64_t k = KeyOf(x);
-        TEdge* j = i;
-        for (; j > first && KeyOf(*(j - 1)) > k; --j) *j = *(j - 1);
-        *j = x;
-    }
-}
-
-// Copies from[0 .. n-1] to out in stable order of weight, given that every weight not
-// in lo .. hi is infinite or not a number. One counting pass into buckets by value, a
+// The place of every entry in the table sorted stably by weight, given that every weight
+// not in lo .. hi is infinite or not a number. One counting pass into buckets by value, a
 // few entries each (the bucket is monotonic in the weight, and the pass keeps the
-// creation order in each bucket), then each bucket sorted where it lies, in cache.
-// Not-a-number weights go to the last bucket, which sorts them last.
-void StableSortByWeight(const TLargeTable<TEdge>& from, TEdge* out, double lo, double hi) {
-    const size_t n = from.size();
+// creation order in each bucket), then each bucket sorted by weight where it lies, in
+// cache. Not-a-number weights go to the last bucket, which sorts them last. Each thread
+// counts and places the entries of its own range, after those of the ranges before it.
+TLargeTable<uint32_t> PositionsByWeight(const TLargeTable<double>& weight, double lo, double hi) {
+    const size_t n = weight.size();
     const size_t buckets = std::max<size_t>(1, n / 4);
     double scale = static_cast<double>(buckets) / (hi - lo);
     if (!(std::isfinite(lo) && std::isfinite(hi) && std::isfinite(scale) && scale > 0)) scale = 0;  // one bucket
@@ -88,13 +62,48 @@ void StableSortByWeight(const TLargeTable<TEdge>& from, TEdge* out, double lo, d
         }
         return w < lo ? 0 : buckets - 1;  // below the range: -infinity; else not a number
     };
+    const size_t threads = WorkThreads(n, kItemsPerThread);
+    std::vector<TLargeTable<uint32_t>> fill(threads);
+    ParallelRanges(threads, n, [&](size_t t, uint64_t b, uint64_t e) {
+        fill[t].assign(buckets + 1, 0);
+        for (uint64_t i = b; i < e; ++i) ++fill[t][bucketOf(weight[i])];
+    });
     TLargeTable<uint32_t> start(buckets + 1, 0);
-    for (const TEdge& e : from) ++start[bucketOf(e.weight) + 1];
-    for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
-    TLargeTable<uint32_t> fill(start.begin(), start.end() - 1);
-    for (size_t i = 0; i < n; ++i) out[fill[bucketOf(from[i].weight)]++] = from[i];
-    for (size_t d = 0; d < buckets; ++d)
-        if (start[d + 1] - start[d] > 1) SortRun(out + start[d], out + start[d + 1]);
+    uint32_t run = 0;
+    for (size_t d = 0; d < buckets; ++d) {
+        start[d] = run;
+        for (size_t t = 0; t < threads; ++t) {
+            const uint32_t c = fill[t][d];
+            fill[t][d] = run;
+            run += c;
+        }
+    }
+    start[buckets] = run;
+    TLargeTable<uint32_t> order(n);  // entries in bucket order
+    ParallelRanges(threads, n, [&](size_t t, uint64_t b, uint64_t e) {
+        for (uint64_t i = b; i < e; ++i) order[fill[t][bucketOf(weight[i])]++] = static_cast<uint32_t>(i);
+    });
+    fill.clear();
+    auto less = [&](uint32_t a, uint32_t b) { return WeightKey(weight[a]) < WeightKey(weight[b]); };
+    TLargeTable<uint32_t> position(n);
+    ParallelRanges(threads, buckets, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t d = b; d < e; ++d) {
+            uint32_t* first = order.data() + start[d];
+            uint32_t* last = order.data() + start[d + 1];
+            if (last - first > 32) {
+                std::stable_sort(first, last, less);
+            } else {  // insertion sort: the runs are short
+                for (uint32_t* i = first + (first != last ? 1 : 0); i < last; ++i) {
+                    const uint32_t x = *i;
+                    uint32_t* j = i;
+                    for (; j > first && less(x, *(j - 1)); --j) *j = *(j - 1);
+                    *j = x;
+                }
+            }
+            for (uint32_t* i = first; i < last; ++i) position[*i] = static_cast<uint32_t>(i - order.data());
+        }
+    });
+    return position;
 }
 
 }  // namespace
@@ -108,28 +117,42 @@ int32_t EdgeVertexB(const TKGLModel& model, const TEdge& edge) {
 }
 
 void BuildEdges(TKGLModel& model) {
-    // Phase 1: the unordered end pair of every side, in candidate order.
-    uint64_t sides = 0;
-    ForEachFace(model, 1, [&](const TGroup&, int32_t, const TFace& face, int32_t) {
-        if (face.count > 0) sides += static_cast<uint64_t>(face.count);
+    // The faces cut in one range a thread; every phase that walks candidates walks these
+    // ranges, each range's candidates numbered after those of the ranges before it.
+    const TFaceRows rows(model, 1);
+    const size_t threads = WorkThreads(rows.Count(), kItemsPerThread / 4);
+    std::vector<uint64_t> firstSide(threads + 1, 0);
+    ParallelRanges(threads, rows.Count(), [&](size_t t, uint64_t b, uint64_t e) {
+        uint64_t sides = 0;
+        rows.ForEach(model, b, e, [&](const TGroup&, int32_t, const TFace& face, int32_t) {
+            if (face.count > 0) sides += static_cast<uint64_t>(face.count);
+        });
+        firstSide[t + 1] = sides;
     });
-    if (sides > static_cast<uint64_t>(std::numeric_limits<int32_t>::max() - 3))
+    for (size_t t = 0; t < threads; ++t) firstSide[t + 1] += firstSide[t];
+    if (firstSide[threads] > static_cast<uint64_t>(std::numeric_limits<int32_t>::max() - 3))
         throw ERangeError("The model has too many edges");
-    const uint32_t nSides = static_cast<uint32_t>(sides);
+    const uint32_t nSides = static_cast<uint32_t>(firstSide[threads]);
     const size_t nVerts = model.vertices.size();
     const size_t outside = nVerts;  // one bucket for ends outside the vertex table (hand-built models only)
+    auto bucketOf = [&](int32_t lo, int32_t hi) {
+        return (lo >= 0 && static_cast<size_t>(hi) < nVerts) ? static_cast<size_t>(lo) : outside;
+    };
 
+    // Phase 1: the unordered end pair of every side, in candidate order, and the count of
+    // each range's candidates by smaller end.
     TLargeTable<uint64_t> pairs(nSides);  // (smaller end << 32) | larger end, as unsigned 32-bit halves
-    TLargeTable<uint32_t> start(nVerts + 2, 0);
-    {
-        auto pairOf = [&](int32_t a, int32_t b) {
-            if (a > b) std::swap(a, b);
-            size_t bucket = (a >= 0 && static_cast<size_t>(b) < nVerts) ? static_cast<size_t>(a) : outside;
-            ++start[bucket + 1];
-            return (static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32) | static_cast<uint32_t>(b);
+    std::vector<TLargeTable<uint32_t>> fill(threads);
+    ParallelRanges(threads, rows.Count(), [&](size_t t, uint64_t b, uint64_t e) {
+        TLargeTable<uint32_t>& count = fill[t];
+        count.assign(nVerts + 1, 0);
+        auto pairOf = [&](int32_t a, int32_t z) {
+            if (a > z) std::swap(a, z);
+            ++count[bucketOf(a, z)];
+            return (static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32) | static_cast<uint32_t>(z);
         };
-        uint32_t c = 0;
-        ForEachFace(model, 1, [&](const TGroup&, int32_t, const TFace& face, int32_t) {
+        auto c = static_cast<uint32_t>(firstSide[t]);
+        rows.ForEach(model, b, e, [&](const TGroup&, int32_t, const TFace& face, int32_t) {
             const int32_t n = face.count;
             if (n < 1) return;
             if (static_cast<uint32_t>(n) <= face.vIdx.size()) {
@@ -142,91 +165,167 @@ void BuildEdges(TKGLModel& model) {
                 pairs[c++] = pairOf(CornerIndex(&face, 0), CornerIndex(&face, n - 1));
             }
         });
+    });
+    // Where each bucket starts, and in it where each range's candidates go.
+    TLargeTable<uint32_t> start(nVerts + 2, 0);
+    {
+        uint32_t run = 0;
+        for (size_t bucket = 0; bucket <= nVerts; ++bucket) {
+            start[bucket] = run;
+            for (size_t t = 0; t < threads; ++t) {
+                const uint32_t c = fill[t][bucket];
+                fill[t][bucket] = run;
+                run += c;
+            }
+        }
+        start[nVerts + 1] = run;
     }
-    for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
 
     // Bucket by the smaller end (counting sort keeps candidate order): (larger end << 32
     // | candidate) per bucket; the outside bucket keeps whole pairs beside.
     TLargeTable<uint64_t> slots(nSides);
-    std::vector<std::pair<uint64_t, uint32_t>> strays;
-    {
-        TLargeTable<uint32_t> fill(start.begin(), start.end() - 1);
-        for (uint32_t c = 0; c < nSides; ++c) {
+    std::vector<std::vector<std::pair<uint64_t, uint32_t>>> strayParts(threads);
+    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+        TLargeTable<uint32_t>& at = fill[t];
+        for (auto c = static_cast<uint32_t>(firstSide[t]); c < firstSide[t + 1]; ++c) {
             const uint64_t p = pairs[c];
             const int32_t lo = static_cast<int32_t>(p >> 32), hi = static_cast<int32_t>(static_cast<uint32_t>(p));
-            const size_t b = (lo >= 0 && static_cast<size_t>(hi) < nVerts) ? static_cast<size_t>(lo) : outside;
-            slots[fill[b]++] = (static_cast<uint64_t>(static_cast<uint32_t>(hi)) << 32) | c;
-            if (b == outside) strays.push_back({p, c});
+            const size_t bucket = bucketOf(lo, hi);
+            slots[at[bucket]++] = (static_cast<uint64_t>(static_cast<uint32_t>(hi)) << 32) | c;
+            if (bucket == outside) strayParts[t].push_back({p, c});
         }
-    }
+    });
     decltype(pairs)().swap(pairs);
+    fill.clear();
+    std::vector<std::pair<uint64_t, uint32_t>> strays;
+    for (auto& part : strayParts) strays.insert(strays.end(), part.begin(), part.end());
 
     // Phase 2: pair consecutive candidates of each vertex pair. link[c] is -1 for a
     // candidate that starts an entry, -(starter + 2) for one that is its second face.
     TLargeTable<int32_t> link(nSides, -1);
-    int32_t eCount = 0;
     auto pairRuns = [&](auto first, auto last, auto keyOf, auto candOf) {
+        int64_t entries = 0;
         for (auto it = first; it != last;) {
             auto runEnd = it + 1;
             while (runEnd != last && keyOf(*runEnd) == keyOf(*it)) ++runEnd;
             for (auto p = it; p != runEnd; p += 2) {
-                ++eCount;
+                ++entries;
                 if (p + 1 == runEnd) break;
                 link[candOf(*(p + 1))] = -static_cast<int32_t>(candOf(*p)) - 2;
             }
             it = runEnd;
         }
+        return entries;
     };
-    for (size_t b = 0; b < outside; ++b) {
-        uint64_t* first = slots.data() + start[b];
-        uint64_t* last = slots.data() + start[b + 1];
-        if (last - first > 24) {
-            std::sort(first, last);
-        } else if (first != last) {                         // an empty bucket may sit at a null table (no faces)
-            for (uint64_t* i = first + 1; i < last; ++i) {  // small buckets: insertion sort
-                uint64_t x = *i;
-                uint64_t* j = i;
-                for (; j > first && *(j - 1) > x; --j) *j = *(j - 1);
-                *j = x;
+    std::vector<int64_t> entries(threads, 0);
+    ParallelRanges(threads, outside, [&](size_t t, uint64_t b, uint64_t e) {
+        for (uint64_t bucket = b; bucket < e; ++bucket) {
+            uint64_t* first = slots.data() + start[bucket];
+            uint64_t* last = slots.data() + start[bucket + 1];
+            if (last - first > 24) {
+                std::sort(first, last);
+            } else if (first != last) {                         // an empty bucket may sit at a null table (no faces)
+                for (uint64_t* i = first + 1; i < last; ++i) {  // small buckets: insertion sort
+                    uint64_t x = *i;
+                    uint64_t* j = i;
+                    for (; j > first && *(j - 1) > x; --j) *j = *(j - 1);
+                    *j = x;
+                }
             }
+            entries[t] += pairRuns(
+                first, last, [](uint64_t s) { return s >> 32; }, [](uint64_t s) { return static_cast<uint32_t>(s); });
         }
-        pairRuns(
-            first, last, [](uint64_t s) { return s >> 32; }, [](uint64_t s) { return static_cast<uint32_t>(s); });
-    }
+    });
     std::sort(strays.begin(), strays.end());
-    pairRuns(
+    int64_t total = pairRuns(
         strays.begin(), strays.end(), [](const auto& s) { return s.first; }, [](const auto& s) { return s.second; });
+    for (int64_t part : entries) total += part;
+    const auto eCount = static_cast<int32_t>(total);
     decltype(slots)().swap(slots);
     decltype(start)().swap(start);
     decltype(strays)().swap(strays);
 
-    // Phase 3: the entries 0 .. eCount in creation order (the last is the all-zero
-    // entry). A second face updates an entry made shortly before in mesh order, so
-    // these updates stay in cache; link[c] becomes the entry of a starting candidate.
-    TLargeTable<TEdge> created(static_cast<size_t>(eCount) + 1);
-    double lo = 0, hi = 0;  // the all-zero entry's weight; a mean of areas stays in their range
-    {
-        int32_t next = 0;
-        ForEachSide(model, [&](uint32_t c, int32_t g, int32_t f, int32_t c0, int32_t c1) {
-            const double area = model.groups[g].faces[f].area;
-            if (area < lo) lo = area;
-            if (area > hi) hi = area;
+    // Phase 3: the weight of every entry 0 .. eCount in creation order (the last is the
+    // all-zero entry, weight 0): each range numbers the entries its starting candidates
+    // begin after those of the ranges before it (link[c] becomes the entry), then, once
+    // all are numbered, each second face averages its area into its entry's weight.
+    std::vector<int32_t> firstEntry(threads + 1, 0);
+    std::vector<double> lo(threads, 0), hi(threads, 0);  // the all-zero entry's weight; a mean stays in range
+    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+        int32_t starters = 0;
+        for (auto c = static_cast<uint32_t>(firstSide[t]); c < firstSide[t + 1]; ++c) starters += link[c] == -1;
+        firstEntry[t + 1] = starters;
+    });
+    for (size_t t = 0; t < threads; ++t) firstEntry[t + 1] += firstEntry[t];
+    auto sidesOf = [&](size_t t, auto&& fn) {
+        auto c = static_cast<uint32_t>(firstSide[t]);
+        rows.ForEach(model, rows.Count() / threads * t,
+                     t + 1 == threads ? rows.Count() : rows.Count() / threads * (t + 1),
+                     [&](const TGroup&, int32_t g, const TFace& face, int32_t f) {
+                         const int32_t n = face.count;
+                         if (n < 1) return;
+                         for (int32_t i = 0; i + 1 < n; ++i) fn(c++, g, f, face.area, i, i + 1);
+                         fn(c++, g, f, face.area, 0, n - 1);
+                     });
+    };
+    TLargeTable<double> weight(static_cast<size_t>(eCount) + 1, 0.0);
+    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+        int32_t next = firstEntry[t];
+        double l = 0, h = 0;
+        sidesOf(t, [&](uint32_t c, int32_t, int32_t, double area, int32_t, int32_t) {
+            if (area < l) l = area;
+            if (area > h) h = area;
             if (link[c] == -1) {
-                created[static_cast<size_t>(next)] = TEdge{c0, c1, f, kNoFace, g, 0, area};
+                weight[static_cast<size_t>(next)] = area;
                 link[c] = next++;
-            } else {
-                TEdge& e = created[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])];
-                e.active = 1;
-                e.weight = (e.weight + area) / 2;
-                e.face2 = f;
             }
         });
-    }
-    decltype(link)().swap(link);
+        lo[t] = l;
+        hi[t] = h;
+    });
+    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+        sidesOf(t, [&](uint32_t c, int32_t, int32_t, double area, int32_t, int32_t) {
+            if (link[c] >= 0) return;
+            double& w = weight[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])];
+            w = (w + area) / 2;
+        });
+    });
 
-    // Phase 4: a stable sort by weight into the table, plus the all-zero spare.
-    TLargeTable<TEdge> edges(static_cast<size_t>(eCount) + 2);
-    StableSortByWeight(created, edges.data(), lo, hi);
+    // Phase 4: the place of every entry in the table sorted stably by weight; link[c]
+    // becomes the place of its entry (-(place + 2) for a second face), so that the table
+    // is made in its order, without a copy in creation order beside it.
+    {
+        const TLargeTable<uint32_t> place =
+            PositionsByWeight(weight, *std::min_element(lo.begin(), lo.end()), *std::max_element(hi.begin(), hi.end()));
+        decltype(weight)().swap(weight);
+        ParallelRanges(threads, nSides, [&](size_t, uint64_t b, uint64_t e) {  // second faces first: they read
+            for (uint64_t c = b; c < e; ++c)                                   // their starter's entry
+                if (link[c] < -1)
+                    link[c] =
+                        -static_cast<int32_t>(place[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])]) -
+                        2;
+        });
+        ParallelRanges(threads, nSides, [&](size_t, uint64_t b, uint64_t e) {
+            for (uint64_t c = b; c < e; ++c)
+                if (link[c] >= 0) link[c] = static_cast<int32_t>(place[static_cast<uint32_t>(link[c])]);
+        });
+    }
+    TLargeTable<TEdge> edges(static_cast<size_t>(eCount) + 2);  // all zero: the all-zero entry and the spare
+    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+        sidesOf(t, [&](uint32_t c, int32_t g, int32_t f, double area, int32_t c0, int32_t c1) {
+            if (link[c] >= 0) edges[static_cast<uint32_t>(link[c])] = TEdge{c0, c1, f, kNoFace, g, 0, area};
+        });
+    });
+    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+        sidesOf(t, [&](uint32_t c, int32_t, int32_t f, double area, int32_t, int32_t) {
+            if (link[c] >= 0) return;
+            TEdge& e = edges[static_cast<uint32_t>(-link[c] - 2)];
+            e.active = 1;
+            e.weight = (e.weight + area) / 2;
+            e.face2 = f;
+        });
+    });
+    decltype(link)().swap(link);
     model.eCount = eCount;
     model.edges = std::move(edges);
     DropReductionTables(model);

@@ -4,8 +4,11 @@
 // FormatExceptionText(error) through the message service (messages.h): the system's
 // one-line text, then, when the reader knows it, a second line saying where
 // ("in \"PATH\", line N" for OBJ text, "in \"PATH\", BLOCK" for KGM).
+#include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace kgl {
 
@@ -56,6 +59,39 @@ struct ECancelled : EModelError {
 // The start of a failure's second line: "in \"PATH\"", or "in memory" for an empty path
 // (a reader of bytes in memory).
 std::string PlaceOf(const std::string& path);
+
+// Text of a file quoted in a message: at most maxLength bytes of it (then "..."), with
+// every control byte (below 0x20, and 0x7F) written as \xHH, so that a NUL cannot cut
+// the message short and no byte of the file steers the terminal or the dialog.
+std::string QuoteText(std::string_view text, size_t maxLength);
+
+// Opens path for reading when it is a regular file, without ever blocking (a FIFO is
+// refused, not waited on). Returns -1 when nothing is there (the callers stay silent);
+// throws EInOutError located `in "PATH"` when something is there but is no regular file
+// (a folder, a FIFO, a device) or cannot be opened. size: the file's size in bytes.
+int OpenRegularFile(const std::string& path, uint64_t& size);
+
+// Runs work(); a failure of the model core that knows no place yet learns where, and
+// running out of memory (std::bad_alloc) becomes EOutOfMemory "Out of memory" there:
+// the one place where an allocation failure becomes the core's own.
+// LocatedBy takes the place from where() once there is a failure.
+template <class WhereFn, class F>
+void LocatedBy(WhereFn&& where, F&& work) {
+    try {
+        work();
+    } catch (EModelError& e) {
+        e.Locate(where());
+        throw;
+    } catch (const std::bad_alloc&) {
+        EOutOfMemory e("Out of memory");
+        e.Locate(where());
+        throw e;
+    }
+}
+template <class F>
+void LocatedAt(const std::string& where, F&& work) {
+    LocatedBy([&] { return where; }, work);
+}
 
 // "Exception Name: <class> Exception message: <message>", and for an EModelError with
 // a known place "\n" + Where().

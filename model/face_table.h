@@ -4,6 +4,10 @@
 // index, whatever a file or a hand-built model holds, reads outside a table.
 //
 // Contract:
+//  - LastSlot: the last slot a loop over slots 0 .. count of a table visits, never past
+//    the table's end (-1 when it visits none).
+//  - SlotOrZero: slot i of a table, or a zero-filled value where the table has none (for
+//    the writers, which write every slot 0 .. count the counts promise).
 //  - LastGroup: the last group a walk visits, gCount within the table; -1 when none.
 //  - LastFace: the last face slot of a group a walk visits, fCount within the table
 //    (0 when the group has only its spare slot 0, -1 when its table is empty); loops
@@ -20,15 +24,21 @@
 
 namespace kgl {
 
-inline int32_t LastGroup(const TKGLModel& model) {
-    const int64_t last = static_cast<int64_t>(model.groups.size()) - 1;
-    return static_cast<int32_t>(model.gCount < last ? model.gCount : last);
+template <class Table>
+inline int32_t LastSlot(const Table& table, int32_t count) {
+    const int64_t last = static_cast<int64_t>(table.size()) - 1;
+    return static_cast<int32_t>(count < last ? (count < -1 ? -1 : count) : last);
 }
 
-inline int32_t LastFace(const TGroup& group) {
-    const int64_t last = static_cast<int64_t>(group.faces.size()) - 1;
-    return static_cast<int32_t>(group.fCount < last ? group.fCount : last);
+template <class Table>
+inline const typename Table::value_type& SlotOrZero(const Table& table, int64_t i) {
+    static const typename Table::value_type zero{};
+    return i >= 0 && static_cast<uint64_t>(i) < table.size() ? table[static_cast<size_t>(i)] : zero;
 }
+
+inline int32_t LastGroup(const TKGLModel& model) { return LastSlot(model.groups, model.gCount); }
+
+inline int32_t LastFace(const TGroup& group) { return LastSlot(group.faces, group.fCount); }
 
 inline const TFace* FaceAt(const TKGLModel& model, int32_t group, int32_t face) {
     if (group < 0 || group > LastGroup(model) || face < 1) return nullptr;

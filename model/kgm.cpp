@@ -11,16 +11,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
+#include <thread>
 
 #include "KGLModel.h"
 #include "errors.h"
+#include "face_table.h"
 #include "file_output.h"
 #include "messages.h"
+#include "parallel.h"
+#include "progress.h"
 #include "reduction_tables.h"
 #include "reporting.h"
 
@@ -34,6 +40,7 @@ constexpr char kVersion[] = "0.1";
 constexpr size_t kVersionCapacity = 5;
 constexpr size_t kVertexBytes = 20, kNormalBytes = 12, kTexCoordBytes = 12, kEdgeBytes = 40;
 constexpr size_t kGroupHeaderBytes = 79, kEmptyFaceBytes = 21;
+constexpr uint64_t kBytesPerThread = uint64_t(8) << 20;  // a second reading thread pays from here on
 
 // ---------------------------------------------------------------- writing
 
@@ -75,12 +82,22 @@ void WriteFace(TOutput& out, const TFace& f) {
 // Slots 0 .. count of a table; a slot the table lacks is written zero-filled.
 template <class Table, class F>
 void Slots(const Table& table, int32_t count, F write) {
-    static const typename Table::value_type zero{};
-    for (int64_t s = 0; s <= count; ++s)
-        write(static_cast<size_t>(s) < table.size() ? table[static_cast<size_t>(s)] : zero);
+    for (int64_t s = 0; s <= count; ++s) write(SlotOrZero(table, s));
+}
+
+// Records the writer will write: progress is counted in them.
+uint64_t RecordCount(const TKGLModel& m) {
+    auto slots = [](int32_t count) { return count >= 0 ? static_cast<uint64_t>(count) + 1 : 0; };
+    uint64_t n = slots(m.vCount) + slots(m.nCount) + slots(m.tCount) + slots(m.eCount);
+    for (int64_t g = 0; g <= m.gCount && static_cast<size_t>(g) < m.groups.size(); ++g)
+        n += slots(m.groups[static_cast<size_t>(g)].fCount);
+    return n;
 }
 
 void WriteModel(const TKGLModel& m, TOutput& out) {
+    TProgressMeter meter(RecordCount(m), 1 << 16);
+    uint64_t done = 0;
+    auto tick = [&] { meter.At(++done); };
     ShortStr(out, kMagic, kMagicCapacity);
     ShortStr(out, kVersion, kVersionCapacity);
     Vec3(out, m.boxMin);
@@ -90,10 +107,20 @@ void WriteModel(const TKGLModel& m, TOutput& out) {
     Fields(out, m.diagonal, m.minArea, m.maxArea, m.scale);
     ShortStr(out, m.name, kModelNameMax);
     Fields(out, m.vCount, m.nCount, m.tCount, m.gCount, m.fCount, m.eCount);
-    Slots(m.vertices, m.vCount, [&](const TVertex& v) { Fields(out, v.x, v.y, v.z, v.target, v.merges); });
-    Slots(m.normals, m.nCount, [&](const TVec3& n) { Vec3(out, n); });
-    Slots(m.texCoords, m.tCount, [&](const TTexCoord& t) { Fields(out, t.u, t.v, t.target); });
+    Slots(m.vertices, m.vCount, [&](const TVertex& v) {
+        tick();
+        Fields(out, v.x, v.y, v.z, v.target, v.merges);
+    });
+    Slots(m.normals, m.nCount, [&](const TVec3& n) {
+        tick();
+        Vec3(out, n);
+    });
+    Slots(m.texCoords, m.tCount, [&](const TTexCoord& t) {
+        tick();
+        Fields(out, t.u, t.v, t.target);
+    });
     Slots(m.edges, m.eCount, [&](const TEdge& e) {
+        tick();
         Fields(out, e.corner0, e.corner1, e.face, e.face2, e.group);
         out.Zeros(4);
         out.F64(e.weight);
@@ -105,12 +132,24 @@ void WriteModel(const TKGLModel& m, TOutput& out) {
         Vec3(out, g.boxMin);
         Vec3(out, g.boxMax);
         out.I32(g.fCount);
-        Slots(g.faces, g.fCount, [&](const TFace& f) { WriteFace(out, f); });
+        Slots(g.faces, g.fCount, [&](const TFace& f) {
+            tick();
+            WriteFace(out, f);
+        });
     });
     out.Flush();
 }
 
 // ---------------------------------------------------------------- reading
+
+// How far the reading of a file has come, shared by the inputs that read its parts on
+// two threads. Only the calling thread reports (the handler may belong to a toolkit
+// that is not to be called from elsewhere); the bytes counted are both threads'.
+struct TReadProgress {
+    TReadProgress(uint64_t total, uint64_t step) : meter(total, step) {}
+    std::atomic<uint64_t> bytes{0};
+    TProgressMeter meter;
+};
 
 // Bytes of the input: of memory, or of a file read through a large buffer.
 // Remaining() is exact in both cases, which is what the count checks need.
@@ -121,7 +160,11 @@ public:
     TInput(std::string_view bytes, const std::string& name)
         : base_(reinterpret_cast<const uint8_t*>(bytes.data())), p_(base_), end_(base_ + bytes.size()), name_(name) {}
     TInput(int fd, uint64_t begin, uint64_t end, const std::string& name)
-        : fd_(fd), next_(begin), rest_(end - begin), name_(name) {
+        : fd_(fd),
+          next_(begin),
+          rest_(end - begin),
+          name_(name),
+          progress_(std::make_shared<TReadProgress>(end - begin, kBufferSize)) {
         buf_.resize(static_cast<size_t>(std::min<uint64_t>(kBufferSize, rest_)));
         p_ = end_ = reinterpret_cast<const uint8_t*>(buf_.data());
     }
@@ -129,6 +172,20 @@ public:
     TInput& operator=(const TInput&) = delete;
 
     uint64_t Remaining() const { return static_cast<uint64_t>(end_ - p_) + rest_; }
+    // The input from skip bytes past the position to the end, read on its own (by another
+    // thread); skip <= Remaining().
+    std::unique_ptr<TInput> Rest(uint64_t skip) const {
+        if (fd_ < 0)
+            return std::make_unique<TInput>(
+                std::string_view(reinterpret_cast<const char*>(p_ + skip), static_cast<size_t>(Remaining() - skip)),
+                name_);
+        const uint64_t at = next_ - static_cast<uint64_t>(end_ - p_) + skip;
+        auto rest = std::make_unique<TInput>(fd_, at, next_ + rest_, name_);
+        rest->progress_ = progress_;  // one count of the file's bytes
+        return rest;
+    }
+    // Whether the thread that reads this input may report progress (the calling one).
+    void SetReporting(bool reports) { reports_ = reports; }
     const std::string& Name() const { return name_; }
     void Section(const char* what) { section_ = what; }
     // The second line of a failure's message: the file and the block being read.
@@ -185,6 +242,10 @@ private:
         }
         next_ += got;
         rest_ -= got;
+        if (progress_) {
+            const uint64_t done = progress_->bytes.fetch_add(got, std::memory_order_relaxed) + got;
+            if (reports_) progress_->meter.At(done);
+        }
         p_ = reinterpret_cast<const uint8_t*>(buf_.data());
         end_ = p_ + left + got;
     }
@@ -198,6 +259,8 @@ private:
     TLargeTable<char> buf_;  // a large block: faulted in at once
     std::string name_;
     const char* section_ = "header";
+    std::shared_ptr<TReadProgress> progress_;  // file: in bytes, as blocks come in
+    bool reports_ = true;
 };
 
 std::string ReadShortStr(TInput& in, size_t capacity, const char* what) {
@@ -359,12 +422,7 @@ void ReadGroupBlocks(TInput& in, TKGLModel& m, bool full, TLargeTable<int32_t>* 
 // Runs read(); a failure learns the block of in it happened in.
 template <class F>
 void Located(TInput& in, F&& read) {
-    try {
-        read();
-    } catch (EModelError& e) {
-        e.Locate(in.Where());
-        throw;
-    }
+    LocatedBy([&] { return in.Where(); }, read);
 }
 
 void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
@@ -422,8 +480,33 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
     TLargeTable<int32_t> corners;
     if (!full) corners.reserve(static_cast<size_t>(std::max(fCount, 0)) + static_cast<size_t>(gCount + 1));
     std::vector<size_t> first(static_cast<size_t>(gCount + 1));
-    ReadFixedBlocks(in, m, full);
-    ReadGroupBlocks(in, m, full, full ? nullptr : &corners, first);
+    // A large file is read on two threads: the fixed-size blocks, whose size the header
+    // gives, on one, the group blocks after them on the other. The first block that fails
+    // is the one reported, as when they are read one after the other.
+    if (WorkThreads(in.Remaining(), kBytesPerThread) > 1 && gCount >= 0) {
+        const std::unique_ptr<TInput> groups =
+            in.Rest(fixedBytes - static_cast<uint64_t>(gCount + 1) * kGroupHeaderBytes);  // the group headers aside
+        std::exception_ptr fixedFailed, groupsFailed;
+        in.SetReporting(false);  // read on the other thread from here on
+        std::thread fixed([&] {
+            try {
+                Located(in, [&] { ReadFixedBlocks(in, m, full); });
+            } catch (...) {
+                fixedFailed = std::current_exception();
+            }
+        });
+        try {
+            Located(*groups, [&] { ReadGroupBlocks(*groups, m, full, full ? nullptr : &corners, first); });
+        } catch (...) {
+            groupsFailed = std::current_exception();
+        }
+        fixed.join();
+        if (fixedFailed) std::rethrow_exception(fixedFailed);
+        if (groupsFailed) std::rethrow_exception(groupsFailed);
+    } else {
+        ReadFixedBlocks(in, m, full);
+        ReadGroupBlocks(in, m, full, full ? nullptr : &corners, first);
+    }
 
     // The header's total must be the groups' own (-1 in a freed model, which has no
     // faces): it sizes the face selection and numbers faces across groups, and a file
@@ -463,29 +546,24 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
 // Reads into a fresh record and takes it over only on success; reports a failure.
 bool LoadInto(TKGLModel& model, TInput& in, bool fullDetail) {
     TKGLModel fresh;
-    const bool ok =
-        ReportFailure([&] { Located(in, [&] { ReadModel(in, fresh, fullDetail); }); }, "reading", in.Name());
+    const bool ok = ReportFailure([&] { Located(in, [&] { ReadModel(in, fresh, fullDetail); }); },
+                                  in.Name() == TInput::kMemoryName ? std::string() : in.Name());
     if (ok) TakeLoadedModel(model, fresh);
     return ok;
 }
 
 bool LoadFile(TKGLModel& model, const std::string& fileName, bool fullDetail) {
-    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return false;  // no such file: silently
-        ShowMessage(FormatExceptionText("EInOutError", "Cannot open file '" + fileName + "': " + std::strerror(errno)));
-        return false;
-    }
-    struct stat st {};
-    bool ok = false;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ShowMessage(FormatExceptionText("EInOutError", "Cannot read file '" + fileName + "': not a regular file"));
-    } else {
-        std::optional<TInput> in;
-        if (ReportFailure([&] { in.emplace(fd, 0, static_cast<uint64_t>(st.st_size), fileName); }, "reading", fileName))
-            ok = LoadInto(model, *in, fullDetail);
-    }
-    close(fd);
+    int fd = -1;
+    std::optional<TInput> in;
+    const bool opened = ReportFailure(
+        [&] {
+            uint64_t size = 0;
+            fd = OpenRegularFile(fileName, size);
+            if (fd >= 0) in.emplace(fd, 0, size, fileName);
+        },
+        fileName);
+    const bool ok = opened && in && LoadInto(model, *in, fullDetail);  // no file: silently false
+    if (fd >= 0) close(fd);
     return ok;
 }
 
@@ -513,6 +591,22 @@ bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes) {
 bool LoadKGM(TKGLModel& model, const std::string& fileName) { return LoadFile(model, fileName, false); }
 
 bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName) { return LoadFile(model, fileName, true); }
+
+void ReadKGMFileAtFullDetail(TKGLModel& fresh, const std::string& fileName) {
+    uint64_t size = 0;
+    const int fd = OpenRegularFile(fileName, size);
+    if (fd < 0) {
+        EInOutError e("Cannot read file \"" + fileName + "\": there is no such file");
+        e.Locate(PlaceOf(fileName));
+        throw e;
+    }
+    struct TCloser {
+        int fd;
+        ~TCloser() { close(fd); }
+    } closer{fd};
+    TInput in(fd, 0, size, fileName);
+    Located(in, [&] { ReadModel(in, fresh, true); });
+}
 
 bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes) {
     TInput in(bytes, TInput::kMemoryName);

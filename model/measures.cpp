@@ -1,16 +1,22 @@
 // Derived measures of a freshly read model: box centre, mean vertex, diagonal, the face
 // measure and its normalisation, the group boxes. Ends with the edge table.
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "KGLModel.h"
 #include "box.h"
 #include "face_table.h"
+#include "parallel.h"
 
 namespace kgl {
 
 namespace {
 
-constexpr float kMeasureOffset = 1000000.0f;  // quantises corner positions to 1/16 near the origin
+constexpr float kMeasureOffset = 1000000.0f;
+constexpr uint64_t kFacesPerThread =
+    64 *
+    1024;  // a thread is worth its start from this many faces on  // quantises corner positions to 1/16 near the origin
 
 // The vertex record at index; the spare entry 0 for an index that addresses no entry
 // (a loaded OBJ never has one, a hand-built model might).
@@ -55,12 +61,25 @@ double FaceMeasure(const TVertices& corners) {
 }
 
 void ComputeFaceAreas(TKGLModel& model) {
-    ForEachFace(model, 1, [&](TGroup&, int32_t, TFace& face, int32_t) {
-        const int32_t* idx = face.vIdx.data();
-        face.area = ChainMeasure(face.vIdx.size(), [&](size_t i) { return MeasureCorner(VertexAt(model, idx[i])); });
-        if (face.area < model.minArea) model.minArea = face.area;
-        if (face.area > model.maxArea) model.maxArea = face.area;
+    const TFaceRows rows(model, 1);
+    const size_t n = WorkThreads(rows.Count(), kFacesPerThread);
+    std::vector<double> lo(n, model.minArea), hi(n, model.maxArea);
+    ParallelRanges(n, rows.Count(), [&](size_t t, uint64_t begin, uint64_t end) {
+        double l = lo[t], h = hi[t];
+        rows.ForEach(model, begin, end, [&](TGroup&, int32_t, TFace& face, int32_t) {
+            const int32_t* idx = face.vIdx.data();
+            face.area =
+                ChainMeasure(face.vIdx.size(), [&](size_t i) { return MeasureCorner(VertexAt(model, idx[i])); });
+            if (face.area < l) l = face.area;
+            if (face.area > h) h = face.area;
+        });
+        lo[t] = l;
+        hi[t] = h;
     });
+    for (size_t t = 0; t < n; ++t) {
+        if (lo[t] < model.minArea) model.minArea = lo[t];
+        if (hi[t] > model.maxArea) model.maxArea = hi[t];
+    }
 }
 
 void NormaliseFaceAreas(TKGLModel& model) {
@@ -68,15 +87,39 @@ void NormaliseFaceAreas(TKGLModel& model) {
     // 0 x infinity; slot 0 included, so no -0.0 reaches a file either.
     const bool flat = model.maxArea == model.minArea;
     const double k = flat ? 0.0 : 1.0 / (model.maxArea - model.minArea);
-    ForEachFace(model, 0, [&](TGroup&, int32_t, TFace& face, int32_t) {
-        face.area = flat ? 0.0 : (face.area - model.minArea) * k;
+    const TFaceRows rows(model, 0);
+    ParallelRanges(WorkThreads(rows.Count(), kFacesPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
+        rows.ForEach(model, b, e, [&](TGroup&, int32_t, TFace& face, int32_t) {
+            face.area = flat ? 0.0 : (face.area - model.minArea) * k;
+        });
     });
 }
 
 void ComputeGroupBoxes(TKGLModel& model) {
-    ForEachFace(model, 0, [&](TGroup& group, int32_t, const TFace& face, int32_t) {
-        for (int32_t index : face.vIdx) WidenBox(group.boxMin, group.boxMax, VertexAt(model, index));
+    // each thread widens boxes of its own per group; a box combines by its extremes
+    const TFaceRows rows(model, 0);
+    const size_t groups = static_cast<size_t>(LastGroup(model) + 1);
+    const size_t n = groups * 8 < rows.Count() ? WorkThreads(rows.Count(), kFacesPerThread) : 1;
+    const TVec3 resetLo{kBoxResetMin, kBoxResetMin, kBoxResetMin}, resetHi{kBoxResetMax, kBoxResetMax, kBoxResetMax};
+    std::vector<TVec3> lo(n * groups, resetLo), hi(n * groups, resetHi);
+    ParallelRanges(n, rows.Count(), [&](size_t t, uint64_t begin, uint64_t end) {
+        TVec3* l = lo.data() + t * groups;
+        TVec3* h = hi.data() + t * groups;
+        rows.ForEach(model, begin, end, [&](TGroup&, int32_t g, const TFace& face, int32_t) {
+            for (int32_t index : face.vIdx) WidenBox(l[g], h[g], VertexAt(model, index));
+        });
     });
+    for (size_t g = 0; g < groups; ++g) {
+        TGroup& group = model.groups[g];
+        for (size_t t = 0; t < n; ++t) {
+            const TVec3& l = lo[t * groups + g];
+            const TVec3& h = hi[t * groups + g];
+            group.boxMin = {std::min(group.boxMin.x, l.x), std::min(group.boxMin.y, l.y),
+                            std::min(group.boxMin.z, l.z)};
+            group.boxMax = {std::max(group.boxMax.x, h.x), std::max(group.boxMax.y, h.y),
+                            std::max(group.boxMax.z, h.z)};
+        }
+    }
 }
 
 void FinishOBJ(TKGLModel& model) {

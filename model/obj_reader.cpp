@@ -5,22 +5,29 @@
 // blocks into one reused buffer, so a big file is never held whole and no line is
 // copied. Keywords are matched without case; only group names and error texts are
 // upper-cased, as the dialect reads every line in upper case.
+#include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include "KGLModel.h"
 #include "box.h"
 #include "errors.h"
 #include "messages.h"
+#include "parallel.h"
+#include "progress.h"
 #include "reporting.h"
 
 namespace kgl {
@@ -115,9 +122,19 @@ size_t StartOfText(std::string_view head) {
 }
 
 // A hostile token may be megabytes long; its message shows the start of it.
-std::string Quoted(std::string_view text) {
-    if (text.size() <= kObjQuoteMax) return Upper(text);
-    return Upper(text.substr(0, kObjQuoteMax)) + "...";
+std::string Quoted(std::string_view text) { return QuoteText(Upper(text.substr(0, kObjQuoteMax + 1)), kObjQuoteMax); }
+
+// A statement may be indented: blanks and tabs before its keyword are skipped.
+std::string_view SkipIndent(std::string_view line) {
+    size_t i = 0;
+    while (i < line.size() && IsSeparator(line[i])) ++i;
+    return line.substr(i);
+}
+
+// A NUL byte never stands in OBJ text: the file is binary (an image or a KGM renamed
+// .obj, UTF-16 without a byte-order mark) and would read as a model without statements.
+[[noreturn]] void NotText() {
+    throw EReadError("The file holds a NUL byte, so it is not OBJ text (is it a binary file named .obj?)");
 }
 
 [[noreturn]] void BadFloat(std::string_view text) {
@@ -162,58 +179,107 @@ std::string Where(const std::string& path, int64_t line) {
     return where;
 }
 
-// Source of lines: memory.
+// How far the passes over a file have come, shared by the threads that read its ranges:
+// bytes read by both passes (the work is twice the file), and the stop that a cancel or
+// another range's failure sets, which every reader heeds at its next block.
+struct TPassProgress {
+    explicit TPassProgress(uint64_t fileBytes) : meter(2 * fileBytes, uint64_t(1) << 20) {}
+    std::atomic<uint64_t> bytes{0};
+    // ranges from this one on stop: a failure in range k stops k + 1 .., whose failures
+    // could not be the first; a cancel stops them all
+    std::atomic<size_t> stopFrom{SIZE_MAX};
+    TProgressMeter meter;  // the calling thread's only
+};
+// Thrown in a range's thread when another part of the load asked it to stop.
+struct TStopped {};
+
+// The first line start at or after s in bytes [0, size) read through readAt(offset, buf,
+// n) -> bytes got: s itself when a line ends just before it, else the byte after the next
+// LF, lone CR or CR LF. So the ranges a file is split into hold whole lines, and a CR LF
+// is never cut.
+template <class ReadAt>
+uint64_t LineStartAtOrAfter(uint64_t s, uint64_t size, ReadAt&& readAt) {
+    if (s == 0 || s >= size) return std::min(s, size);
+    char buf[4096];
+    uint64_t at = s - 1;
+    bool afterCr = false;  // the byte before at was a CR
+    for (;;) {
+        const size_t got = readAt(at, buf, static_cast<size_t>(std::min<uint64_t>(sizeof buf, size - at)));
+        if (got == 0) return size;
+        for (size_t i = 0; i < got; ++i, ++at) {
+            const char c = buf[i];
+            if (afterCr) return c == '\n' ? at + 1 : at;
+            if (c == '\n') return at + 1;
+            afterCr = c == '\r';
+        }
+        if (at >= size) return size;
+    }
+}
+
+// Source of lines: memory, the whole text or a range of it that starts at a line start.
 class TMemoryLines {
 public:
-    explicit TMemoryLines(std::string_view text) : text_(text) {}
+    TMemoryLines(std::string_view text, size_t begin, size_t end) : text_(text), begin_(begin), end_(end) {}
     void Rewind() {
-        pos_ = 0;
+        pos_ = begin_ == 0 ? StartOfText(text_.substr(0, end_)) : begin_;
         line_ = 0;
         ends_.Reset();
-        SkipBom();
+        const void* nul = std::memchr(text_.data() + begin_, 0, end_ - begin_);
+        nul_ = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text_.data()) : SIZE_MAX;
     }
     bool Next(std::string_view& line) {
-        if (pos_ >= text_.size()) return false;
+        if (pos_ >= end_) return false;
         const char* start = text_.data() + pos_;
-        const size_t end = ends_.Next(text_.data(), pos_, text_.size());
+        const size_t end = ends_.Next(text_.data(), pos_, end_);
         const size_t len = end - pos_;
         pos_ = end;
-        if (end < text_.size()) {
+        if (end < end_) {
             ++pos_;
-            if (text_[end] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+            if (text_[end] == '\r' && pos_ < end_ && text_[pos_] == '\n') ++pos_;
         }
         ++line_;
         if (len > kObjMaxLineLength) LineTooLong();
+        if (nul_ < end) NotText();
         line = std::string_view(start, len);
         return true;
     }
     int64_t lineNumber() const { return line_; }
-    const std::string& path() const { return path_; }
 
 private:
-    void SkipBom() { pos_ = StartOfText(text_); }
     std::string_view text_;
+    size_t begin_, end_;
     TLineEnds ends_;
     size_t pos_ = 0;
+    size_t nul_ = SIZE_MAX;  // offset of the first NUL byte of the range
     int64_t line_ = 0;
-    std::string path_;  // none
 };
 
-// Source of lines: a file read in blocks. A line longer than the buffer grows it, up to
-// the longest line accepted.
+// Source of lines: a range of a file that starts at a line start, read in blocks with
+// pread (so the ranges of one file can be read at once). A line longer than the buffer
+// grows it, up to the longest line accepted.
 class TFileLines {
 public:
-    TFileLines(std::FILE* f, std::string name) : f_(f), name_(std::move(name)), buf_(kBlock) {}
-    ~TFileLines() { std::fclose(f_); }
+    // range: the range's number; onCaller: read on the thread that reports progress
+    TFileLines(int fd, const std::string& name, uint64_t begin, uint64_t end, TPassProgress& progress, size_t range,
+               bool onCaller)
+        : fd_(fd),
+          name_(name),
+          rangeBegin_(begin),
+          rangeEnd_(end),
+          progress_(progress),
+          range_(range),
+          onCaller_(onCaller) {}
     TFileLines(const TFileLines&) = delete;
     TFileLines& operator=(const TFileLines&) = delete;
 
     void Rewind() {
-        if (std::fseek(f_, 0, SEEK_SET) != 0) throw EInOutError("Cannot read file \"" + name_ + "\"");
+        if (buf_.empty()) buf_.resize(static_cast<size_t>(std::min<uint64_t>(kBlock, rangeEnd_ - rangeBegin_ + 1)));
+        next_ = rangeBegin_;
         begin_ = end_ = 0;
         ends_.Reset();
+        nul_ = SIZE_MAX;
         eof_ = false;
-        first_ = true;
+        first_ = rangeBegin_ == 0;
         afterCr_ = false;
         line_ = 0;
     }
@@ -239,6 +305,7 @@ public:
                 }
                 ++line_;
                 if (len > kObjMaxLineLength) LineTooLong();
+                if (nul_ < end) NotText();
                 line = std::string_view(start, len);
                 return true;
             }
@@ -248,6 +315,7 @@ public:
                 begin_ = end_;
                 ++line_;
                 if (len > kObjMaxLineLength) LineTooLong();
+                if (nul_ < end_) NotText();
                 line = std::string_view(start, len);
                 return true;
             }
@@ -260,47 +328,75 @@ public:
         }
     }
     int64_t lineNumber() const { return line_; }
-    const std::string& path() const { return name_; }
 
 private:
     static constexpr size_t kBlock = size_t(1) << 20;
 
     void Fill() {
+        if (range_ >= progress_.stopFrom.load(std::memory_order_relaxed)) throw TStopped();
         ends_.Reset();
         size_t rest = end_ - begin_;
         if (begin_ > 0) {
             std::memmove(buf_.data(), buf_.data() + begin_, rest);
+            if (nul_ != SIZE_MAX) nul_ -= begin_;  // a NUL not yet reached by a line stays ahead
             begin_ = 0;
             end_ = rest;
         }
         if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // one line fills the buffer
-        size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, f_);
-        if (got == 0) {
-            if (std::ferror(f_)) throw EInOutError("Cannot read file \"" + name_ + "\"");
-            eof_ = true;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buf_.size() - end_, rangeEnd_ - next_));
+        size_t got = 0;
+        while (got < want) {
+            const ssize_t r = pread(fd_, buf_.data() + end_ + got, want - got, static_cast<off_t>(next_ + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) throw EInOutError("Cannot read file \"" + name_ + "\": " + std::strerror(errno));
+            if (r == 0) break;  // the file shrank: the passes' counts will not agree
+            got += static_cast<size_t>(r);
         }
+        next_ += got;
+        if (got == 0) eof_ = true;
+        if (nul_ == SIZE_MAX)
+            if (const void* nul = std::memchr(buf_.data() + end_, 0, got))
+                nul_ = static_cast<size_t>(static_cast<const char*>(nul) - buf_.data());
         end_ += got;
-        if (first_) {  // the first block of a regular file is full unless the file is short
+        const uint64_t bytes = progress_.bytes.fetch_add(got, std::memory_order_relaxed) + got;
+        if (onCaller_) progress_.meter.At(bytes);
+        if (first_) {  // the first block of the file: its byte-order mark
             first_ = false;
             begin_ = StartOfText(std::string_view(buf_.data(), end_));
         }
     }
 
-    std::FILE* f_;
-    std::string name_;
+    int fd_;
+    const std::string& name_;
+    uint64_t rangeBegin_, rangeEnd_;
+    TPassProgress& progress_;
+    size_t range_;
+    bool onCaller_;
     std::vector<char> buf_;
     TLineEnds ends_;
+    uint64_t next_ = 0;  // file offset of the first byte not yet in buf_
     size_t begin_ = 0, end_ = 0;
     bool eof_ = false;
     bool first_ = true;
-    bool afterCr_ = false;  // the last line ended in a CR at the end of the bytes held
+    bool afterCr_ = false;   // the last line ended in a CR at the end of the bytes held
+    size_t nul_ = SIZE_MAX;  // offset in buf_ of the first NUL byte read
     int64_t line_ = 0;
 };
 
-// What the counting pass found, kept for the range checks of the reading pass.
+// What the counting pass found in one range of lines.
+struct TRangeCount {
+    int32_t v = 0, n = 0, t = 0, f = 0;
+    int64_t faceBytes = 0;            // bytes of f lines: every side of a face takes two or more
+    int64_t lines = 0;                // lines of the range
+    int32_t preFaces = 0;             // faces before the range's first g line
+    std::vector<int32_t> groupFaces;  // per g line of the range, the faces after it
+};
+
+// What the counting pass found in the whole file, kept for the range checks of the
+// reading pass.
 struct TCounts {
     int32_t v = 0, n = 0, t = 0, f = 0;
-    int64_t faceBytes = 0;    // bytes of f lines: every side of a face takes two or more
+    int64_t faceBytes = 0;
     bool hasDefault = false;  // faces before the first g line: group 0 "DEFAULT"
 };
 
@@ -330,22 +426,21 @@ void CheckMemoryBound(const TCounts& c, uint64_t groups, uint64_t fileBytes, con
 }
 
 template <class TLines>
-TCounts CountOBJ(TKGLModel& model, TLines& lines, uint64_t fileBytes) {
-    InitModel(model);
-    TCounts c;
-    int32_t preFaces = 0;
-    std::vector<int32_t> faces;  // per g line; the names are read in the reading pass
+void CountRange(TLines& lines, TRangeCount& c) {
+    lines.Rewind();
     std::string_view line;
     while (lines.Next(line)) {
+        line = SkipIndent(line);
         switch (Classify(line)) {
             case TLineKind::kFace:
                 Bump(c.f, "faces");
                 c.faceBytes += static_cast<int64_t>(line.size());
-                Bump(faces.empty() ? preFaces : faces.back(), "faces");
+                Bump(c.groupFaces.empty() ? c.preFaces : c.groupFaces.back(), "faces");
                 break;
             case TLineKind::kGroup:
-                if (faces.size() >= static_cast<size_t>(kCountLimit)) throw ERangeError("The file has too many groups");
-                faces.push_back(0);
+                if (c.groupFaces.size() >= static_cast<size_t>(kCountLimit))
+                    throw ERangeError("The file has too many groups");
+                c.groupFaces.push_back(0);
                 break;
             case TLineKind::kVertex:
                 Bump(c.v, "vertices");
@@ -360,23 +455,7 @@ TCounts CountOBJ(TKGLModel& model, TLines& lines, uint64_t fileBytes) {
                 break;
         }
     }
-    c.hasDefault = preFaces > 0;
-    size_t groupCount = faces.size() + (c.hasDefault ? 1 : 0);
-    CheckMemoryBound(c, groupCount, fileBytes, lines.path());
-    model.groups.resize(groupCount);
-    size_t g = 0;
-    if (c.hasDefault) {
-        model.groups[0].name = "DEFAULT";
-        model.groups[0].fCount = preFaces;
-        g = 1;
-    }
-    for (size_t i = 0; i < faces.size(); ++i, ++g) model.groups[g].fCount = faces[i];
-    model.vCount = c.v;
-    model.nCount = c.n;
-    model.tCount = c.t;
-    model.fCount = c.f;
-    model.gCount = static_cast<int32_t>(groupCount) - 1;
-    return c;
+    c.lines = lines.lineNumber();
 }
 
 }  // namespace
@@ -547,9 +626,10 @@ namespace {
 struct TReader {
     TKGLModel& m;
     const TCounts& counted;
-    int32_t group = -1;
-    int32_t v = 0, n = 0, t = 0, f = 0;
-    TVec3 sum{};  // running vertex sum, float additions
+    int32_t group = -1;                  // the current group
+    int32_t slot = 0;                    // its faces read so far
+    int32_t v = 0, n = 0, t = 0, f = 0;  // entries read so far, earlier ranges included
+    TVec3 lo{kBoxResetMin, kBoxResetMin, kBoxResetMin}, hi{kBoxResetMax, kBoxResetMax, kBoxResetMax};
 
     [[noreturn]] void Changed() const { throw EReadError("The file changed while it was being read"); }
 
@@ -628,9 +708,8 @@ struct TReader {
     void ParseFace(std::string_view line) {
         if (group < 0 || group >= static_cast<int32_t>(m.groups.size())) Changed();
         TGroup& g = m.groups[group];
-        int32_t slot = g.fCount + 1;
-        if (slot + 1 >= static_cast<int32_t>(g.faces.size())) Changed();
-        TFace& face = g.faces[slot];
+        if (slot >= g.fCount || static_cast<size_t>(slot) + 2 >= g.faces.size()) Changed();
+        TFace& face = g.faces[static_cast<size_t>(++slot)];
         if (!QuickFace(line, face)) {
             face.vIdx.clear();
             face.tIdx.clear();
@@ -638,7 +717,6 @@ struct TReader {
             SlowFace(line, face);
         }
         face.visible = 1;
-        g.fCount = slot;
         ++f;
     }
 
@@ -696,10 +774,7 @@ struct TReader {
                 TVertex p{0, 0, 0, kTargetFree, 0};
                 if (!QuickThree(line, 2, p.x, p.y, p.z)) p = ParseVertex(line);
                 m.vertices[++v] = p;
-                sum.x += p.x;
-                sum.y += p.y;
-                sum.z += p.z;
-                WidenBox(m.boxMin, m.boxMax, p);
+                WidenBox(lo, hi, p);
                 break;
             }
             case TLineKind::kNormal:
@@ -726,92 +801,297 @@ struct TReader {
 };
 
 template <class TLines>
-void ReadPasses(TKGLModel& m, TLines& lines, uint64_t fileBytes) {
+void ReadRange(TReader& r, TLines& lines, int32_t lastGroup) {
     lines.Rewind();
-    TCounts counted = CountOBJ(m, lines, fileBytes);
-    AllocateModel(m);
-    for (int32_t g = 0; g <= m.gCount; ++g) m.groups[g].fCount = 0;
-    m.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
-    m.boxMax = {kBoxResetMax, kBoxResetMax, kBoxResetMax};
-    m.minArea = kAreaResetMin;
-    m.maxArea = kAreaResetMax;
-
-    lines.Rewind();
-    TReader r{m, counted, -1, 0, 0, 0, 0, {}};
-    r.group = counted.hasDefault ? 0 : -1;
-    int32_t lastGroup = m.gCount;
     std::string_view line;
     while (lines.Next(line)) {
-        TLineKind kind = Classify(line);
-        if (kind == TLineKind::kOther) continue;
+        line = SkipIndent(line);
+        const TLineKind kind = Classify(line);
         switch (kind) {
+            case TLineKind::kOther:
+                break;
             case TLineKind::kFace:
                 r.ParseFace(line);
                 break;
             case TLineKind::kGroup:
                 if (r.group >= lastGroup) r.Changed();
-                m.groups[static_cast<size_t>(++r.group)].name = GroupName(line);
+                r.m.groups[static_cast<size_t>(++r.group)].name = GroupName(line);
+                r.slot = 0;
                 break;
             default:
                 r.ReadVLine(line, kind);
                 break;
         }
     }
-    if (r.v != counted.v || r.n != counted.n || r.t != counted.t || r.f != counted.f || r.group != lastGroup)
-        r.Changed();
-    m.centroid = r.sum;
 }
 
-// Both passes and the finishing steps; a failure learns where it happened.
-template <class TLines>
-void ReadOBJ(TKGLModel& m, TLines& lines, uint64_t fileBytes) {
-    bool reading = true;
-    try {
-        ReadPasses(m, lines, fileBytes);
-        reading = false;
-        FinishOBJ(m);
-    } catch (EModelError& e) {
-        e.Locate(Where(lines.path(), reading ? lines.lineNumber() : 0));
-        throw;
-    } catch (const std::bad_alloc&) {
-        EOutOfMemory e("Out of memory");
-        e.Locate(Where(lines.path(), reading ? lines.lineNumber() : 0));
-        throw e;
+// Ranges a text of this size is read in: one a core, none under 2 MiB (see WorkThreads).
+size_t RangesFor(uint64_t bytes) { return WorkThreads(bytes, kObjParallelMinBytes / 2); }
+
+// Runs work(k) for the ranges 0 .. n - 1, each on a thread of its own when there are
+// more, and gives each range's failure (none when it ended normally or was stopped). A
+// failing range stops the ranges after it. With a progress handler the calling thread
+// reports progress meanwhile; a cancel (ECancelled) stops every range and is thrown once
+// all have ended.
+template <class Work>
+std::vector<std::exception_ptr> RunRanges(size_t n, TPassProgress& progress, Work&& work) {
+    std::vector<std::exception_ptr> failed(n);
+    std::mutex mutex;
+    std::condition_variable ended;
+    size_t endedCount = 0;
+    auto one = [&](size_t k, bool onCaller) {
+        try {
+            work(k, onCaller);
+        } catch (const TStopped&) {
+        } catch (...) {
+            failed[k] = std::current_exception();
+            size_t from = progress.stopFrom.load();
+            while (k + 1 < from && !progress.stopFrom.compare_exchange_weak(from, k + 1)) {
+            }
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        ++endedCount;
+        ended.notify_all();
+    };
+    const bool report = HasProgressHandler();
+    if (n == 1) {
+        one(0, true);
+        if (failed[0]) {
+            try {
+                std::rethrow_exception(failed[0]);
+            } catch (const ECancelled&) {
+                throw;
+            } catch (...) {
+            }
+        }
+        return failed;
+    }
+    std::vector<std::thread> threads;
+    threads.reserve(n);
+    for (size_t k = report ? 0 : 1; k < n; ++k) threads.emplace_back(one, k, false);
+    std::exception_ptr cancelled;
+    if (!report) {
+        one(0, false);
+    } else {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (endedCount < n) {
+            ended.wait_for(lock, std::chrono::milliseconds(50));
+            lock.unlock();
+            try {
+                progress.meter.At(progress.bytes.load(std::memory_order_relaxed));
+            } catch (const ECancelled&) {
+                if (!cancelled) cancelled = std::current_exception();
+                progress.stopFrom = 0;
+            }
+            lock.lock();
+        }
+    }
+    for (std::thread& t : threads) t.join();
+    if (cancelled) std::rethrow_exception(cancelled);
+    return failed;
+}
+
+// Throws the failure of the first range that failed, located at its line; lines[k] is
+// the count of range k's lines, relative[k] the line range k failed at.
+void ThrowFirstFailure(const std::vector<std::exception_ptr>& failed, const std::vector<int64_t>& lines,
+                       const std::vector<int64_t>& relative, const std::string& path) {
+    int64_t before = 0;
+    for (size_t k = 0; k < failed.size(); before += lines[k], ++k) {
+        if (!failed[k]) continue;
+        LocatedAt(Where(path, before + relative[k]), [&] { std::rethrow_exception(failed[k]); });
     }
 }
 
-uint64_t FileBytes(std::FILE* f) {
-    struct stat st {};
-    return fstat(fileno(f), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+// Both passes over n ranges of lines; makeLines(k, onCaller, progress) gives range k's
+// source.
+template <class MakeLines>
+void ReadPasses(TKGLModel& m, size_t n, MakeLines&& makeLines, uint64_t fileBytes, const std::string& path,
+                TPassProgress& progress) {
+    InitModel(m);
+    std::vector<TRangeCount> counts(n);
+    std::vector<int64_t> lines(n), relative(n);
+    auto failed = RunRanges(n, progress, [&](size_t k, bool onCaller) {
+        auto source = makeLines(k, onCaller, progress);
+        try {
+            CountRange(source, counts[k]);
+        } catch (...) {
+            relative[k] = source.lineNumber();
+            throw;
+        }
+    });
+    for (size_t k = 0; k < n; ++k) lines[k] = counts[k].lines;
+    ThrowFirstFailure(failed, lines, relative, path);
+
+    // The ranges' counts in file order: the totals, the groups, and where each range
+    // starts in every table.
+    struct TStart {
+        int32_t v = 0, n = 0, t = 0, f = 0, group = -1, slot = 0;
+    };
+    std::vector<TStart> starts(n + 1);
+    TCounts c;
+    int32_t preFaces = 0;
+    std::vector<int32_t> groupFaces;
+    {
+        int64_t v = 0, nn = 0, t = 0, f = 0;
+        for (const TRangeCount& r : counts) {
+            v += r.v, nn += r.n, t += r.t, f += r.f;
+            c.faceBytes += r.faceBytes;
+            (groupFaces.empty() ? preFaces : groupFaces.back()) += r.preFaces;
+            if (groupFaces.size() + r.groupFaces.size() > static_cast<size_t>(kCountLimit))
+                throw ERangeError("The file has too many groups");
+            groupFaces.insert(groupFaces.end(), r.groupFaces.begin(), r.groupFaces.end());
+        }
+        for (const auto& [total, what] :
+             {std::pair{v, "vertices"}, {nn, "normals"}, {t, "texture coordinates"}, {f, "faces"}})
+            if (total > kCountLimit) {
+                ERangeError e(std::string("The file has too many ") + what);
+                e.Locate(Where(path, 0));
+                throw e;
+            }
+        c.v = static_cast<int32_t>(v), c.n = static_cast<int32_t>(nn), c.t = static_cast<int32_t>(t);
+        c.f = static_cast<int32_t>(f);
+        c.hasDefault = preFaces > 0;
+    }
+    {
+        TStart at;
+        at.group = c.hasDefault ? 0 : -1;
+        for (size_t k = 0; k < n; ++k) {
+            starts[k] = at;
+            const TRangeCount& r = counts[k];
+            at.v += r.v, at.n += r.n, at.t += r.t, at.f += r.f;
+            if (r.groupFaces.empty()) {
+                at.slot += r.preFaces;
+            } else {
+                at.group += static_cast<int32_t>(r.groupFaces.size());
+                at.slot = r.groupFaces.back();
+            }
+        }
+        starts[n] = at;
+    }
+    const size_t groupCount = groupFaces.size() + (c.hasDefault ? 1 : 0);
+    CheckMemoryBound(c, groupCount, fileBytes, path);
+    m.groups.resize(groupCount);
+    size_t g = 0;
+    if (c.hasDefault) {
+        m.groups[0].name = "DEFAULT";
+        m.groups[0].fCount = preFaces;
+        g = 1;
+    }
+    for (size_t i = 0; i < groupFaces.size(); ++i, ++g) m.groups[g].fCount = groupFaces[i];
+    m.vCount = c.v;
+    m.nCount = c.n;
+    m.tCount = c.t;
+    m.fCount = c.f;
+    m.gCount = static_cast<int32_t>(groupCount) - 1;
+    AllocateModel(m);
+
+    // The reading pass: every range straight into the final tables.
+    std::vector<TVec3> lo(n), hi(n);
+    failed = RunRanges(n, progress, [&](size_t k, bool onCaller) {
+        auto source = makeLines(k, onCaller, progress);
+        const TStart& at = starts[k];
+        TReader r{m, c, at.group, at.slot, at.v, at.n, at.t, at.f};
+        try {
+            ReadRange(r, source, m.gCount);
+            const TStart& next = starts[k + 1];
+            if (r.v != next.v || r.n != next.n || r.t != next.t || r.f != next.f || r.group != next.group ||
+                r.slot != next.slot)
+                r.Changed();
+        } catch (...) {
+            relative[k] = source.lineNumber();
+            throw;
+        }
+        lo[k] = r.lo;
+        hi[k] = r.hi;
+    });
+    ThrowFirstFailure(failed, lines, relative, path);
+    for (size_t k = 0; k < n; ++k) {  // a range without vertices keeps the reset values
+        m.boxMin = {std::min(m.boxMin.x, lo[k].x), std::min(m.boxMin.y, lo[k].y), std::min(m.boxMin.z, lo[k].z)};
+        m.boxMax = {std::max(m.boxMax.x, hi[k].x), std::max(m.boxMax.y, hi[k].y), std::max(m.boxMax.z, hi[k].z)};
+    }
+    // the running vertex sum, in the order of the v lines as float additions
+    TVec3 sum{};
+    for (int32_t i = 1; i <= m.vCount; ++i) {
+        const TVertex& p = m.vertices[static_cast<size_t>(i)];
+        sum.x += p.x;
+        sum.y += p.y;
+        sum.z += p.z;
+    }
+    m.centroid = sum;
+}
+
+// Both passes and the finishing steps; a failure of the finishing steps is located in
+// the whole file.
+template <class MakeLines>
+void ReadOBJ(TKGLModel& m, size_t n, MakeLines&& makeLines, uint64_t fileBytes, const std::string& path) {
+    TPassProgress progress(fileBytes);
+    ReadPasses(m, n, makeLines, fileBytes, path, progress);
+    LocatedAt(Where(path, 0), [&] { FinishOBJ(m); });
+}
+
+// Where the n ranges of bytes [0, size) begin, each at a line start; the last entry is size.
+template <class ReadAt>
+std::vector<uint64_t> RangeStarts(size_t n, uint64_t size, ReadAt&& readAt) {
+    std::vector<uint64_t> starts(n + 1, size);
+    starts[0] = 0;
+    for (size_t k = 1; k < n; ++k) starts[k] = std::max(starts[k - 1], LineStartAtOrAfter(size / n * k, size, readAt));
+    return starts;
 }
 
 }  // namespace
 
 bool LoadOBJFromMemory(TKGLModel& model, std::string_view text) {
     TKGLModel fresh;
-    TMemoryLines lines(text);
-    const bool ok = ReportFailure([&] { ReadOBJ(fresh, lines, text.size()); }, "reading", "(memory)");
+    const bool ok = ReportFailure(
+        [&] {
+            const size_t n = RangesFor(text.size());
+            const auto starts = RangeStarts(n, text.size(), [&](uint64_t at, char* buf, size_t want) {
+                std::memcpy(buf, text.data() + at, want);
+                return want;
+            });
+            ReadOBJ(
+                fresh, n,
+                [&](size_t k, bool, TPassProgress&) {
+                    return TMemoryLines(text, static_cast<size_t>(starts[k]), static_cast<size_t>(starts[k + 1]));
+                },
+                text.size(), std::string());
+        },
+        std::string());
     if (ok) TakeLoadedModel(model, fresh);
     return ok;
 }
 
 bool LoadOBJ(TKGLModel& model, const std::string& fileName) {
-    std::FILE* f = std::fopen(fileName.c_str(), "rb");
-    if (!f) {
-        std::error_code ec;
-        if (!std::filesystem::exists(fileName, ec)) return false;  // missing: no message
-        ShowMessage(FormatExceptionText("EInOutError", "Cannot open file \"" + fileName + "\""));
-        return false;
-    }
     TKGLModel fresh;
+    bool missing = false;  // no message
     const bool ok = ReportFailure(
         [&] {
-            TFileLines lines(f, fileName);
-            ReadOBJ(fresh, lines, FileBytes(f));
+            uint64_t size = 0;
+            const int fd = OpenRegularFile(fileName, size);
+            if (fd < 0) {
+                missing = true;
+                return;
+            }
+            struct TCloser {
+                int fd;
+                ~TCloser() { close(fd); }
+            } closer{fd};
+            const size_t n = RangesFor(size);
+            const auto starts = RangeStarts(n, size, [&](uint64_t at, char* buf, size_t want) -> size_t {
+                const ssize_t got = pread(fd, buf, want, static_cast<off_t>(at));
+                return got > 0 ? static_cast<size_t>(got) : 0;
+            });
+            ReadOBJ(
+                fresh, n,
+                [&](size_t k, bool onCaller, TPassProgress& progress) {
+                    return TFileLines(fd, fileName, starts[k], starts[k + 1], progress, k, onCaller);
+                },
+                size, fileName);
         },
-        "reading", fileName);
-    if (ok) TakeLoadedModel(model, fresh);
-    return ok;
+        fileName);
+    if (!ok || missing) return false;
+    TakeLoadedModel(model, fresh);
+    return true;
 }
 
 bool LoadFromFile(TKGLModel& model, const std::string& fileName) {

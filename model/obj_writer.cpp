@@ -10,8 +10,10 @@
 
 #include "KGLModel.h"
 #include "errors.h"
+#include "face_table.h"
 #include "file_output.h"
 #include "messages.h"
+#include "progress.h"
 #include "reporting.h"
 
 namespace kgl {
@@ -25,12 +27,15 @@ inline void Int(TOutput& out, int64_t v) {
     out.Advance(static_cast<size_t>(std::to_chars(p, p + 24, v).ptr - p));
 }
 
-inline void Real(TOutput& out, float v) {
-    // a float has at most 39 integer digits; 6 decimals, sign and point make 47
-    char* p = out.Reserve(64);
-    out.Advance(
-        static_cast<size_t>(std::to_chars(p, p + 64, static_cast<double>(v), std::chars_format::fixed, 6).ptr - p));
+// a float has at most 39 integer digits; 6 decimals, sign and point make 47
+constexpr size_t kRealMax = 64;
+
+inline size_t FormatReal(char* p, float v) {
+    return static_cast<size_t>(std::to_chars(p, p + kRealMax, static_cast<double>(v), std::chars_format::fixed, 6).ptr -
+                               p);
 }
+
+inline void Real(TOutput& out, float v) { out.Advance(FormatReal(out.Reserve(kRealMax), v)); }
 
 inline void Line(TOutput& out, const char* text) {
     out.Text(text);
@@ -73,12 +78,6 @@ void FaceLine(TOutput& out, const TFace& f) {
     out.Text("\r\n");
 }
 
-template <class Table>
-inline const typename Table::value_type& Slot(const Table& table, int32_t i) {
-    static const typename Table::value_type zero{};
-    return static_cast<size_t>(i) < table.size() ? table[static_cast<size_t>(i)] : zero;
-}
-
 // Reals separated by one blank.
 void Reals(TOutput& out, std::initializer_list<float> values) {
     bool first = true;
@@ -89,15 +88,35 @@ void Reals(TOutput& out, std::initializer_list<float> values) {
     }
 }
 
+// Progress, counted in the entries and faces written.
+class TWritten {
+public:
+    explicit TWritten(const TKGLModel& m) : meter_(Total(m), 1 << 16) {}
+    void Tick() { meter_.At(++done_); }
+
+private:
+    static uint64_t Total(const TKGLModel& m) {
+        auto n = [](int32_t count) { return count > 0 ? static_cast<uint64_t>(count) : 0; };
+        uint64_t total = n(m.vCount) + n(m.nCount) + n(m.tCount);
+        for (int64_t g = 0; g <= m.gCount && static_cast<size_t>(g) < m.groups.size(); ++g)
+            total += n(m.groups[static_cast<size_t>(g)].fCount);
+        return total;
+    }
+    TProgressMeter meter_;
+    uint64_t done_ = 0;
+};
+
 // One table's section: rule lines around the title, entries 1 .. count (slot 0 is the
 // spare and never written), the closing count line; nothing when the table is empty.
 template <class TWriteEntry>
-void Section(TOutput& out, const char* title, const char* countLabel, int32_t count, TWriteEntry writeEntry) {
+void Section(TOutput& out, TWritten& written, const char* title, const char* countLabel, int32_t count,
+             TWriteEntry writeEntry) {
     if (count <= 0) return;
     out.Text(kRule);
     Line(out, title);
     out.Text(kRule);
     for (int32_t i = 1; i <= count; ++i) {
+        written.Tick();
         writeEntry(i);
         out.Text("\r\n");
     }
@@ -122,23 +141,24 @@ void WriteOBJ(const TKGLModel& m, const std::string& dateTime, TOutput& out) {
     CountLine(out, "# Group count      : ", static_cast<int64_t>(m.gCount) + 1);
     out.Text("\r\n\r\n");
 
-    Section(out, "# VERTICES", "# Vertices count   : ", m.vCount, [&](int32_t i) {
-        const TVertex& v = Slot(m.vertices, i);
+    TWritten written(m);
+    Section(out, written, "# VERTICES", "# Vertices count   : ", m.vCount, [&](int32_t i) {
+        const TVertex& v = SlotOrZero(m.vertices, i);
         out.Text("v ");
         Reals(out, {v.x, v.y, v.z});
     });
-    Section(out, "# NORMALS", "# Normals count    : ", m.nCount, [&](int32_t i) {
-        const TVec3& v = Slot(m.normals, i);
+    Section(out, written, "# NORMALS", "# Normals count    : ", m.nCount, [&](int32_t i) {
+        const TVec3& v = SlotOrZero(m.normals, i);
         out.Text("vn ");
         Reals(out, {v.x, v.y, v.z});
     });
-    Section(out, "# TEXTURE COORDS", "# Text Coord count : ", m.tCount, [&](int32_t i) {
-        const TTexCoord& t = Slot(m.texCoords, i);
+    Section(out, written, "# TEXTURE COORDS", "# Text Coord count : ", m.tCount, [&](int32_t i) {
+        const TTexCoord& t = SlotOrZero(m.texCoords, i);
         out.Text("vt ");
         Reals(out, {t.u, t.v});
     });
     for (int32_t g = 0; g <= m.gCount; ++g) {
-        const TGroup& group = Slot(m.groups, g);
+        const TGroup& group = SlotOrZero(m.groups, g);
         out.Text("\r\n\r\n");
         out.Text(kRule);
         out.Text("# GROUP:   ");
@@ -149,7 +169,8 @@ void WriteOBJ(const TKGLModel& m, const std::string& dateTime, TOutput& out) {
         Name(out, group.name);
         out.Text("\r\n");
         for (int32_t j = 1; j <= group.fCount; ++j) {
-            const TFace& f = Slot(group.faces, j);
+            written.Tick();
+            const TFace& f = SlotOrZero(group.faces, j);
             // a face without corners has no OBJ form the reader accepts ("f" alone)
             if (f.count > 0 && !f.vIdx.empty()) FaceLine(out, f);
         }
@@ -170,6 +191,11 @@ std::string LocalDateTime() {
 
 }  // namespace
 
+float AsWrittenInOBJ(float value) {
+    char text[kRealMax];
+    return ParseFloat(std::string_view(text, FormatReal(text, value)));
+}
+
 std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime) {
     std::string text;
     if (model.fCount < 1) return text;  // as SaveToOBJ, which writes no file then
@@ -189,7 +215,7 @@ void SaveToOBJ(const TKGLModel& model, const std::string& fileName) {
             WriteOBJ(model, LocalDateTime(), out);
             file.Commit();
         },
-        "writing", fileName);
+        fileName);
 }
 
 }  // namespace kgl

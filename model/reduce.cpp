@@ -28,6 +28,7 @@
 
 #include "KGLModel.h"
 #include "face_table.h"
+#include "parallel.h"
 #include "reduction_tables.h"
 
 namespace kgl {
@@ -77,8 +78,9 @@ namespace {
 
 using TTables = TReductionCache::TTables;
 
-constexpr int kResolveSteps = 100;  // a chain is followed for at most 101 steps
-constexpr TBool kHiddenLate = 3;    // degenerate after a chain was cut by the limit (phase 3 only)
+constexpr uint64_t kItemsPerThread = 64 * 1024;  // a thread is worth its start from this many on
+constexpr int kResolveSteps = 100;               // a chain is followed for at most 101 steps
+constexpr TBool kHiddenLate = 3;                 // degenerate after a chain was cut by the limit (phase 3 only)
 
 // Place of a face in the tables' hidden, or -1 when the edge's group has no such face.
 inline int64_t HiddenSlot(const int64_t* first, int32_t lastGroup, int32_t group, int32_t face) {
@@ -105,12 +107,13 @@ inline int32_t ResolveIn(TargetOf target, int32_t last, int32_t key, bool& cut) 
     }
 }
 
-// Two consecutive corners (or the first and the last) on the same drawn vertex.
+// Two consecutive corners (or the first and the last) on the same drawn vertex; without
+// targets, on the same vertex.
 inline bool Degenerate(const TFace& f, const int32_t* targets, int32_t lastV) {
     uint32_t n = ReadableCorners(f);
     if (n == 0) return false;
     auto mapped = [&](int32_t v) {
-        if (v < 0 || v > lastV) return v;
+        if (!targets || v < 0 || v > lastV) return v;
         int32_t t = targets[v];
         return t >= 0 ? t : v;
     };
@@ -124,19 +127,13 @@ inline bool Degenerate(const TFace& f, const int32_t* targets, int32_t lastV) {
     return first == prev;  // a one-corner face meets itself
 }
 
-// Last usable slot of a one-based table: its count, but never past the stored entries.
-inline int32_t LastSlot(size_t size, int32_t count) {
-    const int64_t last = static_cast<int64_t>(size) - 1;
-    return static_cast<int32_t>(count < last ? count : last);
-}
-
 struct TLimits {
     int32_t lastV, lastT, lastG, lastE;
     explicit TLimits(const TKGLModel& m)
-        : lastV(LastSlot(m.vertices.size(), m.vCount)),
-          lastT(LastSlot(m.texCoords.size(), m.tCount)),
+        : lastV(LastSlot(m.vertices, m.vCount)),
+          lastT(LastSlot(m.texCoords, m.tCount)),
           lastG(LastGroup(m)),
-          lastE(LastSlot(m.edges.size(), m.eCount)) {}
+          lastE(LastSlot(m.edges, m.eCount)) {}
 };
 
 // Whether the tables exist and have the model's shape (the operations that replace
@@ -168,31 +165,39 @@ int32_t Prepare(TKGLModel& m, const TLimits& l) {
     r.targets.resize(static_cast<size_t>(l.lastV) + 1);
     r.ends.resize(static_cast<size_t>(l.lastE) + 1);
 
-    int32_t bad = -1;
     constexpr int32_t kAhead = 24;
     const TEdge* edges = m.edges.data();
     const int32_t count = l.lastE + 1;
-    for (int32_t i = 0; i < count; ++i) {
-        if (i + kAhead < count) {
-            const TEdge& p = edges[i + kAhead];
-            if (const TFace* pf = FaceAt(m, p.group, p.face)) {
-                __builtin_prefetch(pf);  // vIdx and tIdx: the first 48 bytes
-                __builtin_prefetch(reinterpret_cast<const char*>(pf) + 2 * sizeof(TIndexList) - 1);
+    const size_t threads = WorkThreads(static_cast<uint64_t>(count), kItemsPerThread);
+    std::vector<int32_t> bads(threads, -1);
+    ParallelRanges(threads, static_cast<uint64_t>(count), [&](size_t t, uint64_t from, uint64_t to) {
+        int32_t bad = -1;
+        const auto last = static_cast<int32_t>(to);
+        for (auto i = static_cast<int32_t>(from); i < last; ++i) {
+            if (i + kAhead < last) {
+                const TEdge& p = edges[i + kAhead];
+                if (const TFace* pf = FaceAt(m, p.group, p.face)) {
+                    __builtin_prefetch(pf);  // vIdx and tIdx: the first 48 bytes
+                    __builtin_prefetch(reinterpret_cast<const char*>(pf) + 2 * sizeof(TIndexList) - 1);
+                }
+            }
+            const TEdge& e = edges[i];
+            const TFace* f = FaceAt(m, e.group, e.face);
+            TEdgeEnds& out = r.ends[static_cast<size_t>(i)];
+            out = TEdgeEnds{CornerIndex(f, e.corner0), CornerIndex(f, e.corner1), -1, -1};
+            const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
+            if (e.face >= 1 && (!f || c0 >= f->vIdx.size() || c1 >= f->vIdx.size()) && bad < 0) bad = i;
+            if (!f) continue;
+            if (c0 < f->tIdx.size() && c1 < f->tIdx.size()) {  // only the first face's texture coordinates take part
+                out.texFrom = f->tIdx[c1];
+                out.texTo = f->tIdx[c0];
             }
         }
-        const TEdge& e = edges[i];
-        const TFace* f = FaceAt(m, e.group, e.face);
-        TEdgeEnds& out = r.ends[static_cast<size_t>(i)];
-        out = TEdgeEnds{CornerIndex(f, e.corner0), CornerIndex(f, e.corner1), -1, -1};
-        const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
-        if (e.face >= 1 && (!f || c0 >= f->vIdx.size() || c1 >= f->vIdx.size()) && bad < 0) bad = i;
-        if (!f) continue;
-        if (c0 < f->tIdx.size() && c1 < f->tIdx.size()) {  // only the first face's texture coordinates take part
-            out.texFrom = f->tIdx[c1];
-            out.texTo = f->tIdx[c0];
-        }
-    }
-    return bad;
+        bads[t] = bad;
+    });
+    for (int32_t bad : bads)  // the ranges in order: the first bad entry of the first range that has one
+        if (bad >= 0) return bad;
+    return -1;
 }
 
 }  // namespace
@@ -200,14 +205,13 @@ int32_t Prepare(TKGLModel& m, const TLimits& l) {
 int32_t ResolveVertex(const TKGLModel& model, int32_t index) {
     bool cut = false;
     const TVertex* v = model.vertices.data();
-    return ResolveIn([v](int32_t i) { return v[i].target; }, LastSlot(model.vertices.size(), model.vCount), index, cut);
+    return ResolveIn([v](int32_t i) { return v[i].target; }, LastSlot(model.vertices, model.vCount), index, cut);
 }
 
 int32_t ResolveTexCoord(const TKGLModel& model, int32_t index) {
     bool cut = false;
     const TTexCoord* t = model.texCoords.data();
-    return ResolveIn([t](int32_t i) { return t[i].target; }, LastSlot(model.texCoords.size(), model.tCount), index,
-                     cut);
+    return ResolveIn([t](int32_t i) { return t[i].target; }, LastSlot(model.texCoords, model.tCount), index, cut);
 }
 
 int32_t PrepareReductionFindingBadEdge(TKGLModel& model) {
@@ -215,9 +219,48 @@ int32_t PrepareReductionFindingBadEdge(TKGLModel& model) {
     return Prepare(model, TLimits(model));
 }
 
+namespace {
+
+// Reduce with a goal of no face: nothing can collapse, so the reset and the degenerate
+// test of every face on its own vertices are the whole result, and no table is needed
+// (a load ends here, so a loaded model holds no reduction table until the first real
+// reduction). Each loop is cut in one range a thread.
+void ResetToFullDetail(TKGLModel& model, const TLimits& l) {
+    TVertex* verts = model.vertices.data();
+    TTexCoord* tex = model.texCoords.data();
+    TEdge* edges = model.edges.data();
+    const uint64_t vertices = static_cast<uint64_t>(l.lastV) + 1, coords = static_cast<uint64_t>(l.lastT) + 1,
+                   entries = static_cast<uint64_t>(l.lastE) + 1;
+    ParallelRanges(WorkThreads(vertices, kItemsPerThread * 4), vertices, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t v = b; v < e; ++v) {
+            if (verts[v].target != kTargetPinned) verts[v].target = kTargetFree;
+            verts[v].merges = 0;
+        }
+    });
+    ParallelRanges(WorkThreads(coords, kItemsPerThread * 4), coords, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t t = b; t < e; ++t)
+            if (tex[t].target != kTargetPinned) tex[t].target = kTargetFree;
+    });
+    ParallelRanges(WorkThreads(entries, kItemsPerThread * 4), entries, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t i = b; i < e; ++i) edges[i].active = 1;
+    });
+    const TFaceRows rows(model, 1);
+    ParallelRanges(WorkThreads(rows.Count(), kItemsPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
+        rows.ForEach(model, b, e,
+                     [&](TGroup&, int32_t, TFace& f, int32_t) { f.visible = !Degenerate(f, nullptr, l.lastV); });
+    });
+}
+
+}  // namespace
+
 void Reduce(TKGLModel& model, double fraction) {
     if (model.vCount < 1 || model.fCount < 1) return;
     const TLimits l(model);
+    const double goal = std::nearbyint(static_cast<double>(model.fCount) * fraction);  // halves to even
+    if (!(goal > 0)) {
+        ResetToFullDetail(model, l);
+        return;
+    }
     if (!Fits(model, TReductionAccess::Tables(model), l)) Prepare(model, l);
     const int32_t lastV = l.lastV, lastT = l.lastT, lastG = l.lastG, lastE = l.lastE;
     TVertex* verts = model.vertices.data();
@@ -230,7 +273,10 @@ void Reduce(TKGLModel& model, double fraction) {
     const TEdgeEnds* ends = r.ends.data();
 
     // 1. reset (pinned targets stay)
-    for (int32_t v = 0; v <= lastV; ++v) targets[v] = verts[v].target == kTargetPinned ? kTargetPinned : kTargetFree;
+    const size_t vertexThreads = WorkThreads(static_cast<uint64_t>(lastV) + 1, kItemsPerThread * 4);
+    ParallelRanges(vertexThreads, static_cast<uint64_t>(lastV) + 1, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t v = b; v < e; ++v) targets[v] = verts[v].target == kTargetPinned ? kTargetPinned : kTargetFree;
+    });
     for (int32_t t = 0; t <= lastT; ++t)
         if (tex[t].target != kTargetPinned) tex[t].target = kTargetFree;
     if (!r.hidden.empty()) std::memset(hidden, 0, r.hidden.size());
@@ -238,9 +284,9 @@ void Reduce(TKGLModel& model, double fraction) {
     // 2. collapse loop. A collapsed entry is examined once more by the plain loop and
     // always skipped then (its second end is no longer free), so advancing at once is
     // the same.
-    const double goal = std::nearbyint(static_cast<double>(model.fCount) * fraction);  // halves to even
     int64_t removed = 0;
     const int32_t loopEnd = model.eCount < lastE + 1 ? model.eCount : lastE + 1;
+    bool collapsed = false;
     constexpr int32_t kAhead = 16;  // the targets and texture coordinates an entry names lie all over
     int32_t i = 0;
     for (; i < loopEnd && static_cast<double>(removed) < goal; ++i) {
@@ -257,6 +303,7 @@ void Reduce(TKGLModel& model, double fraction) {
         if (a < 0 || a > lastV || b < 0 || b > lastV) continue;  // an end outside the table is never moved
         if (targets[a] != kTargetFree || targets[b] != kTargetFree) continue;
         targets[b] = a;
+        collapsed = true;
         const int32_t from = end.texFrom, to = end.texTo;
         if (from >= 0 && from <= lastT && to >= 0 && to <= lastT && tex[from].target == kTargetFree)
             tex[from].target = to;
@@ -274,20 +321,25 @@ void Reduce(TKGLModel& model, double fraction) {
     }
     for (; i <= lastE; ++i) edges[i].active = 1;
 
-    // 3. marks to flags, resolve, degenerate test
+    // 3. marks to flags, resolve, degenerate test. At full detail nothing was collapsed:
+    // no target to resolve, so each face is judged on its own, and the faces are cut in
+    // one range a thread.
     bool cut = false;
+    if (!collapsed) {
+        const TFaceRows rows(model, 1);
+        ParallelRanges(WorkThreads(rows.Count(), kItemsPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
+            rows.ForEach(model, b, e, [&](TGroup&, int32_t g, TFace& f, int32_t fi) {
+                f.visible = hidden[first[g] + fi] ? 0 : !Degenerate(f, targets, lastV);
+            });
+        });
+    }
     auto targetOf = [targets](int32_t v) { return targets[v]; };
     auto texTargetOf = [tex](int32_t t) { return tex[t].target; };
-    for (int32_t g = 0; g <= lastG; ++g) {
-        TGroup& group = model.groups[static_cast<size_t>(g)];
-        const int32_t lastF = LastFace(group);
-        TFace* faces = group.faces.data();
-        const TBool* h = hidden + first[g];
-        for (int32_t fi = 1; fi <= lastF; ++fi) {
-            TFace& f = faces[fi];
-            if (h[fi]) {
+    if (collapsed) {
+        ForEachFace(model, 1, [&](TGroup&, int32_t g, TFace& f, int32_t fi) {
+            if (hidden[first[g] + fi]) {
                 f.visible = 0;
-                continue;
+                return;
             }
             const uint32_t n = ReadableCorners(f);
             const int32_t* vi = f.vIdx.data();
@@ -298,28 +350,25 @@ void Reduce(TKGLModel& model, double fraction) {
             for (int32_t t : f.tIdx)
                 if (t >= 0 && t <= lastT && tex[t].target >= 0) tex[t].target = ResolveIn(texTargetOf, lastT, t, cut);
             f.visible = Degenerate(f, targets, lastV) ? (cut ? kHiddenLate : 0) : 1;
-        }
+        });
     }
     if (cut) {
         // A chain cut by the limit is walked further each time a later face resolves
         // it, so faces judged after the first cut are judged again on the final
         // targets. Faces judged before it only have corners at true chain ends, which
         // never move.
-        for (int32_t g = 0; g <= lastG; ++g) {
-            TGroup& group = model.groups[static_cast<size_t>(g)];
-            const int32_t lastF = LastFace(group);
-            for (int32_t fi = 1; fi <= lastF; ++fi) {
-                TFace& f = group.faces[static_cast<size_t>(fi)];
-                if (f.visible == 1 || f.visible == kHiddenLate) f.visible = Degenerate(f, targets, lastV) ? 0 : 1;
-            }
-        }
+        ForEachFace(model, 1, [&](TGroup&, int32_t, TFace& f, int32_t) {
+            if (f.visible == 1 || f.visible == kHiddenLate) f.visible = Degenerate(f, targets, lastV) ? 0 : 1;
+        });
     }
 
     // 4. targets back into the vertices
-    for (int32_t v = 0; v <= lastV; ++v) {
-        verts[v].target = targets[v];
-        verts[v].merges = targets[v] >= 0 ? 1 : 0;
-    }
+    ParallelRanges(vertexThreads, static_cast<uint64_t>(lastV) + 1, [&](size_t, uint64_t b, uint64_t e) {
+        for (uint64_t v = b; v < e; ++v) {
+            verts[v].target = targets[v];
+            verts[v].merges = targets[v] >= 0 ? 1 : 0;
+        }
+    });
 }
 
 }  // namespace kgl

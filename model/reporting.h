@@ -13,22 +13,19 @@
 namespace kgl {
 
 // Runs work(); true when it ended normally. A cancelled work (ECancelled) gives false
-// without a message. A failure is shown as "Exception Name:
-// <class> Exception message: <text>" and gives false: an EModelError as it is (with the
-// place it knows on a second line), running out of memory as EOutOfMemory "Out of
-// memory while <doing> 'NAME'", any other exception under the class name "Exception".
+// without a message. A failure is shown as "Exception Name: <class> Exception message:
+// <text>" and gives false: an EModelError (running out of memory as EOutOfMemory, see
+// LocatedAt) with the place it knows on a second line, else PlaceOf(path); any other
+// exception under the class name "Exception". path is empty for work in memory.
 template <class F>
-bool ReportFailure(F&& work, const char* doing, const std::string& name) {
+bool ReportFailure(F&& work, const std::string& path) {
     try {
-        work();
+        LocatedAt(PlaceOf(path), work);
         return true;
     } catch (const ECancelled&) {
         // asked for by the user: nothing to tell
     } catch (const EModelError& e) {
         ShowMessage(FormatExceptionText(e));
-    } catch (const std::bad_alloc&) {
-        ShowMessage(
-            FormatExceptionText("EOutOfMemory", std::string("Out of memory while ") + doing + " '" + name + "'"));
     } catch (const std::exception& e) {
         ShowMessage(FormatExceptionText("Exception", e.what()));
     }

@@ -86,3 +86,52 @@ void OptimizeTexCoords(TKGLModel& model) {
 }
 
 }  // namespace kgl
+
+namespace kgl {
+
+TTexCoordState SaveTexCoordState(const TKGLModel& model) {
+    TTexCoordState state;
+    state.tCount = model.tCount;
+    state.texCoords = model.texCoords;
+    size_t corners = 0;
+    ForEachFace(model, 1, [&](const TGroup&, int32_t, const TFace& face, int32_t) { corners += face.tIdx.size(); });
+    state.tIdx.reserve(corners);
+    ForEachFace(model, 1, [&](const TGroup&, int32_t, const TFace& face, int32_t) {
+        state.tIdx.insert(state.tIdx.end(), face.tIdx.begin(), face.tIdx.end());
+    });
+    return state;
+}
+
+bool RestoreTexCoordState(TKGLModel& model, const TTexCoordState& state) {
+    size_t corners = 0;
+    ForEachFace(model, 1, [&](const TGroup&, int32_t, const TFace& face, int32_t) { corners += face.tIdx.size(); });
+    if (corners != state.tIdx.size()) return false;
+    const int32_t* from = state.tIdx.data();
+    ForEachFace(model, 1, [&](TGroup&, int32_t, TFace& face, int32_t) {
+        std::copy(from, from + face.tIdx.size(), face.tIdx.begin());
+        from += face.tIdx.size();
+    });
+    model.tCount = state.tCount;
+    model.texCoords = state.texCoords;
+    DropReductionTables(model);  // the texture pairs of the edges changed back
+    return true;
+}
+
+bool SameTexCoordState(const TKGLModel& model, const TTexCoordState& state) {
+    if (model.tCount != state.tCount || model.texCoords.size() != state.texCoords.size()) return false;
+    // bit for bit: a NaN coordinate equals itself here
+    if (!state.texCoords.empty() &&
+        std::memcmp(model.texCoords.data(), state.texCoords.data(), state.texCoords.size() * sizeof(TTexCoord)) != 0)
+        return false;
+    size_t at = 0;
+    bool same = true;
+    ForEachFace(model, 1, [&](const TGroup&, int32_t, const TFace& face, int32_t) {
+        if (!same || at + face.tIdx.size() > state.tIdx.size() ||
+            !std::equal(face.tIdx.begin(), face.tIdx.end(), state.tIdx.begin() + static_cast<ptrdiff_t>(at)))
+            same = false;
+        at += face.tIdx.size();
+    });
+    return same && at == state.tIdx.size();
+}
+
+}  // namespace kgl

@@ -254,6 +254,18 @@ void TOpenGlBasePanel::mouseMoveEvent(QMouseEvent* event) {
         QOpenGLWidget::mouseMoveEvent(event);
 }
 
+void TOpenGlBasePanel::mouseReleaseEvent(QMouseEvent* event) {
+    if (OnMouseUp)
+        Guarded([&] { OnMouseUp(event); }, false);
+    else
+        QOpenGLWidget::mouseReleaseEvent(event);
+}
+
+void TOpenGlBasePanel::mouseDoubleClickEvent(QMouseEvent* event) {
+    QOpenGLWidget::mouseDoubleClickEvent(event);  // a press as well, as it always was
+    if (OnMouseDoubleClick) Guarded([&] { OnMouseDoubleClick(event); }, false);
+}
+
 void TOpenGlBasePanel::wheelEvent(QWheelEvent* event) {
     if (OnMouseWheel)
         Guarded([&] { OnMouseWheel(event); }, false);

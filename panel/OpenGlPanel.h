@@ -54,6 +54,11 @@ public:
     std::function<void(QKeyEvent* event)> Onkeydown;
     std::function<void(QMouseEvent* event)> OnMouseDown;
     std::function<void(QMouseEvent* event)> OnMouseMove;
+    // A button released over the panel (or wherever, after a press over it).
+    std::function<void(QMouseEvent* event)> OnMouseUp;
+    // The second press of a double click: raised after OnMouseDown, which sees it as a
+    // press like any other.
+    std::function<void(QMouseEvent* event)> OnMouseDoubleClick;
     // The wheel over the panel; the handler accepts the event or leaves it to the owner.
     std::function<void(QWheelEvent* event)> OnMouseWheel;
     // Raised by Resize after the viewport and projection are set (the control's own
@@ -98,6 +103,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
     bool FInitialized = false;

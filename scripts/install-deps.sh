@@ -7,8 +7,9 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libqt6opengl6-dev libgl-dev libglu1-mesa-dev libjpeg-dev
   libgtest-dev libgmock-dev libosmesa6-dev libpng-dev
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick xdotool
   libbenchmark-dev libtinyobjloader-dev libmeshoptimizer-dev
+  libassimp-dev
   clang libclang-rt-14-dev clang-format
   assimp-testmodels
 )

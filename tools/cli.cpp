@@ -1,13 +1,18 @@
 #include "cli.h"
 
+#include <unistd.h>
+
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <new>
 #include <system_error>
 
+#include "import.h"
 #include "messages.h"
+#include "progress.h"
 
 namespace kgl::cli {
 
@@ -17,7 +22,9 @@ constexpr const char* kUsage =
     "usage: kglmodel info FILE\n"
     "       kglmodel dump FILE [--optimize-texcoords] [--edge-order area|error] [--reduce FRACTION]\n"
     "       kglmodel convert IN OUT [--optimize-texcoords] [--edge-order area|error] [--reduce FRACTION]\n"
+    "                [--as-shown]\n"
     "       kglmodel image FILE\n"
+    "       kglmodel formats\n"
     "       kglmodel render MODEL OUT.png [--size WxH] [--optimize-texcoords] [--edge-order area|error]\n"
     "                [--reduce FRACTION] [--texture IMAGE] [--angle DEGREES] [--pull 0..100] [--push 0..200]\n"
     "                [--xrot on|off] [--wireframe on|off] [--boxes on|off]\n";
@@ -34,6 +41,15 @@ const char* UsageText() { return kUsage; }
 
 namespace {
 int g_messages = 0;
+bool g_progressShown = false;  // a progress line stands on the terminal, no line break after it
+
+// Takes the progress line off the terminal, so that what follows starts a clean line.
+void ClearProgressLine() {
+    if (!g_progressShown) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    g_progressShown = false;
+}
 }  // namespace
 
 int MessageCount() { return g_messages; }
@@ -41,6 +57,7 @@ int MessageCount() { return g_messages; }
 void InstallStderrMessages() {
     SetMessageHandler([](const std::string& caption, const std::string& text) {
         ++g_messages;
+        ClearProgressLine();
         // one line, and a load failure's second one saying where; no other line break
         // (a quoted path may hold one) splits the message
         std::string line = caption.empty() ? text : caption + ": " + text;
@@ -51,22 +68,32 @@ void InstallStderrMessages() {
     });
 }
 
+TTerminalProgress::TTerminalProgress() : start_(std::chrono::steady_clock::now()) {
+    if (!isatty(fileno(stderr))) return;
+    previous_ = SetProgressHandler([this](uint64_t done, uint64_t total) {
+        if (std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return true;
+        if (total > 0)
+            std::fprintf(stderr, "\r\033[Kkglmodel: %s %3d%%", doing_.c_str(), static_cast<int>(done * 100 / total));
+        else
+            std::fprintf(stderr, "\r\033[Kkglmodel: %s", doing_.c_str());
+        std::fflush(stderr);
+        g_progressShown = true;
+        return true;
+    });
+    installed_ = true;
+}
+
+TTerminalProgress::~TTerminalProgress() {
+    ClearProgressLine();
+    if (installed_) SetProgressHandler(std::move(previous_));
+}
+
 std::string ProgramFolder() {
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) return {};
     return exe.parent_path().string() + "/";
 }
-
-namespace {
-bool FileExists(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
-}
-
-}  // namespace
 
 const std::string* OptionValue(const std::vector<std::string>& args, size_t& i, const std::string& what,
                                std::string& why) {
@@ -125,18 +152,19 @@ bool ParseSteps(const std::vector<std::string>& args, size_t from, TSteps& steps
 }
 
 bool Load(TKGLModel& model, const std::string& path) {
-    std::string ext = LowerExtension(path);
-    if (ext != ".obj" && ext != ".kgm") {
-        std::fprintf(stderr, "kglmodel: %s: not a model file (the extension must be .obj or .kgm)\n", path.c_str());
+    if (!IsReadableExtension(LowerExtension(path))) {
+        std::fprintf(stderr, "kglmodel: %s: not a model file of a format read here (kglmodel formats lists them)\n",
+                     path.c_str());
         return false;
     }
-    if (!FileExists(path)) {
+    const int before = g_messages;
+    if (LoadModelFile(model, path)) return true;
+    if (g_messages != before) return false;  // the reader said why
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
         std::fprintf(stderr, "kglmodel: %s: cannot open the file\n", path.c_str());
-        return false;
-    }
-    int before = g_messages;
-    if (LoadFromFile(model, path)) return true;
-    if (g_messages == before) std::fprintf(stderr, "kglmodel: %s: the model could not be read\n", path.c_str());
+    else
+        std::fprintf(stderr, "kglmodel: %s: the model could not be read\n", path.c_str());
     return false;
 }
 

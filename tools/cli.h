@@ -4,12 +4,14 @@
 // kglmodel runs every command but render itself; render runs in kglmodel-render
 // beside it, so that only pictures pay for loading the software renderer (OSMesa
 // with LLVM adds some 20 ms to the start of every process that links it).
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "KGLModel.h"
+#include "progress.h"
 
 namespace kgl::cli {
 
@@ -24,11 +26,31 @@ const char* UsageText();
 void InstallStderrMessages();
 int MessageCount();
 
+// While it lives, and only when standard error is a terminal: the model core's progress
+// as one line on standard error, "kglmodel: WHAT NN%", rewritten in place once the work
+// has taken more than a second since the object was made, and taken off again at the
+// end (and before any message).
+class TTerminalProgress {
+public:
+    TTerminalProgress();
+    ~TTerminalProgress();
+    TTerminalProgress(const TTerminalProgress&) = delete;
+    TTerminalProgress& operator=(const TTerminalProgress&) = delete;
+    // What the work reported from now on is: "reading FILE", ...
+    void Doing(std::string what) { doing_ = std::move(what); }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+    std::string doing_;
+    TProgressHandler previous_;
+    bool installed_ = false;
+};
+
 // The folder of the running program with its trailing separator; empty when unknown.
 std::string ProgramFolder();
 
-// Loads path as the editor does; false (with a one-line reason on standard error) when
-// it cannot be read.
+// Loads path as the editor does (any format LoadModelFile reads); false (with a one-line
+// reason on standard error) when it cannot be read.
 bool Load(TKGLModel& model, const std::string& path);
 
 // The order of the edge table the reduction walks: as loaded (the area order of an OBJ

@@ -14,6 +14,7 @@
 #include "cli.h"
 #include "errors.h"
 #include "image_decode.h"
+#include "import.h"
 #include "model_json.h"
 
 namespace {
@@ -42,17 +43,26 @@ int Dump(const std::vector<std::string>& args) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-int Convert(const std::vector<std::string>& args) {
+int Convert(std::vector<std::string> args) {
     if (args.size() < 3) return Usage("convert takes IN and OUT");
+    // --as-shown: the model as the reduction shows it instead of the full model
+    const bool asShown = std::erase(args, std::string("--as-shown")) > 0;
     TSteps steps;
     std::string why;
     if (!ParseSteps(args, 3, steps, why)) return Usage(why.c_str());
     const std::string& out = args[2];
     std::string ext = kgl::LowerExtension(out);
     if (ext != ".obj" && ext != ".kgm") return Usage("OUT must end in .obj or .kgm");
+    TTerminalProgress progress;
     kgl::TKGLModel model;
+    progress.Doing("reading " + args[1]);
     if (!Load(model, args[1])) return 1;
     ApplySteps(model, steps);
+    if (asShown) {
+        progress.Doing("baking the model as shown");
+        if (!kgl::BakeReduction(model, model)) return 1;
+    }
+    progress.Doing("writing " + out);
     if (ext == ".kgm") {
         try {
             kgl::SaveToKGM(model, out);
@@ -103,6 +113,15 @@ int Render(char** renderArgs) {
     return 1;
 }
 
+// The extensions read, one a line: ours first, then the importer's.
+int Formats(const std::vector<std::string>& args) {
+    if (args.size() != 1) return Usage("formats takes nothing");
+    std::printf("obj\tWavefront OBJ (our reader)\nkgm\tKGM (our reader)\n");
+    for (const std::string& ext : kgl::ImportedExtensions())
+        std::printf("%s\tthrough kglmodel-import\n", ext.c_str() + 1);
+    return 0;
+}
+
 int Dispatch(const std::vector<std::string>& args) {
     if (args.empty()) return Usage(nullptr);
     InstallStderrMessages();
@@ -111,6 +130,7 @@ int Dispatch(const std::vector<std::string>& args) {
     if (cmd == "dump") return Dump(args);
     if (cmd == "convert") return Convert(args);
     if (cmd == "image") return Image(args);
+    if (cmd == "formats") return Formats(args);
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         std::fputs(UsageText(), stdout);
         return 0;

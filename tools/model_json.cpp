@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "face_table.h"
+
 namespace kgl {
 
 namespace {
@@ -98,8 +100,7 @@ private:
 // Slots 0 .. count of a table, never past its end.
 template <class Table>
 size_t SlotsUpTo(const Table& table, int32_t count) {
-    if (count < 0) return 0;
-    return std::min(table.size(), static_cast<size_t>(count) + 1);
+    return static_cast<size_t>(LastSlot(table, count) + 1);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // The editor window under a real (virtual) X display: the controls, start-up, the
-// file list, the information text, the track bars, the frame and the mouse. Messages
-// are recorded, never shown, so nothing here waits on a dialog.
+// file list, the information text, the track bars, the frame and the mouse; and what
+// goes beyond the design: undo, the file dialogs, saves, progress, the orbit camera.
+// Messages are recorded, never shown, and the dialogs are answered by the test, so
+// nothing here waits on a dialog.
 #include <GL/gl.h>
+#include <sys/resource.h>
 
 #include <QApplication>
 #include <QDir>
@@ -9,17 +12,26 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QProgressDialog>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
+#include <QUndoStack>
 #include <QUrl>
 #include <QWheelEvent>
 #include <cmath>
+#include <csignal>
+#include <deque>
 #include <filesystem>
 #include <memory>
 
@@ -28,8 +40,13 @@
 #include "KGLModel.h"
 #include "OpenGlPanel.h"
 #include "Unit1.h"
+#include "dialogs.h"
 #include "errors.h"
+#include "import.h"
+#include "model_files.h"
 #include "test_support.h"
+#include "undo_history.h"
+#include "work_progress.h"
 
 using kgl::test::TMessageRecorder;
 using kgl::test::TTempDir;
@@ -68,17 +85,26 @@ const char* kDuplicateTexObj =
     "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
     "f 1/1 2/2 3/3\nf 1/5 3/7 4/8\n";
 
-// An n x n grid of triangle pairs, enough faces for the reduction to show.
-std::string GridObj(int n) {
+// An n x n grid of triangle pairs, enough faces for the reduction to show. With
+// texture coordinates, each vertex has two vt lines of one value: the first triangle of
+// a pair uses the first, the second the other, so the rewrite halves the table.
+std::string GridObj(int n, bool withTex = false) {
     std::string s = "g default\ng grid\n";
     for (int j = 0; j <= n; ++j)
         for (int i = 0; i <= n; ++i)
             s += "v " + std::to_string(i) + " " + std::to_string(j) + " " + std::to_string((i * j) % 3) + "\n";
-    auto at = [n](int i, int j) { return std::to_string(j * (n + 1) + i + 1); };
+    const int vertices = (n + 1) * (n + 1);
+    for (int copy = 0; withTex && copy < 2; ++copy)
+        for (int k = 0; k < vertices; ++k)
+            s += "vt " + std::to_string(k % (n + 1)) + " " + std::to_string(k / (n + 1)) + "\n";
+    auto at = [&](int i, int j, int copy) {
+        const int v = j * (n + 1) + i + 1;
+        return withTex ? std::to_string(v) + "/" + std::to_string(v + copy * vertices) : std::to_string(v);
+    };
     for (int j = 0; j < n; ++j)
         for (int i = 0; i < n; ++i) {
-            s += "f " + at(i, j) + " " + at(i + 1, j) + " " + at(i + 1, j + 1) + "\n";
-            s += "f " + at(i, j) + " " + at(i + 1, j + 1) + " " + at(i, j + 1) + "\n";
+            s += "f " + at(i, j, 0) + " " + at(i + 1, j, 0) + " " + at(i + 1, j + 1, 0) + "\n";
+            s += "f " + at(i, j, 1) + " " + at(i + 1, j + 1, 1) + " " + at(i, j + 1, 1) + "\n";
         }
     return s;
 }
@@ -110,10 +136,28 @@ void ClickEntry(TFileListBox* list, int row) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
 }
 
-void SendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons held) {
-    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, held, Qt::NoModifier);
+void SendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons held,
+               Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, held, modifiers);
     QApplication::sendEvent(w, &e);
 }
+
+// A press at from, moves to each of through, the release at the last: one stroke or drag.
+void Drag(QWidget* w, Qt::MouseButton button, QPoint from, std::initializer_list<QPoint> through,
+          Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    SendMouse(w, QEvent::MouseMove, from, Qt::NoButton, Qt::NoButton, modifiers);
+    SendMouse(w, QEvent::MouseButtonPress, from, button, button, modifiers);
+    QPoint at = from;
+    for (QPoint p : through) SendMouse(w, QEvent::MouseMove, at = p, Qt::NoButton, button, modifiers);
+    SendMouse(w, QEvent::MouseButtonRelease, at, button, Qt::NoButton, modifiers);
+}
+
+// What a step of the history changes, as the user sees it.
+struct TShown {
+    std::vector<kgl::TBool> faceSel;
+    int visible = 0, t1 = 0, t3 = 0, tCount = 0;
+    friend bool operator==(const TShown&, const TShown&) = default;
+};
 
 // A wheel turned by dy eighths of a degree (120 a notch) over the middle of w.
 void SendWheel(QWidget* w, int dy) {
@@ -153,6 +197,12 @@ class TWindowTest : public QObject {
     kgl::TMessageHandler FRecorderHandler;
     std::unique_ptr<TForm1> FForm;
     QString FStartDir;
+    // Answers to the dialogs the window runs, in order; a dialog without one is rejected
+    // and counted.
+    std::deque<std::function<int(QDialog&)>> FAnswers;
+    int FUnanswered = 0;
+    TDialogRunner FRunner;
+    std::unique_ptr<QTemporaryDir> FSettings;  // the settings store of this test alone
 
     std::string ObjDir() const { return FTemp->file("prog/obj"); }
     std::string Obj(const std::string& name) const { return ObjDir() + "/" + name; }
@@ -231,6 +281,7 @@ class TWindowTest : public QObject {
 
 private slots:
     void init() {
+        kgl::SetImporterProgram(KGL_BIN_DIR "/kglmodel-import");
         FStartDir = QDir::currentPath();
         FMessages = std::make_unique<TMessageRecorder>();
         FCursorAtMessage.clear();
@@ -243,9 +294,25 @@ private slots:
         FErrors.clear();
         QLocale::setDefault(QLocale::c());
         TApplication::Instance()->SetErrorDialog([this](const std::string& text) { FErrors.push_back(text); });
+        FSettings = std::make_unique<QTemporaryDir>();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FSettings->path());
+        FAnswers.clear();
+        FUnanswered = 0;
+        FRunner = SetDialogRunner([this](QDialog& dialog) {
+            if (FAnswers.empty()) {
+                ++FUnanswered;
+                return int(QDialog::Rejected);
+            }
+            auto answer = std::move(FAnswers.front());
+            FAnswers.pop_front();
+            return answer(dialog);
+        });
     }
     void cleanup() {
         FForm.reset();
+        SetDialogRunner(FRunner);
+        TWorkProgress::ShowAfterMs = 500;
+        TWorkProgress::OnShown = {};
         Form1 = nullptr;
         kgl::SetMessageHandler(FRecorderHandler);
         FMessages.reset();
@@ -418,6 +485,7 @@ private slots:
             bar->SetPosition(position);
             QTest::keyClick(form.FileListBox, Qt::Key_E, Qt::ControlModifier);
             QCOMPARE(form.LastNotice(), QStringLiteral("Edges ordered by geometric error"));
+            QCOMPARE(form.History().Stack().count(), 0);  // its steps named edges by their old places
             kgl::OrderEdgesByError(expected);
             kgl::Reduce(expected, position / 100.0);
             QCOMPARE(VisibleFaces(Model), VisibleFaces(expected));
@@ -703,14 +771,13 @@ private slots:
         SendWheel(view, 360);
         QCOMPARE(form.TrackBar2->Position(), 200);  // and at Max
         WaitForFrames(form);
-        // The middle button still does nothing: no pick, no camera move.
+        // The middle button picks nothing and leaves the track bars alone (it orbits).
         kgl::PickPixel = {7, 7, 7};
         const QPoint centre(view->width() / 2, view->height() / 2);
-        SendMouse(view, QEvent::MouseMove, centre, Qt::NoButton, Qt::NoButton);
-        SendMouse(view, QEvent::MouseButtonPress, centre, Qt::MiddleButton, Qt::MiddleButton);
-        SendMouse(view, QEvent::MouseMove, centre + QPoint(3, 3), Qt::NoButton, Qt::MiddleButton);
+        Drag(view, Qt::MiddleButton, centre, {centre + QPoint(3, 3)});
         QVERIFY((kgl::PickPixel == std::array<uint8_t, 3>{7, 7, 7}));
         QCOMPARE(form.TrackBar2->Position(), 200);
+        QVERIFY(!form.Orbit().AtRest());
     }
 
     void DroppingOpensModelsAndFolders() {
@@ -741,6 +808,17 @@ private slots:
         QVERIFY(form.RadioButton2->isChecked());
         QCOMPARE(form.FileListBox->Mask(), QString("*.KGM"));
         QCOMPARE(form.FileListBox->ItemIndex(), 0);
+
+        // Another format: its folder with nothing selected, loaded through the importer.
+        std::filesystem::copy_file("/usr/share/assimp/models/PLY/cube.ply", other + "/cube.PLY");
+        Model.fCount = 0;
+        QVERIFY(DropPaths(&form, {dir + "/cube.PLY"}));
+        QTRY_COMPARE(Model.fCount, 6);
+        QCOMPARE(form.FileListBox->Directory(), dir);
+        QCOMPARE(form.FileListBox->FileName(), QString());
+        QCOMPARE(InfoLines(form).value(5), QString("fCount: 6"));
+        QVERIFY(DropPaths(&form, {dir + "/cube.KGM"}));
+        QTRY_COMPARE(form.FileListBox->FileName(), dir + "/cube.KGM");
 
         // A folder: the list shows it, nothing is loaded.
         QVERIFY(DropPaths(&form, {dir + "/empty"}));
@@ -832,6 +910,269 @@ private slots:
         ClickButton(form.RadioButton2);
         QCOMPARE(form.FileListBox->ItemIndex(), -1);
         QCOMPARE(form.SaveViewPicture(), QString::fromStdString(Obj("view.png")));
+    }
+
+    void UndoAndRedoEveryKindOfStep() {
+        TForm1& form = OpenPlain("grid.obj", GridObj(20, true));
+        ClickButton(form.RadioButton6);
+        QWidget* view = form.OpenGlPanel;
+        const QPoint centre(view->width() / 2, view->height() / 2), right = centre + QPoint(40, 0);
+        auto shown = [&form] {
+            return TShown{Model.faceSel, VisibleFaces(Model), form.TrackBar1->Position(), form.TrackBar3->Position(),
+                          Model.tCount};
+        };
+        std::vector<TShown> states{shown()};
+        // A stroke that paints, a right click that wipes one of its faces again.
+        Drag(view, Qt::LeftButton, centre, {right, right + QPoint(0, 40)});
+        states.push_back(shown());
+        Drag(view, Qt::RightButton, right, {});
+        states.push_back(shown());
+        // A track bar moved as a key moves it, another dragged: its passing positions
+        // are no steps, where it is let go is one.
+        form.TrackBar3->SetPosition(30);
+        states.push_back(shown());
+        form.TrackBar1->setSliderDown(true);
+        for (int p : {5, 12, 20}) form.TrackBar1->SetPosition(p);
+        form.TrackBar1->setSliderDown(false);
+        states.push_back(shown());
+        ClickButton(form.Button1);
+        states.push_back(shown());
+        QCOMPARE(form.History().Stack().count(), 5);
+        for (size_t i = 1; i < states.size(); ++i)
+            QVERIFY2(!(states[i] == states[i - 1]), qPrintable(QString::number(i)));
+        QCOMPARE(states[5].tCount, states[4].tCount / 2);
+        ClickButton(form.Button1);  // changes nothing more: no step
+        QCOMPARE(form.History().Stack().count(), 5);
+
+        // Back with Ctrl+Z, forth with Ctrl+Y and Ctrl+Shift+Z in turn.
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        for (size_t i = states.size() - 1; i > 0; --i) {
+            QTest::keyClick(&form, Qt::Key_Z, Qt::ControlModifier);
+            QVERIFY2(shown() == states[i - 1], qPrintable(QString::number(i)));
+        }
+        for (size_t i = 1; i < states.size(); ++i) {
+            if (i % 2)
+                QTest::keyClick(&form, Qt::Key_Y, Qt::ControlModifier);
+            else
+                QTest::keyClick(&form, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+            QVERIFY2(shown() == states[i], qPrintable(QString::number(i)));
+        }
+        // A load starts a new history.
+        ClickEntry(form.FileListBox, 0);
+        QCOMPARE(form.History().Stack().count(), 0);
+        QCOMPARE(FUnanswered, 0);
+        WaitForFrames(form);
+    }
+
+    void OpenAndSaveThroughTheDialogs() {
+        TForm1& form = OpenObjs({{"cube.obj", kCubeObj}, {"grid.obj", GridObj(10)}}, 1);
+        const QString dir = QString::fromStdString(FTemp->file("other"));
+        QDir().mkpath(dir);
+        WriteFile((dir + "/plane.obj").toStdString(), kPlaneObj);
+        // Ctrl+O: the dialog offers every extension LoadModelFile reads, in either case.
+        QStringList filters;
+        FAnswers.push_back([&](QDialog& d) {
+            auto& files = dynamic_cast<QFileDialog&>(d);
+            filters = files.nameFilters();
+            files.selectFile(dir + "/plane.obj");
+            return int(QDialog::Accepted);
+        });
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(Model.fCount, 4);
+        std::vector<std::string> extensions = kgl::ImportedExtensions();
+        extensions.insert(extensions.end(), {".obj", ".kgm"});
+        for (const std::string& e : extensions) {
+            const QString ext = QString::fromStdString(e);
+            QVERIFY2(filters.value(0).contains("*" + ext + " ") && filters.value(0).contains("*" + ext.toUpper()),
+                     qPrintable(filters.value(0)));
+        }
+        FAnswers.push_back([](QDialog&) { return int(QDialog::Rejected); });
+        QVERIFY(!form.OpenDialog());
+        QCOMPARE(Model.fCount, 4);
+
+        // The files opened last, kept in the settings store, newest first; one reopened.
+        const QString grid = QString::fromStdString(Obj("grid.obj"));
+        QCOMPARE(TRecentFiles().Files(), (QStringList{dir + "/plane.obj", grid}));
+        std::unique_ptr<QMenu> menu(form.RecentMenu());
+        QCOMPARE(menu->actions().size(), 2);
+        QVERIFY(menu->actions()[1]->text().contains("grid.obj"));
+        menu->actions()[1]->trigger();
+        QTRY_COMPARE(Model.fCount, 200);
+        QCOMPARE(TRecentFiles().Files().value(0), grid);
+
+        // Ctrl+Shift+S: each choice, the extension added when missing.
+        form.TrackBar3->SetPosition(50);
+        const int visible = VisibleFaces(Model);
+        struct TCase {
+            int filter;
+            const char* typed;
+            const char* written;
+            int fCount, visible;
+        };
+        for (const TCase& c :
+             {TCase{0, "state", "state.kgm", 200, visible}, TCase{1, "full", "full.obj", 200, 200},
+              TCase{2, "shown", "shown.obj", visible, visible}, TCase{2, "shown.kgm", "shown.kgm", visible, visible},
+              TCase{3, "shown2", "shown2.kgm", visible, visible}}) {
+            FAnswers.push_back([&](QDialog& d) {
+                auto& files = dynamic_cast<QFileDialog&>(d);
+                files.selectNameFilter(TModelFiles::SaveFilters()[c.filter]);
+                files.selectFile(dir + "/" + c.typed);
+                return int(QDialog::Accepted);
+            });
+            QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+            kgl::TKGLModel back;
+            const std::string path = (dir + "/" + c.written).toStdString();
+            QVERIFY2(path.ends_with(".obj") ? kgl::LoadOBJ(back, path) : kgl::LoadKGM(back, path), c.written);
+            QCOMPARE(back.fCount, c.fCount);
+            QCOMPARE(VisibleFaces(back), c.visible);  // a KGM keeps the reduction state as it was saved
+        }
+        QCOMPARE(FAnswers.size(), size_t(0));
+
+        // Replacing a file: asked only when it holds another model than the one on display.
+        const std::string taken = (dir + "/taken.kgm").toStdString();
+        WriteFile(taken, "someone's");
+        for (int answer : {int(QMessageBox::No), int(QMessageBox::Yes)}) {
+            FAnswers.push_back([&](QDialog& d) {
+                dynamic_cast<QFileDialog&>(d).selectFile(QString::fromStdString(taken));
+                return int(QDialog::Accepted);
+            });
+            QString question;
+            FAnswers.push_back([&, answer](QDialog& d) {
+                question = dynamic_cast<QMessageBox&>(d).text();
+                return answer;
+            });
+            QCOMPARE(form.SaveModelAs(), answer == QMessageBox::Yes);
+            QVERIFY(question.contains("taken.kgm"));
+        }
+        QVERIFY(kgl::test::ReadFile(taken) != "someone's");
+        FAnswers.push_back([&](QDialog& d) {
+            dynamic_cast<QFileDialog&>(d).selectFile(QString::fromStdString(taken));
+            return int(QDialog::Accepted);
+        });
+        QVERIFY(form.SaveModelAs());  // written from this model: no question now
+
+        // Ctrl+S: KGM beside the selected file, as the hidden "Save To KGM" button writes it.
+        QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
+        kgl::TKGLModel beside;
+        QVERIFY(kgl::LoadKGM(beside, Obj("grid.kgm")));
+        QCOMPARE(VisibleFaces(beside), visible);
+        QCOMPARE(FUnanswered, 0);
+        QCOMPARE(FMessages->count(), size_t(0));
+    }
+
+    void SavesLeaveTheOldFileWhenTheyFailOrAreCancelled() {
+        TForm1& form = OpenObj("grid.obj", GridObj(150));  // enough records for the writer to report
+        const std::string target = Obj("grid.kgm");
+        WriteFile(target, "old");
+        const auto files = [this] {
+            return std::distance(std::filesystem::directory_iterator(ObjDir()), std::filesystem::directory_iterator());
+        };
+        // A write that fails part way (a file size limit): one message naming the file.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 300;
+        FAnswers.push_back([](QDialog&) { return int(QMessageBox::Yes); });  // it holds another model
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool written = form.SaveModel();
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!written);
+        QCOMPARE(FMessages->count(), size_t(1));
+        QVERIFY2(FMessages->lastText().find("grid.kgm") != std::string::npos, FMessages->lastText().c_str());
+        QCOMPARE(kgl::test::ReadFile(target), std::string("old"));
+        QCOMPARE(files(), 2);  // no temporary file left beside it
+
+        // Cancelled at its first report: as though it had not been asked for.
+        TWorkProgress::ShowAfterMs = 0;
+        int dialogs = 0;
+        TWorkProgress::OnShown = [&](QProgressDialog& d) {
+            ++dialogs;
+            d.cancel();
+        };
+        FAnswers.push_back([](QDialog&) { return int(QMessageBox::Yes); });
+        QVERIFY(!form.SaveModel());
+        QCOMPARE(dialogs, 1);
+        QCOMPARE(kgl::test::ReadFile(target), std::string("old"));
+        QCOMPARE(files(), 2);
+        QCOMPARE(FMessages->count(), size_t(1));
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        QCOMPARE(FUnanswered, 0);
+    }
+
+    void CancelledLoadKeepsTheModelOnDisplay() {
+        TForm1& form = OpenObjs({{"a.obj", kCubeObj}, {"big.obj", GridObj(300)}}, 0);
+        form.TrackBar2->SetPosition(20);
+        TWorkProgress::ShowAfterMs = 0;
+        int dialogs = 0;
+        TWorkProgress::OnShown = [&](QProgressDialog& d) {
+            ++dialogs;
+            d.cancel();
+        };
+        ClickEntry(form.FileListBox, 1);
+        QCOMPARE(dialogs, 1);
+        QCOMPARE(Model.vCount, 8);
+        QCOMPARE(InfoLines(form).value(0), QString("name: CUBE"));
+        QCOMPARE(form.FileListBox->ItemIndex(), 0);  // the entry of the model on display
+        QCOMPARE(form.TrackBar2->Position(), 20);
+        QCOMPARE(FMessages->count(), size_t(0));
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        // Not cancelled, it loads, the dialog up all the while.
+        TWorkProgress::OnShown = [&](QProgressDialog&) { ++dialogs; };
+        ClickEntry(form.FileListBox, 1);
+        QCOMPARE(dialogs, 2);
+        QCOMPARE(Model.fCount, 180000);
+    }
+
+    void OrbitTurnsTheViewAndPicksStayExact() {
+        TForm1& form = OpenPlain("plane.obj", kPlaneObj);
+        ClickButton(form.RadioButton6);
+        QWidget* view = form.OpenGlPanel;
+        const int w = view->width(), h = view->height();
+        const QPoint upperRight(w * 7 / 10, h * 3 / 10);
+        const double angle = RotationAngle;
+        // Half a turn about the vertical axis: the plane seen from behind has its upper
+        // left face on the right.
+        Drag(view, Qt::MiddleButton, QPoint(40, h / 2), {QPoint(220, h / 2), QPoint(400, h / 2)});
+        QCOMPARE(form.Orbit().yaw, 180.0);
+        QCOMPARE(RotationAngle, angle);
+        QCOMPARE(form.TrackBar1->Position() + form.TrackBar2->Position() + form.TrackBar3->Position(), 0);
+        QVERIFY(form.RadioButton6->isChecked());
+        QCOMPARE(std::count(Model.faceSel.begin(), Model.faceSel.end(), 1), 0);  // the drag picked nothing
+        WaitForFrames(form);
+        Drag(view, Qt::LeftButton, upperRight, {});
+        QVERIFY(Model.faceSel[3] && !Model.faceSel[4]);
+
+        // Home puts the view back as the track bars say: there lies face 4 again.
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Home);
+        QVERIFY(form.Orbit().AtRest());
+        WaitForFrames(form);
+        Drag(view, Qt::LeftButton, upperRight, {});
+        QVERIFY(Model.faceSel[4]);
+
+        // Shift with the middle button pans; a middle double-click puts the view back.
+        Drag(view, Qt::MiddleButton, QPoint(100, 100), {QPoint(130, 100)}, Qt::ShiftModifier);
+        QVERIFY(form.Orbit().panX > 0 && form.Orbit().panY == 0 && form.Orbit().yaw == 0);
+        SendMouse(view, QEvent::MouseButtonDblClick, QPoint(130, 100), Qt::MiddleButton, Qt::MiddleButton);
+        QVERIFY(form.Orbit().AtRest());
+    }
+
+    void F1ListsEveryKeyAndMouseAction() {
+        TForm1& form = OpenWith({});
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTest::keyClick(&form, Qt::Key_F1);
+        QMessageBox* box = form.findChild<QMessageBox*>();
+        QVERIFY(box && box->isVisible() && !box->isModal());
+        for (const char* action : {"Ctrl+O", "Ctrl+R", "Ctrl+S", "Ctrl+Shift+S", "Ctrl+Z", "Ctrl+Shift+Z", "Ctrl+Y",
+                                   "Ctrl+E", "Home", "F12", "F1", "left button", "right button", "middle drag",
+                                   "Shift+middle drag", "middle double-click", "wheel", "Drop"})
+            QVERIFY2(box->text().contains(action), action);
+        box->close();
     }
 
     void CloseReleasesModel() {

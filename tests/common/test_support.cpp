@@ -1,8 +1,11 @@
 #include "test_support.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -69,14 +72,55 @@ TRun RunProgram(const std::string& program, const std::string& args, const TTemp
     return r;
 }
 
-std::vector<std::string> AssimpObjFiles() {
-    const std::filesystem::path folder = "/usr/share/assimp/models/OBJ";
+std::vector<std::string> AssimpModelFiles(const std::string& folder, const std::vector<std::string>& extensions) {
+    const std::filesystem::path dir = "/usr/share/assimp/models/" + folder;
     std::vector<std::string> files;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
-        if (entry.path().extension() == ".obj") files.push_back(entry.path().string());
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, ec)) {
+        std::string ext = entry.path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (entry.is_regular_file() && std::find(extensions.begin(), extensions.end(), ext) != extensions.end())
+            files.push_back(entry.path().string());
+    }
+    // the tests that walk these files must not pass on nothing
+    if (files.empty())
+        throw std::runtime_error("no " + folder + " model in " + dir.string() +
+                                 ": assimp-testmodels is missing (scripts/install-deps.sh installs it)");
     std::sort(files.begin(), files.end());
     return files;
+}
+
+std::vector<std::string> AssimpObjFiles() { return AssimpModelFiles("OBJ", {".obj"}); }
+
+int RunInChild(const std::function<int()>& fn, uint64_t addressSpaceGrowth) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+#if !defined(__SANITIZE_ADDRESS__)
+        if (addressSpaceGrowth != 0) {
+            unsigned long long pages = 0;
+            if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(statm, "%llu", &pages) != 1) pages = 0;
+                std::fclose(statm);
+            }
+            const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + addressSpaceGrowth;
+            const rlimit rl{limit, limit};
+            if (setrlimit(RLIMIT_AS, &rl) != 0) _exit(120);
+        }
+#endif
+        int code = 121;
+        try {
+            code = fn();
+        } catch (...) {
+        }
+        std::fflush(nullptr);
+        _exit(code);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }

@@ -1,5 +1,7 @@
 #pragma once
 // Helpers shared by the test programs.
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,9 +59,17 @@ struct TRun {
 // Runs program with args (already quoted) through the shell, standard output and error
 // caught in files of dir; env: variable settings put before it ("LC_ALL=C ").
 TRun RunProgram(const std::string& program, const std::string& args, const TTempDir& dir, const std::string& env = "");
-// The OBJ files of Debian's assimp-testmodels (models of many exporters), sorted; empty
-// when the package is not installed.
+// The files of Debian's assimp-testmodels (models of many exporters) under its folder
+// `folder` ("OBJ", "glTF2", ...) and its subfolders whose lower-cased extension is one of
+// extensions, sorted. Throws (so the test fails) when there is none: the package is
+// installed by scripts/install-deps.sh, and a test must not pass on nothing.
+std::vector<std::string> AssimpModelFiles(const std::string& folder, const std::vector<std::string>& extensions);
 std::vector<std::string> AssimpObjFiles();
+// Runs fn in a forked child and returns its exit status (fn's result), or 128 + the
+// signal that ended it. When addressSpaceGrowth is not 0 the child's address space may
+// grow by at most that many bytes beyond what it holds at the fork (not under the
+// sanitizers, whose shadow memory needs terabytes of address space).
+int RunInChild(const std::function<int()>& fn, uint64_t addressSpaceGrowth = 0);
 // The text up to its first line break.
 std::string FirstLine(const std::string& text);
 std::string ReadFile(const std::string& path);

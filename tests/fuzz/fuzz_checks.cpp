@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "KGLModel.h"
+#include "errors.h"
 #include "image_decode.h"
+#include "import_run.h"
 #include "messages.h"
 #include "model_json.h"
 
@@ -154,6 +156,54 @@ void CheckRoundTrip(const uint8_t* data, size_t size) {
         if (!LoadOBJFromMemory(fromObj, text)) Fail("the OBJ writer wrote text the reader refuses");
         if (!SameFaces(model, fromObj, false)) Fail("OBJ -> write -> read changed the faces");
     }
+}
+
+void CheckImportBoundary(const uint8_t* data, size_t size) {
+    TQuietMessages quiet;
+    if (size < 3) return;
+    TImportRun run;
+    run.exited = data[0] % 4 != 1;
+    run.timedOut = data[0] % 4 == 3;
+    run.exitCode = run.exited ? data[1] : 0;
+    run.signal = run.exited ? 0 : data[1] % 65;
+    const size_t piece = data[2] % 17 + 1;
+    std::string_view rest = Bytes(data + 3, size - 3);
+    // what the child wrote: standard output, standard error, then its KGM
+    auto take = [&rest] {
+        const size_t at = rest.find("\n--\n");
+        const std::string_view part = rest.substr(0, at);
+        rest = at == std::string_view::npos ? std::string_view() : rest.substr(at + 4);
+        return part;
+    };
+    std::string_view out = take();
+    run.errorText = std::string(take().substr(0, kImportErrorTextMax));
+    const std::string_view kgm = rest;
+    TImportOutput reader;
+    for (; !out.empty(); out.remove_prefix(std::min(piece, out.size())))
+        reader.Feed(out.substr(0, piece), run, [](uint64_t done, uint64_t total) {
+            if (done > total) Fail("progress beyond its total");
+        });
+    if (run.warnings.size() > kImportWarningsMax) Fail("more warnings than kept");
+    auto oneLine = [](const std::string& text, size_t most) {
+        if (text.empty() || text.size() > most) Fail("an import text empty or too long");
+        for (const char c : text)
+            if (static_cast<unsigned char>(c) < 0x20) Fail("a control byte of the child reached the caller's text");
+    };
+    for (const std::string& w : run.warnings) oneLine(w, 4 * 200 + 3);  // each byte escaped at most
+    try {
+        CheckImportRun(run, TImportLimits{uint64_t(1) << 30, 20, 50});
+        if (!(run.exited && run.exitCode == 0)) Fail("a failed run passed as written");
+    } catch (const EModelError& e) {
+        if (run.exited && run.exitCode == 0) Fail("a run that wrote its model failed");
+        oneLine(e.what(), 4 * 300 + 100);
+        return;
+    }
+    // what a successful child wrote goes through the validating reader
+    TKGLModel model;
+    const int before = g_messages;
+    const bool loaded = LoadKGMFromMemoryAtFullDetail(model, kgm);
+    CheckLoadReport(loaded, before);
+    if (loaded) ExerciseModel(model);
 }
 
 void CheckImageInput(const std::string& extension, const uint8_t* data, size_t size) {

@@ -21,6 +21,11 @@ void CheckKgmInput(const uint8_t* data, size_t size);
 // OBJ bytes that load go OBJ -> KGM -> load -> KGM byte for byte with the same faces,
 // and OBJ -> write -> read with the same faces.
 void CheckRoundTrip(const uint8_t* data, size_t size);
+// The editor's and kglmodel's side of a kglmodel-import run: any bytes the child may
+// write to its standard output and error, any way it may end, and any KGM it may leave,
+// give either the model (through the validating reader) or one message of one line
+// without the child's control bytes.
+void CheckImportBoundary(const uint8_t* data, size_t size);
 // Image bytes for the decoder of extension (".bmp", ".tga", ".jpg") either decode to a
 // buffer holding every byte OpenGL reads at the image's unpack alignment, or are
 // refused with a caption and a one-line message.

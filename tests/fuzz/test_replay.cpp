@@ -54,6 +54,7 @@ void Replay(const std::string& target, void (*check)(const std::string&, const u
 void Obj(const std::string&, const uint8_t* d, size_t n) { kgl::fuzz::CheckObjInput(d, n); }
 void Kgm(const std::string&, const uint8_t* d, size_t n) { kgl::fuzz::CheckKgmInput(d, n); }
 void RoundTrip(const std::string&, const uint8_t* d, size_t n) { kgl::fuzz::CheckRoundTrip(d, n); }
+void Import(const std::string&, const uint8_t* d, size_t n) { kgl::fuzz::CheckImportBoundary(d, n); }
 void Image(const std::string& ext, const uint8_t* d, size_t n) { kgl::fuzz::CheckImageInput(ext, d, n); }
 
 }  // namespace
@@ -61,6 +62,7 @@ void Image(const std::string& ext, const uint8_t* d, size_t n) { kgl::fuzz::Chec
 TEST(FuzzReplay, ObjInputs) { Replay("obj", Obj, ""); }
 TEST(FuzzReplay, KgmInputs) { Replay("kgm", Kgm, ""); }
 TEST(FuzzReplay, RoundTripInputs) { Replay("roundtrip", RoundTrip, ""); }
+TEST(FuzzReplay, ImportInputs) { Replay("import", Import, ""); }
 TEST(FuzzReplay, BmpInputs) { Replay("bmp", Image, ".bmp"); }
 TEST(FuzzReplay, TgaInputs) { Replay("tga", Image, ".tga"); }
 TEST(FuzzReplay, JpegInputs) { Replay("jpeg", Image, ".jpg"); }

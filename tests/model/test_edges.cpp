@@ -67,14 +67,20 @@ TKGLModel LoadText(const std::string& text) {
 
 }  // namespace
 
+// On one thread and, forced, on three, each taking a range of the faces.
 TEST(Edges, MatchTheLiteralAlgorithmOnRandomMeshes) {
     std::mt19937 rng(20240607);
     for (int round = 0; round < 400; ++round) {
-        TKGLModel fast = RandomModel(rng);
-        TKGLModel literal = fast;
-        BuildEdges(fast);
+        TKGLModel model = RandomModel(rng);
+        TKGLModel literal = model;
         LiteralEdges(literal);
-        ExpectSameEdges(fast, literal, "round " + std::to_string(round));
+        for (int32_t threads : {1, 3}) {
+            SetLoadThreads(threads);
+            TKGLModel fast = model;
+            BuildEdges(fast);
+            ExpectSameEdges(fast, literal, "round " + std::to_string(round) + ", threads " + std::to_string(threads));
+        }
+        SetLoadThreads(0);
         if (HasFatalFailure()) return;
     }
 }

@@ -33,6 +33,10 @@ std::string Refusal(const std::string& text) {
     return rec.lastText();
 }
 
+const std::string kNotText =
+    "Exception Name: EReadError Exception message: The file holds a NUL byte, so it is not OBJ text (is it a binary "
+    "file named .obj?)";
+
 std::string ConvertText(const std::string& what, const char* kind) {
     return "Exception Name: EConvertError Exception message: '" + what + "' is not a valid " + kind + " value";
 }
@@ -182,6 +186,9 @@ TEST(ObjReader, RefusalsSayWhatAndWhere) {
         {"vt \t \n", convert("", "floating point", 1)},
         {"vt 0.25 x\n", convert("X", "floating point", 1)},
         {"v 1 2 3,5\n", convert("3,5", "floating point", 1)},
+        {"v 1 2 \x01\x1b[2J\x7f\n", convert("\\x01\\x1B[2J\\x7F", "floating point", 1)},  // control bytes escaped
+        {t + "f 1 2 3\n" + std::string("\xFF\xFEv\0 \0", 6) + "\n", kNotText + "\nin memory, line 6"},
+        {std::string("v\0 \0001\0", 6), kNotText + "\nin memory, line 1"},  // UTF-16 without byte-order mark
         {t + "f 1 2 x\n", convert("X", "integer", 5)},
         {t + "f 1 2 3.0\n", convert("3.0", "integer", 5)},
         {t + "f 1/ 2 3\n", convert("", "integer", 5)},
@@ -222,6 +229,9 @@ TEST(ObjReader, RealWorldFormsReadAsTheirPlainForm) {
         "f 1/1/1 2/2/1 3/2/1\nf 3 2 1\n",
         "v 1. 2. 3.\nv 4.e0 +5. 6\nv 7 8 9\t\nvn 0. 0 1.\nvt .5 0.\nvt 0.25 0.75\t \ng part\t\n"
         "f 1/1/1 2/2/1 3/2/1 \t\nf 3 2 1\t\n",
+        // statements indented by blanks and tabs; an indented comment stays a comment
+        "  v 1 2 3\n\tv 4 5 6\n \t v 7 8 9\n  vn 0 0 1\n\tvt 0.5 0\n vt 0.25 0.75\n\t# f 9 9 9\n  g part\n"
+        "\tf 1/1/1 2/2/1 3/2/1\n f 3 2 1\n",
     };
     TKGLModel want;
     ASSERT_TRUE(Load(want, plain));
@@ -273,13 +283,19 @@ TEST(ObjReader, FilesByExtension) {
     EXPECT_EQ(m.fCount, 1);
     EXPECT_EQ(rec.count(), 0u);  // neither a wrong extension nor a missing file shows a message
     EXPECT_FALSE(LoadFromFile(m, dir.path() + "/"));
-    // a folder named like a model cannot be read: a message, the model unchanged
-    std::string folder = dir.file("d.obj");
-    ASSERT_EQ(std::system(("mkdir '" + folder + "'").c_str()), 0);
-    EXPECT_FALSE(LoadFromFile(m, folder));
-    EXPECT_EQ(rec.count(), 1u);
-    EXPECT_NE(rec.lastText().find("EInOutError"), std::string::npos);
-    EXPECT_EQ(m.fCount, 1);
+    // a folder or a FIFO named like a model is refused up front by either reader (a FIFO
+    // is never waited on): the message says where, and the model stays
+    for (const char* name : {"d.obj", "d.kgm", "p.obj", "p.kgm"}) {
+        const std::string path = dir.file(name);
+        const std::string make = name[0] == 'd' ? "mkdir '" : "mkfifo '";
+        ASSERT_EQ(std::system((make + path + "'").c_str()), 0);
+        rec.entries.clear();
+        EXPECT_FALSE(LoadFromFile(m, path));
+        EXPECT_EQ(rec.count(), 1u) << name;
+        EXPECT_EQ(rec.lastText().rfind("Exception Name: EInOutError Exception message: Cannot read file", 0), 0u);
+        EXPECT_EQ(rec.lastText().substr(rec.lastText().find('\n') + 1), "in \"" + path + "\"") << name;
+        EXPECT_EQ(m.fCount, 1);
+    }
 }
 
 TEST(ObjReader, FileAndMemoryGiveTheSameModel) {
@@ -319,6 +335,50 @@ TEST(ObjReader, FileAndMemoryGiveTheSameModel) {
         EXPECT_EQ(a.vCount, 3);
         EXPECT_EQ(SaveToKGMBytes(a), SaveToKGMBytes(b));
     }
+    // a NUL byte past the first block: not text, refused at its line from file and memory
+    const std::string binary = "#" + std::string((size_t(1) << 20) - 2, 'x') + "\nv 1 2 3\nv 4 5 6\nv 7 8 9\n" +
+                               "f 1 2 3\nf 1 2" + std::string(1, '\0') + " 3\n";
+    kgl::test::WriteFile(dir.file("binary.obj"), binary);
+    TMessageRecorder rec;
+    TKGLModel a;
+    EXPECT_FALSE(LoadOBJ(a, dir.file("binary.obj")));
+    EXPECT_EQ(rec.lastText(), kNotText + "\nin \"" + dir.file("binary.obj") + "\", line 6");
+    EXPECT_EQ(Refusal(binary), kNotText + "\nin memory, line 6");
+}
+
+// A text read in 2 or 3 ranges at once gives the model, or the refusal with its line
+// number, of the text read in one. A comment of growing length in front moves the range
+// edges over every line of each text: groups that run on across an edge (the default
+// group too), relative indices, each kind of line end, and texts with two faults, of
+// which the first in the file must be the one reported.
+TEST(ObjReader, ReadingInRangesGivesTheModelOfOneReading) {
+    const std::string texts[] = {
+        "v 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 1 1\nvn 0 0 1\nf 1/1/1 2/2/1 3/1/1\nf -1 -2 -3\ng a\nf 1 2 3\r\n"
+        "v 2 2 2\r\nf -1 1 2\rf 4 3 2\n  g  b c\n\tf 1//1 2//1 -1//1\ng\ng d\nf 1 2 4\nv 3 3 3\nf -1 -2 -3 -4\n",
+        "g only\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 3 2 1\nf 1 3 2\nf 2 1 3\nf 2 3 1\nf 3 1 2\n",
+        "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 1 2 3\ng x\nf 1 2 3\nv 1 x 1\nf 1 2 9\n",  // two faults
+        "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\ng x\nf -1 -2 -4\nf 1 2 3\n",
+    };
+    for (const std::string& body : texts) {
+        for (size_t pad = 0; pad < body.size() + 2; pad += 3) {
+            std::string text(pad + 1, 'x');
+            text[0] = '#';
+            text += '\n';
+            text += body;
+            std::string want;
+            for (int32_t threads : {1, 2, 3}) {
+                SetLoadThreads(threads);
+                TMessageRecorder rec;
+                TKGLModel m;
+                const std::string got = Load(m, text) ? SaveToKGMBytes(m) : rec.lastText();
+                if (threads == 1)
+                    want = got;
+                else
+                    EXPECT_EQ(got, want) << threads << " ranges, pad " << pad << ":\n" << body;
+            }
+        }
+    }
+    SetLoadThreads(0);
 }
 
 // Short decimals go through one double division; a decimal of many digits that lies

@@ -121,7 +121,9 @@ TEST(TexCoords, IndicesOutsideTheOldTableBecomeTheZeroCoordinate) {
     EXPECT_EQ(m.texCoords[1].target, kTargetFree);
 }
 
-TEST(TexCoords, MatchesTheLinearSearchOnRandomTables) {
+// ... and the state saved before it puts the model back as it was (the undo of the
+// rewrite), on the same random tables.
+TEST(TexCoords, MatchesTheLinearSearchOnRandomTablesAndTheSavedStateUndoesIt) {
     std::mt19937 rng(11);
     for (int round = 0; round < 20; ++round) {
         TKGLModel m = kgl::test::MakeGrid(9, 8, round);
@@ -131,9 +133,22 @@ TEST(TexCoords, MatchesTheLinearSearchOnRandomTables) {
         for (TFace& f : m.groups[0].faces)
             for (int32_t& e : f.tIdx) e = pick(rng);
         TKGLModel literal = m;
+        const TKGLModel original = m;
+        const TTexCoordState before = SaveTexCoordState(m);
         OptimizeTexCoords(m);
         LiteralOptimize(literal);
         EXPECT_TRUE(SameTable(m, literal)) << round;
         EXPECT_EQ(TexLists(m), TexLists(literal)) << round;
+
+        EXPECT_FALSE(SameTexCoordState(m, before));
+        const TTexCoordState after = SaveTexCoordState(m);
+        OptimizeTexCoords(m);  // a second run changes nothing
+        EXPECT_TRUE(SameTexCoordState(m, after));
+        ASSERT_TRUE(RestoreTexCoordState(m, before));
+        EXPECT_TRUE(SameTable(m, original)) << round;
+        EXPECT_EQ(TexLists(m), TexLists(original)) << round;
     }
+    TKGLModel other = SharedEdge();  // another model's state does not fit
+    EXPECT_FALSE(RestoreTexCoordState(other, SaveTexCoordState(kgl::test::MakeGrid(3, 3, 1))));
+    EXPECT_EQ(TexLists(other), TexLists(SharedEdge()));
 }

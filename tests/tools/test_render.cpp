@@ -105,6 +105,22 @@ TEST_F(Render, ReducingTheKnotLeavesFewerPixels) {
     EXPECT_LT(reduced, full);
 }
 
+// The bake of a reduction is what the reduction shows: as a KGM file (exact numbers) it
+// draws the same picture. At 0.5 the torus keeps its box, so the camera stays too (a
+// bake whose box shrank would move the camera with it).
+TEST_F(Render, BakedTorusDrawsAsTheReducedOne) {
+    const std::string baked = dir.file("baked.kgm");
+    const TRun convert =
+        RunProgram(KGLMODEL_PATH,
+                   "convert " + Quote(BinFile("obj/torus.obj")) + " " + Quote(baked) + " --reduce 0.5 --as-shown", dir);
+    ASSERT_EQ(convert.status, 0) << convert.err;
+    EXPECT_EQ(convert.err, "");  // no progress line but on a terminal
+    const TRgbPicture reduced = Picture(BinFile("obj/torus.obj"), "--size 320x240 --reduce 0.5 --angle 30");
+    const TRgbPicture shown = Picture(baked, "--size 320x240 --angle 30");
+    EXPECT_TRUE(reduced.rgb == shown.rgb);
+    EXPECT_LT(std::filesystem::file_size(baked), std::filesystem::file_size(BinFile("obj/torus.kgm")));
+}
+
 TEST_F(Render, RedXAxisRunsRightFromTheCentre) {
     // The cube's centre is the model-space origin: the X axis starts at the picture's
     // centre and leaves it to the right along the middle rows, under the cube.

@@ -1,0 +1,57 @@
+#pragma once
+// How a run of kglmodel-import went, and what it means for the caller (private to
+// import/). The reading of its output and the judgement of its end are pure functions,
+// so that any bytes a child may write, and any way it may end, can be tried on them
+// (the import fuzz target) without running a child.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import.h"
+
+namespace kgl {
+
+// The end of a run, as the caller saw it.
+struct TImportRun {
+    bool exited = false;  // ended by exit(exitCode); else by signal
+    int exitCode = 0;
+    int signal = 0;
+    bool timedOut = false;              // killed by the caller at the wall-clock limit
+    std::string errorText;              // its standard error, at most kImportErrorTextMax bytes
+    std::vector<std::string> warnings;  // its "warning" lines, at most kImportWarningsMax
+};
+constexpr size_t kImportErrorTextMax = 4096;
+constexpr size_t kImportWarningsMax = 8;
+
+// Reads the child's standard output as it arrives, in pieces of any size: each line
+// "progress DONE TOTAL" (decimal, DONE <= TOTAL) goes to progress, each "warning TEXT"
+// with a TEXT is kept in run.warnings (its first 200 bytes, escaped); any other line,
+// and any line longer than 1024 bytes, is ignored.
+class TImportOutput {
+public:
+    using TProgress = std::function<void(uint64_t done, uint64_t total)>;
+    void Feed(std::string_view bytes, TImportRun& run, const TProgress& progress);
+
+private:
+    void Line(std::string_view line, TImportRun& run, const TProgress& progress);
+    std::string partial_;
+    bool overlong_ = false;
+};
+
+// Returns when the run wrote its model (exit 0); else throws the failure it is, as an
+// EModelError without a place: EOutOfMemory for exit 3, EReadError otherwise, with the
+// reason the child gave (its first line of standard error, escaped) or the limit it
+// passed.
+void CheckImportRun(const TImportRun& run, const TImportLimits& limits);
+
+// Runs program IN OUT as a child under limits, with no standard input, its output read
+// into a TImportRun. While it runs, the progress service hears its progress at least
+// every 0.2 s; when that asks to stop (ECancelled), or the wall-clock limit passes, the
+// child and everything it started are killed before this returns or throws. Throws
+// EInOutError when the child cannot be started.
+TImportRun RunImporter(const std::string& program, const std::string& in, const std::string& out,
+                       const TImportLimits& limits);
+
+}  // namespace kgl
