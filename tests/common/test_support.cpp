@@ -97,7 +97,9 @@ int RunInChild(const std::function<int()>& fn, uint64_t addressSpaceGrowth) {
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-#if !defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__)
+        (void)addressSpaceGrowth;
+#else
         if (addressSpaceGrowth != 0) {
             unsigned long long pages = 0;
             if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
