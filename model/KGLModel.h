@@ -439,8 +439,7 @@ bool LoadKGMFromMemory(TKGLModel& model, std::string_view bytes);
 // LoadKGM followed by Reduce(model, 0.0), with the reset done while the records are
 // read instead of in a pass of its own (LoadFromFile's way); the same model results,
 // the same failures. A model without vertices or faces keeps its stored flags, as the
-// reduction leaves them. The reduction's tables are built too: the edges are checked
-// in their pass over the faces.
+// reduction leaves them.
 bool LoadKGMAtFullDetail(TKGLModel& model, const std::string& fileName);
 bool LoadKGMFromMemoryAtFullDetail(TKGLModel& model, std::string_view bytes);
 // LoadKGMAtFullDetail's reading into fresh, a model of the caller's own, throwing the

@@ -478,7 +478,7 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
 
     // the display load checks edges in the reduction's pass over the faces instead
     TLargeTable<int32_t> corners;
-    if (!full) corners.reserve(static_cast<size_t>(std::max(fCount, 0)) + static_cast<size_t>(gCount + 1));
+    corners.reserve(static_cast<size_t>(std::max(fCount, 0)) + static_cast<size_t>(gCount + 1));
     std::vector<size_t> first(static_cast<size_t>(gCount + 1));
     // A large file is read on two threads: the fixed-size blocks, whose size the header
     // gives, on one, the group blocks after them on the other. The first block that fails
@@ -496,7 +496,7 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
             }
         });
         try {
-            Located(*groups, [&] { ReadGroupBlocks(*groups, m, full, full ? nullptr : &corners, first); });
+            Located(*groups, [&] { ReadGroupBlocks(*groups, m, full, &corners, first); });
         } catch (...) {
             groupsFailed = std::current_exception();
         }
@@ -505,7 +505,7 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
         if (groupsFailed) std::rethrow_exception(groupsFailed);
     } else {
         ReadFixedBlocks(in, m, full);
-        ReadGroupBlocks(in, m, full, full ? nullptr : &corners, first);
+        ReadGroupBlocks(in, m, full, &corners, first);
     }
 
     // The header's total must be the groups' own (-1 in a freed model, which has no
@@ -521,26 +521,41 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
     in.Section("edge block");
     // Edges name their face and corners; face2 has no fixed range and is guarded
     // where it is used. An edge without a face (face < 1) has both ends at 0.
-    auto checkEdge = [&](int32_t s) {
+    // Whether edge s is sound; with report, the failure of one that is not.
+    auto checkEdge = [&](int32_t s, bool report) {
         const TEdge& e = m.edges[static_cast<size_t>(s)];
-        if (e.face < 1) return;
+        if (e.face < 1) return true;
         auto where = [s] { return "edge " + std::to_string(s); };
-        if (e.group < 0 || e.group > gCount) OutOfRange(in, where(), "group", e.group, 0, gCount);
+        if (e.group < 0 || e.group > gCount) {
+            if (report) OutOfRange(in, where(), "group", e.group, 0, gCount);
+            return false;
+        }
         const int32_t faces = m.groups[static_cast<size_t>(e.group)].fCount;
-        if (e.face > faces) OutOfRange(in, where(), "face", e.face, 1, faces);
-        const int32_t n = full ? m.groups[static_cast<size_t>(e.group)].faces[static_cast<size_t>(e.face)].count
-                               : corners[first[static_cast<size_t>(e.group)] + static_cast<size_t>(e.face)];
-        if (e.corner0 < 0 || e.corner0 >= n) OutOfRange(in, where(), "corner", e.corner0, 0, n - 1);
-        if (e.corner1 < 0 || e.corner1 >= n) OutOfRange(in, where(), "corner", e.corner1, 0, n - 1);
+        if (e.face > faces) {
+            if (report) OutOfRange(in, where(), "face", e.face, 1, faces);
+            return false;
+        }
+        const int32_t n = corners[first[static_cast<size_t>(e.group)] + static_cast<size_t>(e.face)];
+        for (const int32_t c : {e.corner0, e.corner1})
+            if (c < 0 || c >= n) {
+                if (report) OutOfRange(in, where(), "corner", c, 0, n - 1);
+                return false;
+            }
+        return true;
     };
-    if (full) {
-        // read for display: the reduction's pass over the edges with their faces finds
-        // the first edge that names nothing (a face's vIdx holds its count of corners)
-        const int32_t bad = PrepareReductionFindingBadEdge(m);
-        if (bad >= 0) checkEdge(bad);
-        return;
-    }
-    for (int32_t s = 0; s <= eCount; ++s) checkEdge(s);
+    // each thread finds the first unsound edge of its range; the first of those fails
+    const uint64_t entries = static_cast<uint64_t>(eCount) + 1;
+    const size_t threads = WorkThreads(entries, uint64_t(256) << 10);
+    std::vector<int32_t> bad(threads, -1);
+    ParallelRanges(threads, entries, [&](size_t t, uint64_t b, uint64_t e) {
+        for (uint64_t s = b; s < e; ++s)
+            if (!checkEdge(static_cast<int32_t>(s), false)) {
+                bad[t] = static_cast<int32_t>(s);
+                return;
+            }
+    });
+    for (const int32_t s : bad)
+        if (s >= 0) checkEdge(s, true);
 }
 
 // Reads into a fresh record and takes it over only on success; reports a failure.

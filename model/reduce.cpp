@@ -214,11 +214,6 @@ int32_t ResolveTexCoord(const TKGLModel& model, int32_t index) {
     return ResolveIn([t](int32_t i) { return t[i].target; }, LastSlot(model.texCoords, model.tCount), index, cut);
 }
 
-int32_t PrepareReductionFindingBadEdge(TKGLModel& model) {
-    if (model.vCount < 1 || model.fCount < 1) return -1;
-    return Prepare(model, TLimits(model));
-}
-
 namespace {
 
 // Reduce with a goal of no face: nothing can collapse, so the reset and the degenerate
