@@ -79,28 +79,34 @@ TLargeTable<uint32_t> PositionsByWeight(const TLargeTable<double>& weight, doubl
         }
     }
     start[buckets] = run;
-    TLargeTable<uint32_t> order(n);  // entries in bucket order
+    // the entries in bucket order with their keys beside them, so that a bucket sorts in cache
+    struct TKeyed {
+        uint64_t key;
+        uint32_t entry;
+    };
+    TLargeTable<TKeyed> order(n);
     ParallelRanges(threads, n, [&](size_t t, uint64_t b, uint64_t e) {
-        for (uint64_t i = b; i < e; ++i) order[fill[t][bucketOf(weight[i])]++] = static_cast<uint32_t>(i);
+        for (uint64_t i = b; i < e; ++i)
+            order[fill[t][bucketOf(weight[i])]++] = TKeyed{WeightKey(weight[i]), static_cast<uint32_t>(i)};
     });
     fill.clear();
-    auto less = [&](uint32_t a, uint32_t b) { return WeightKey(weight[a]) < WeightKey(weight[b]); };
+    auto less = [](const TKeyed& a, const TKeyed& b) { return a.key < b.key; };
     TLargeTable<uint32_t> position(n);
     ParallelRanges(threads, buckets, [&](size_t, uint64_t b, uint64_t e) {
         for (uint64_t d = b; d < e; ++d) {
-            uint32_t* first = order.data() + start[d];
-            uint32_t* last = order.data() + start[d + 1];
+            TKeyed* first = order.data() + start[d];
+            TKeyed* last = order.data() + start[d + 1];
             if (last - first > 32) {
                 std::stable_sort(first, last, less);
             } else {  // insertion sort: the runs are short
-                for (uint32_t* i = first + (first != last ? 1 : 0); i < last; ++i) {
-                    const uint32_t x = *i;
-                    uint32_t* j = i;
+                for (TKeyed* i = first + (first != last ? 1 : 0); i < last; ++i) {
+                    const TKeyed x = *i;
+                    TKeyed* j = i;
                     for (; j > first && less(x, *(j - 1)); --j) *j = *(j - 1);
                     *j = x;
                 }
             }
-            for (uint32_t* i = first; i < last; ++i) position[*i] = static_cast<uint32_t>(i - order.data());
+            for (TKeyed* i = first; i < last; ++i) position[i->entry] = static_cast<uint32_t>(i - order.data());
         }
     });
     return position;
@@ -291,35 +297,23 @@ void BuildEdges(TKGLModel& model) {
         });
     });
 
-    // Phase 4: the place of every entry in the table sorted stably by weight; link[c]
-    // becomes the place of its entry (-(place + 2) for a second face), so that the table
-    // is made in its order, without a copy in creation order beside it.
-    {
-        const TLargeTable<uint32_t> place =
-            PositionsByWeight(weight, *std::min_element(lo.begin(), lo.end()), *std::max_element(hi.begin(), hi.end()));
-        decltype(weight)().swap(weight);
-        ParallelRanges(threads, nSides, [&](size_t, uint64_t b, uint64_t e) {  // second faces first: they read
-            for (uint64_t c = b; c < e; ++c)                                   // their starter's entry
-                if (link[c] < -1)
-                    link[c] =
-                        -static_cast<int32_t>(place[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])]) -
-                        2;
-        });
-        ParallelRanges(threads, nSides, [&](size_t, uint64_t b, uint64_t e) {
-            for (uint64_t c = b; c < e; ++c)
-                if (link[c] >= 0) link[c] = static_cast<int32_t>(place[static_cast<uint32_t>(link[c])]);
-        });
-    }
+    // Phase 4: the place of every entry in the table sorted stably by weight, so that the
+    // table is made in its order, without a copy in creation order beside it: each
+    // starting candidate writes its entry at the entry's place, then each second face
+    // completes it.
+    const TLargeTable<uint32_t> place =
+        PositionsByWeight(weight, *std::min_element(lo.begin(), lo.end()), *std::max_element(hi.begin(), hi.end()));
+    decltype(weight)().swap(weight);
     TLargeTable<TEdge> edges(static_cast<size_t>(eCount) + 2);  // all zero: the all-zero entry and the spare
     ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
         sidesOf(t, [&](uint32_t c, int32_t g, int32_t f, double area, int32_t c0, int32_t c1) {
-            if (link[c] >= 0) edges[static_cast<uint32_t>(link[c])] = TEdge{c0, c1, f, kNoFace, g, 0, area};
+            if (link[c] >= 0) edges[place[static_cast<uint32_t>(link[c])]] = TEdge{c0, c1, f, kNoFace, g, 0, area};
         });
     });
     ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
         sidesOf(t, [&](uint32_t c, int32_t, int32_t f, double area, int32_t, int32_t) {
             if (link[c] >= 0) return;
-            TEdge& e = edges[static_cast<uint32_t>(-link[c] - 2)];
+            TEdge& e = edges[place[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])]];
             e.active = 1;
             e.weight = (e.weight + area) / 2;
             e.face2 = f;
