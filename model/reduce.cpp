@@ -268,10 +268,7 @@ void Reduce(TKGLModel& model, double fraction) {
     const TEdgeEnds* ends = r.ends.data();
 
     // 1. reset (pinned targets stay)
-    const size_t vertexThreads = WorkThreads(static_cast<uint64_t>(lastV) + 1, kItemsPerThread * 4);
-    ParallelRanges(vertexThreads, static_cast<uint64_t>(lastV) + 1, [&](size_t, uint64_t b, uint64_t e) {
-        for (uint64_t v = b; v < e; ++v) targets[v] = verts[v].target == kTargetPinned ? kTargetPinned : kTargetFree;
-    });
+    for (int32_t v = 0; v <= lastV; ++v) targets[v] = verts[v].target == kTargetPinned ? kTargetPinned : kTargetFree;
     for (int32_t t = 0; t <= lastT; ++t)
         if (tex[t].target != kTargetPinned) tex[t].target = kTargetFree;
     if (!r.hidden.empty()) std::memset(hidden, 0, r.hidden.size());
@@ -358,12 +355,10 @@ void Reduce(TKGLModel& model, double fraction) {
     }
 
     // 4. targets back into the vertices
-    ParallelRanges(vertexThreads, static_cast<uint64_t>(lastV) + 1, [&](size_t, uint64_t b, uint64_t e) {
-        for (uint64_t v = b; v < e; ++v) {
-            verts[v].target = targets[v];
-            verts[v].merges = targets[v] >= 0 ? 1 : 0;
-        }
-    });
+    for (int32_t v = 0; v <= lastV; ++v) {
+        verts[v].target = targets[v];
+        verts[v].merges = targets[v] >= 0 ? 1 : 0;
+    }
 }
 
 }  // namespace kgl
