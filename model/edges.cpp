@@ -191,7 +191,7 @@ void BuildEdges(TKGLModel& model) {
     // | candidate) per bucket; the outside bucket keeps whole pairs beside.
     TLargeTable<uint64_t> slots(nSides);
     std::vector<std::vector<std::pair<uint64_t, uint32_t>>> strayParts(threads);
-    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+    OnEachThread(threads, [&](size_t t) {
         TLargeTable<uint32_t>& at = fill[t];
         for (auto c = static_cast<uint32_t>(firstSide[t]); c < firstSide[t + 1]; ++c) {
             const uint64_t p = pairs[c];
@@ -257,7 +257,7 @@ void BuildEdges(TKGLModel& model) {
     // all are numbered, each second face averages its area into its entry's weight.
     std::vector<int32_t> firstEntry(threads + 1, 0);
     std::vector<double> lo(threads, 0), hi(threads, 0);  // the all-zero entry's weight; a mean stays in range
-    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+    OnEachThread(threads, [&](size_t t) {
         int32_t starters = 0;
         for (auto c = static_cast<uint32_t>(firstSide[t]); c < firstSide[t + 1]; ++c) starters += link[c] == -1;
         firstEntry[t + 1] = starters;
@@ -275,7 +275,7 @@ void BuildEdges(TKGLModel& model) {
                      });
     };
     TLargeTable<double> weight(static_cast<size_t>(eCount) + 1, 0.0);
-    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+    OnEachThread(threads, [&](size_t t) {
         int32_t next = firstEntry[t];
         double l = 0, h = 0;
         sidesOf(t, [&](uint32_t c, int32_t, int32_t, double area, int32_t, int32_t) {
@@ -289,7 +289,7 @@ void BuildEdges(TKGLModel& model) {
         lo[t] = l;
         hi[t] = h;
     });
-    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+    OnEachThread(threads, [&](size_t t) {
         sidesOf(t, [&](uint32_t c, int32_t, int32_t, double area, int32_t, int32_t) {
             if (link[c] >= 0) return;
             double& w = weight[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])];
@@ -305,12 +305,12 @@ void BuildEdges(TKGLModel& model) {
         PositionsByWeight(weight, *std::min_element(lo.begin(), lo.end()), *std::max_element(hi.begin(), hi.end()));
     decltype(weight)().swap(weight);
     TLargeTable<TEdge> edges(static_cast<size_t>(eCount) + 2);  // all zero: the all-zero entry and the spare
-    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+    OnEachThread(threads, [&](size_t t) {
         sidesOf(t, [&](uint32_t c, int32_t g, int32_t f, double area, int32_t c0, int32_t c1) {
             if (link[c] >= 0) edges[place[static_cast<uint32_t>(link[c])]] = TEdge{c0, c1, f, kNoFace, g, 0, area};
         });
     });
-    ParallelRanges(threads, threads, [&](size_t, uint64_t t, uint64_t) {
+    OnEachThread(threads, [&](size_t t) {
         sidesOf(t, [&](uint32_t c, int32_t, int32_t f, double area, int32_t, int32_t) {
             if (link[c] >= 0) return;
             TEdge& e = edges[place[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])]];

@@ -44,6 +44,13 @@ void ParallelRanges(size_t n, uint64_t items, Fn&& fn) {
         if (e) std::rethrow_exception(e);
 }
 
+// Runs fn(t) once for each t = 0 .. n - 1, each on a thread of its own (0 on the calling
+// thread): for loops over the ranges another loop already cut.
+template <class Fn>
+void OnEachThread(size_t n, Fn&& fn) {
+    ParallelRanges(n, n, [&](size_t t, uint64_t, uint64_t) { fn(t); });
+}
+
 // The faces of groups 0 .. LastGroup numbered in a row, slots first .. LastFace of each
 // (first 0 or 1), as ForEachFace walks them.
 class TFaceRows {
