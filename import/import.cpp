@@ -27,12 +27,6 @@ TImportLimits& FixedLimits() {
     return limits;
 }
 
-std::string DefaultImporter() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string("kglmodel-import") : (exe.parent_path() / "kglmodel-import").string();
-}
-
 // A folder of its own under the system's temporary folder for the child's KGM, removed
 // with everything in it however the import ends.
 class TScratch {
@@ -65,7 +59,7 @@ bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>&
     const TImportLimits limits = FixedLimits().wallSeconds ? FixedLimits() : ImportLimitsFor(size);
     const TScratch scratch;
     const std::string out = scratch.File("model.kgm");
-    const std::string& program = ImporterProgram().empty() ? DefaultImporter() : ImporterProgram();
+    const std::string program = ImporterProgram().empty() ? ProgramFolder() + "kglmodel-import" : ImporterProgram();
     const TImportRun run = RunImporter(program, path, out, limits);
     CheckImportRun(run, limits);
     try {
@@ -106,6 +100,12 @@ TImportLimits ImportLimitsFor(uint64_t fileBytes) {
     limits.cpuSeconds = static_cast<uint32_t>(std::min<uint64_t>(20 + fileBytes / kMiB, 3600));
     limits.wallSeconds = 2 * limits.cpuSeconds + 10;
     return limits;
+}
+
+std::string ProgramFolder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string() + "/";
 }
 
 void SetImporterProgram(const std::string& path) { ImporterProgram() = path; }

@@ -40,6 +40,10 @@ struct TImportLimits {
 // per MiB, at most an hour; twice that, and 10 s, of wall-clock time.
 TImportLimits ImportLimitsFor(uint64_t fileBytes);
 
+// The folder of the running program with its trailing separator (empty when unknown),
+// where kglmodel-import and the other programs of the build lie side by side.
+std::string ProgramFolder();
+
 // For tests: the importer program to run (empty: kglmodel-import beside the running
 // program) and the limits to use instead of ImportLimitsFor (all zero: computed).
 void SetImporterProgram(const std::string& path);

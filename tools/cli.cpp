@@ -88,13 +88,6 @@ TTerminalProgress::~TTerminalProgress() {
     if (installed_) SetProgressHandler(std::move(previous_));
 }
 
-std::string ProgramFolder() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return {};
-    return exe.parent_path().string() + "/";
-}
-
 const std::string* OptionValue(const std::vector<std::string>& args, size_t& i, const std::string& what,
                                std::string& why) {
     if (i + 1 >= args.size()) {

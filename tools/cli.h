@@ -46,9 +46,6 @@ private:
     bool installed_ = false;
 };
 
-// The folder of the running program with its trailing separator; empty when unknown.
-std::string ProgramFolder();
-
 // Loads path as the editor does (any format LoadModelFile reads); false (with a one-line
 // reason on standard error) when it cannot be read.
 bool Load(TKGLModel& model, const std::string& path);

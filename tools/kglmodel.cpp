@@ -103,7 +103,7 @@ int Image(const std::vector<std::string>& args) {
 // Replaces this process by kglmodel-render with the arguments after "render"; returns
 // only when that fails.
 int Render(char** renderArgs) {
-    const std::string helper = ProgramFolder() + "kglmodel-render";
+    const std::string helper = kgl::ProgramFolder() + "kglmodel-render";
     std::vector<char*> argv{const_cast<char*>(helper.c_str())};
     for (char** a = renderArgs; *a; ++a) argv.push_back(*a);
     argv.push_back(nullptr);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "import.h"
 #include "render.h"
 
 namespace {
@@ -99,7 +100,7 @@ int Render(const std::vector<std::string>& args) {
     kgl::TKGLModel model;
     if (!Load(model, args[0])) return 1;
     ApplySteps(model, steps);
-    options.checkerFolder = ProgramFolder();
+    options.checkerFolder = kgl::ProgramFolder();
     kgl::TRgbPicture picture;
     if (!kgl::RenderModel(model, options, picture, why)) {
         std::fprintf(stderr, "kglmodel: %s\n", why.c_str());
