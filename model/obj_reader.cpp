@@ -873,9 +873,11 @@ std::vector<std::exception_ptr> RunRanges(size_t n, TPassProgress& progress, Wor
     if (!report) {
         one(0, false);
     } else {
+        // reported at every wake and once more when all have ended, so a pass that ends
+        // before this thread first waits still reports
         std::unique_lock<std::mutex> lock(mutex);
-        while (endedCount < n) {
-            ended.wait_for(lock, std::chrono::milliseconds(50));
+        for (;;) {
+            const bool all = endedCount == n;
             lock.unlock();
             try {
                 progress.meter.At(progress.bytes.load(std::memory_order_relaxed));
@@ -884,6 +886,8 @@ std::vector<std::exception_ptr> RunRanges(size_t n, TPassProgress& progress, Wor
                 progress.stopFrom = 0;
             }
             lock.lock();
+            if (all) break;
+            ended.wait_for(lock, std::chrono::milliseconds(50));
         }
     }
     for (std::thread& t : threads) t.join();
