@@ -22,6 +22,10 @@
 
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>  // the line-end search
+#endif
+
 #include "KGLModel.h"
 #include "box.h"
 #include "errors.h"
@@ -149,26 +153,50 @@ std::string_view SkipIndent(std::string_view line) {
 }
 
 // Line ends in bytes held: a LF, a lone CR (classic Mac text), or a CR LF as one end.
-// The next LF and the next CR are each remembered until the reader passes them, so
-// each kind is searched for once over the bytes, whichever of them a file uses.
+// The bytes are looked at 64 at a time: one mask holds where the line ends of a window
+// lie, so a short line costs a bit scan, not a search of its own.
 class TLineEnds {
 public:
     // Forgets what was found (the bytes held changed).
-    void Reset() { nl_ = cr_ = kUnknown; }
+    void Reset() { base_ = kUnknown; }
     // Offset of the first LF or CR in data[pos .. size), or size when there is none.
     size_t Next(const char* data, size_t pos, size_t size) {
-        if (nl_ == kUnknown || nl_ < pos) nl_ = Find(data, pos, size, '\n');
-        if (cr_ == kUnknown || cr_ < pos) cr_ = Find(data, pos, size, '\r');
-        return nl_ < cr_ ? nl_ : cr_;
+        for (size_t at = pos;;) {
+            if (base_ == kUnknown || at < base_ || at - base_ >= kWindow) Load(data, at, size);
+            if (const uint64_t ahead = mask_ >> (at - base_)) return at + static_cast<size_t>(__builtin_ctzll(ahead));
+            if (size - base_ <= kWindow) return size;
+            at = base_ + kWindow;
+        }
     }
 
 private:
     static constexpr size_t kUnknown = SIZE_MAX;
-    static size_t Find(const char* data, size_t pos, size_t size, char c) {
-        const void* at = std::memchr(data + pos, c, size - pos);
-        return at ? static_cast<size_t>(static_cast<const char*>(at) - data) : size;
+    static constexpr size_t kWindow = 64;
+
+    // The window of bytes [at, at + 64) that lie before size.
+    void Load(const char* data, size_t at, size_t size) {
+        base_ = at;
+        mask_ = 0;
+        const char* p = data + at;
+#if defined(__SSE2__)
+        if (size - at >= kWindow) {
+            const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+            for (int i = 0; i < 4; ++i) {
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+                const auto bits = static_cast<uint16_t>(
+                    _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(b, lf), _mm_cmpeq_epi8(b, cr))));
+                mask_ |= static_cast<uint64_t>(bits) << (16 * i);
+            }
+            return;
+        }
+#endif
+        const size_t n = std::min(kWindow, size - at);
+        for (size_t i = 0; i < n; ++i)
+            if (p[i] == '\n' || p[i] == '\r') mask_ |= uint64_t(1) << i;
     }
-    size_t nl_ = kUnknown, cr_ = kUnknown;
+
+    size_t base_ = kUnknown;  // offset of the window's first byte
+    uint64_t mask_ = 0;       // bit i: byte base_ + i is a LF or a CR
 };
 
 // Where a failure is: "in \"PATH\", line N" (memory: "in memory, line N"); no line
