@@ -254,7 +254,8 @@ void BuildEdges(TKGLModel& model) {
     // Phase 3: the weight of every entry 0 .. eCount in creation order (the last is the
     // all-zero entry, weight 0): each range numbers the entries its starting candidates
     // begin after those of the ranges before it (link[c] becomes the entry), then, once
-    // all are numbered, each second face averages its area into its entry's weight.
+    // all are numbered, each second face averages its area into its entry's weight (and
+    // its link names the entry, -(entry + 2), instead of the starting candidate).
     std::vector<int32_t> firstEntry(threads + 1, 0);
     std::vector<double> lo(threads, 0), hi(threads, 0);  // the all-zero entry's weight; a mean stays in range
     OnEachThread(threads, [&](size_t t) {
@@ -292,28 +293,39 @@ void BuildEdges(TKGLModel& model) {
     OnEachThread(threads, [&](size_t t) {
         sidesOf(t, [&](uint32_t c, int32_t, int32_t, double area, int32_t, int32_t) {
             if (link[c] >= 0) return;
-            double& w = weight[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])];
-            w = (w + area) / 2;
+            const int32_t entry = link[static_cast<uint32_t>(-link[c] - 2)];
+            weight[static_cast<uint32_t>(entry)] = (weight[static_cast<uint32_t>(entry)] + area) / 2;
+            link[c] = -entry - 2;
         });
     });
 
     // Phase 4: the place of every entry in the table sorted stably by weight, so that the
-    // table is made in its order, without a copy in creation order beside it: each
-    // starting candidate writes its entry at the entry's place, then each second face
-    // completes it.
-    const TLargeTable<uint32_t> place =
-        PositionsByWeight(weight, *std::min_element(lo.begin(), lo.end()), *std::max_element(hi.begin(), hi.end()));
+    // table is made in its order, without a copy in creation order beside it: the links
+    // name places instead of entries (a starting candidate's place, a second face's
+    // -(place + 2)), then each starting candidate writes its entry at its place, and each
+    // second face completes it.
+    {
+        const TLargeTable<uint32_t> place = PositionsByWeight(weight, *std::min_element(lo.begin(), lo.end()),
+                                                              *std::max_element(hi.begin(), hi.end()));
     decltype(weight)().swap(weight);
+        ParallelRanges(threads, nSides, [&](size_t, uint64_t b, uint64_t e) {
+            for (uint64_t c = b; c < e; ++c) {
+                const int32_t l = link[c];
+                const auto at = static_cast<int32_t>(place[static_cast<uint32_t>(l >= 0 ? l : -l - 2)]);
+                link[c] = l >= 0 ? at : -at - 2;
+            }
+        });
+    }
     TLargeTable<TEdge> edges(static_cast<size_t>(eCount) + 2);  // all zero: the all-zero entry and the spare
     OnEachThread(threads, [&](size_t t) {
         sidesOf(t, [&](uint32_t c, int32_t g, int32_t f, double area, int32_t c0, int32_t c1) {
-            if (link[c] >= 0) edges[place[static_cast<uint32_t>(link[c])]] = TEdge{c0, c1, f, kNoFace, g, 0, area};
+            if (link[c] >= 0) edges[static_cast<uint32_t>(link[c])] = TEdge{c0, c1, f, kNoFace, g, 0, area};
         });
     });
     OnEachThread(threads, [&](size_t t) {
         sidesOf(t, [&](uint32_t c, int32_t, int32_t f, double area, int32_t, int32_t) {
             if (link[c] >= 0) return;
-            TEdge& e = edges[place[static_cast<uint32_t>(link[static_cast<uint32_t>(-link[c] - 2)])]];
+            TEdge& e = edges[static_cast<uint32_t>(-link[c] - 2)];
             e.active = 1;
             e.weight = (e.weight + area) / 2;
             e.face2 = f;
