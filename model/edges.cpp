@@ -123,6 +123,7 @@ int32_t EdgeVertexB(const TKGLModel& model, const TEdge& edge) {
 }
 
 void BuildEdges(TKGLModel& model) {
+    const TReuseLargeBlocks reuse;  // the phases' scratch tables follow one another
     // The faces cut in one range a thread; every phase that walks candidates walks these
     // ranges, each range's candidates numbered after those of the ranges before it.
     const TFaceRows rows(model, 1);

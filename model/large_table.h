@@ -27,6 +27,19 @@ void FreeLarge(void* block, size_t bytes) noexcept;
 // Whether large blocks are mapped on their own here (false: all from operator new).
 bool LargeBlocksMapped() noexcept;
 
+// While one of these lives, large blocks given back are kept and handed out again
+// (their pages already faulted in and zeroed once) instead of being unmapped: for work
+// that makes and drops model-sized scratch tables one after another. A block asked for
+// that no kept block holds first gives every kept block back, so nothing kept raises the
+// peak; the last one to end gives back what is still kept.
+class TReuseLargeBlocks {
+public:
+    TReuseLargeBlocks() noexcept;
+    ~TReuseLargeBlocks();
+    TReuseLargeBlocks(const TReuseLargeBlocks&) = delete;
+    TReuseLargeBlocks& operator=(const TReuseLargeBlocks&) = delete;
+};
+
 template <class T>
 struct TLargeAllocator {
     using value_type = T;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <numeric>
 
+#include <sys/mman.h>
+
 #include "large_table.h"
 
 using namespace kgl;
@@ -39,4 +41,35 @@ TEST(LargeTable, LargeBlocksStartOnAHugePageBoundary) {
     if (!LargeBlocksMapped()) GTEST_SKIP() << "large blocks come from operator new here";
     TLargeTable<char> t(kLargeBlockBytes * 2 + 12345);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(t.data()) % (uintptr_t(2) << 20), 0u);
+}
+
+// Within a TReuseLargeBlocks scope a block given back is handed out again, cut to what is
+// asked; a block no kept one holds gives every kept block back first, and so does the
+// scope's end, so that nothing kept lingers or adds to the peak.
+TEST(LargeTable, ReuseHandsBlocksOutAgainOnlyWithinItsScope) {
+    if (!LargeBlocksMapped()) GTEST_SKIP() << "large blocks come from operator new here";
+    constexpr size_t kMiB = size_t(1) << 20;
+    auto mapped = [](void* at, size_t bytes) { return msync(at, bytes, MS_ASYNC) == 0; };
+    char* first = nullptr;
+    {
+        const TReuseLargeBlocks reuse;
+        first = static_cast<char*>(AllocateLarge(8 * kMiB));
+        FreeLarge(first, 8 * kMiB);
+        EXPECT_TRUE(mapped(first, 8 * kMiB));  // kept
+        void* front = AllocateLarge(2 * kMiB);
+        EXPECT_EQ(front, first);
+        void* next = AllocateLarge(3 * kMiB);  // mapped as 4 MiB, after the first 2
+        EXPECT_EQ(next, first + 2 * kMiB);
+        void* big = AllocateLarge(16 * kMiB);  // the 2 MiB still kept cannot hold it
+        EXPECT_FALSE(mapped(first + 6 * kMiB, 2 * kMiB));
+        FreeLarge(big, 16 * kMiB);
+        FreeLarge(next, 3 * kMiB);
+        FreeLarge(front, 2 * kMiB);
+        EXPECT_TRUE(mapped(first, 6 * kMiB));
+    }
+    EXPECT_FALSE(mapped(first, 6 * kMiB));  // the scope gave them back
+    // without a scope a block is unmapped when given back
+    void* alone = AllocateLarge(4 * kMiB);
+    FreeLarge(alone, 4 * kMiB);
+    EXPECT_FALSE(mapped(alone, 4 * kMiB));
 }
