@@ -679,13 +679,12 @@ struct TReader {
         bool negative = p < end && *p == '-';
         const char* q = p + (negative ? 1 : 0);
         const char* digits = q;
-        int64_t v = 0;
-        while (q < end && static_cast<unsigned char>(*q - '0') < 10 && q - digits < 10) v = v * 10 + (*q++ - '0');
-        if (q < end && static_cast<unsigned char>(*q - '0') < 10) return false;
-        if (q == digits) return false;
-        if (negative) v = -v;
-        if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) return false;
-        value = static_cast<int32_t>(v);
+        uint64_t v = 0;  // wraps on a run of digits too long to be taken anyway
+        for (unsigned d; q < end && (d = static_cast<unsigned char>(*q) - unsigned('0')) < 10; ++q) v = v * 10 + d;
+        if (q == digits || q - digits > 10) return false;
+        const int64_t s = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+        if (s < std::numeric_limits<int32_t>::min() || s > std::numeric_limits<int32_t>::max()) return false;
+        value = static_cast<int32_t>(s);
         p = q;
         return true;
     }
@@ -694,11 +693,21 @@ struct TReader {
         if (idx < 0) idx = readSoFar + 1 + idx;
         return (idx >= 1 && idx <= countedTotal) ? idx : 0;
     }
+    // The corners are gathered here and stored a batch at a time.
     bool QuickFace(std::string_view line, TFace& face) {
         if (line.size() < 2 || line[1] != ' ') return false;
         const char* p = line.data() + 2;
         const char* end = line.data() + line.size();
         if (p == end || *p == ' ' || end[-1] == ' ') return false;
+        constexpr int32_t kBatch = 16;
+        int32_t va[kBatch], ta[kBatch], na[kBatch];
+        int32_t nv = 0, nt = 0, nn = 0;
+        auto store = [&] {
+            for (int32_t i = 0; i < nv; ++i) face.vIdx.push_back(va[i]);
+            for (int32_t i = 0; i < nt; ++i) face.tIdx.push_back(ta[i]);
+            for (int32_t i = 0; i < nn; ++i) face.nIdx.push_back(na[i]);
+            nv = nt = nn = 0;
+        };
         int32_t count = 0;
         while (p < end) {
             int32_t a = 0, b = 0, c = 0;
@@ -724,10 +733,18 @@ struct TReader {
                 if (*p != ' ' || p + 1 == end || p[1] == ' ') return false;
                 ++p;
             }
-            face.vIdx.push_back(a);
-            if (hasT) face.tIdx.push_back(b);
-            if (hasN) face.nIdx.push_back(c);
+            if (nv == kBatch) store();
+            va[nv++] = a;
+            if (hasT) ta[nt++] = b;
+            if (hasN) na[nn++] = c;
             ++count;
+        }
+        if (face.vIdx.empty()) {  // the common case: the whole face in one batch
+            face.vIdx.assign(va, static_cast<uint32_t>(nv));
+            face.tIdx.assign(ta, static_cast<uint32_t>(nt));
+            face.nIdx.assign(na, static_cast<uint32_t>(nn));
+        } else {
+            store();
         }
         face.count = count;
         return true;
