@@ -6,7 +6,7 @@
 #include <vector>
 
 #if defined(__linux__)
-#include <sys/mman.h>
+#include <sys/mman.h>  // mremap: _GNU_SOURCE, which g++ defines
 #endif
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -39,28 +39,31 @@ void DropKept() {
     g_kept.clear();
 }
 
-// The smallest kept block of at least size bytes, cut down to size (the rest stays
-// kept); null when none is that large, and then every kept block is given back first,
-// so that what is mapped next never lies beside blocks kept in vain.
-void* TakeKept(size_t size) {
+// Moves kept pages into [at, at + size) of a new mapping, from its start, as far as they
+// reach: pages move with what they hold, neither zeroed by the system nor copied. A
+// kept block that holds all that is left goes first (the smallest such), else the
+// largest. What they do not reach is left to fault in.
+void FillFromKept(char* at, size_t size) {
     std::lock_guard<std::mutex> lock(g_keptMutex);
-    if (g_kept.empty()) return nullptr;
-    size_t best = g_kept.size();
-    for (size_t i = 0; i < g_kept.size(); ++i)
-        if (g_kept[i].size >= size && (best == g_kept.size() || g_kept[i].size < g_kept[best].size)) best = i;
-    if (best == g_kept.size()) {
-        DropKept();
-        return nullptr;
+    size_t done = 0;
+    while (done < size && !g_kept.empty()) {
+        const size_t need = size - done;
+        size_t pick = 0;
+        for (size_t i = 1; i < g_kept.size(); ++i) {
+            const size_t have = g_kept[i].size, best = g_kept[pick].size;
+            if (best >= need ? (have >= need && have < best) : have > best) pick = i;
+        }
+        TKept& k = g_kept[pick];
+        const size_t n = std::min(k.size, need);
+        if (mremap(k.at, n, n, MREMAP_MAYMOVE | MREMAP_FIXED, at + done) == MAP_FAILED) return;  // left to fault in
+        done += n;
+        if (n == k.size) {
+            g_kept.erase(g_kept.begin() + static_cast<std::ptrdiff_t>(pick));
+        } else {
+            k.at += n;
+            k.size -= n;
+        }
     }
-    TKept& k = g_kept[best];
-    char* at = k.at;
-    if (k.size > size) {
-        k.at += size;
-        k.size -= size;
-    } else {
-        g_kept.erase(g_kept.begin() + static_cast<std::ptrdiff_t>(best));
-    }
-    return at;
 }
 }  // namespace
 
@@ -78,7 +81,6 @@ void* AllocateLarge(size_t bytes) {
     if (bytes < kLargeBlockBytes) return ::operator new(bytes);
     const size_t size = MappedBytes(bytes);
     if (size + kHugePage < size) throw std::bad_alloc();
-    if (void* kept = TakeKept(size)) return kept;
     // map one huge page more than needed and cut it down to a 2 MiB boundary
     void* raw = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) throw std::bad_alloc();
@@ -88,6 +90,7 @@ void* AllocateLarge(size_t bytes) {
     munmap(reinterpret_cast<void*>(begin + size), at + kHugePage - begin);  // the tail, never empty
     // a refusal (no transparent huge pages here) leaves ordinary pages: nothing to report
     (void)madvise(reinterpret_cast<void*>(begin), size, MADV_HUGEPAGE);
+    FillFromKept(reinterpret_cast<char*>(begin), size);
     return reinterpret_cast<void*>(begin);
 }
 

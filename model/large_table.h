@@ -27,11 +27,12 @@ void FreeLarge(void* block, size_t bytes) noexcept;
 // Whether large blocks are mapped on their own here (false: all from operator new).
 bool LargeBlocksMapped() noexcept;
 
-// While one of these lives, large blocks given back are kept and handed out again
-// (their pages already faulted in and zeroed once) instead of being unmapped: for work
-// that makes and drops model-sized scratch tables one after another. A block asked for
-// that no kept block holds first gives every kept block back, so nothing kept raises the
-// peak; the last one to end gives back what is still kept.
+// While one of these lives, large blocks given back are kept, and the pages of a large
+// block asked for are first taken from them (moved, not copied, so that the system
+// neither zeroes them again nor, on a virtual machine, fetches them anew): for work that
+// makes and drops model-sized scratch tables one after another. Kept pages only ever
+// stand in for pages that would be asked of the system, so the peak stays where it
+// would be; the last one to end gives back what is still kept.
 class TReuseLargeBlocks {
 public:
     TReuseLargeBlocks() noexcept;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 
 #include <sys/mman.h>
@@ -43,32 +44,33 @@ TEST(LargeTable, LargeBlocksStartOnAHugePageBoundary) {
     EXPECT_EQ(reinterpret_cast<uintptr_t>(t.data()) % (uintptr_t(2) << 20), 0u);
 }
 
-// Within a TReuseLargeBlocks scope a block given back is handed out again, cut to what is
-// asked; a block no kept one holds gives every kept block back first, and so does the
-// scope's end, so that nothing kept lingers or adds to the peak.
-TEST(LargeTable, ReuseHandsBlocksOutAgainOnlyWithinItsScope) {
+// Within a TReuseLargeBlocks scope the pages of a block given back make up the next
+// blocks asked for, as far as they reach (they still hold what was written); the scope's
+// end gives back what is still kept. Without a scope a block is unmapped when given back.
+TEST(LargeTable, ReuseHandsPagesOutAgainOnlyWithinItsScope) {
     if (!LargeBlocksMapped()) GTEST_SKIP() << "large blocks come from operator new here";
     constexpr size_t kMiB = size_t(1) << 20;
     auto mapped = [](void* at, size_t bytes) { return msync(at, bytes, MS_ASYNC) == 0; };
-    char* first = nullptr;
+    char* kept = nullptr;
     {
         const TReuseLargeBlocks reuse;
-        first = static_cast<char*>(AllocateLarge(8 * kMiB));
+        char* first = static_cast<char*>(AllocateLarge(8 * kMiB));
+        std::memset(first, 7, 8 * kMiB);
         FreeLarge(first, 8 * kMiB);
-        EXPECT_TRUE(mapped(first, 8 * kMiB));  // kept
-        void* front = AllocateLarge(2 * kMiB);
-        EXPECT_EQ(front, first);
-        void* next = AllocateLarge(3 * kMiB);  // mapped as 4 MiB, after the first 2
-        EXPECT_EQ(next, first + 2 * kMiB);
-        void* big = AllocateLarge(16 * kMiB);  // the 2 MiB still kept cannot hold it
-        EXPECT_FALSE(mapped(first + 6 * kMiB, 2 * kMiB));
-        FreeLarge(big, 16 * kMiB);
-        FreeLarge(next, 3 * kMiB);
-        FreeLarge(front, 2 * kMiB);
-        EXPECT_TRUE(mapped(first, 6 * kMiB));
+        char* half = static_cast<char*>(AllocateLarge(4 * kMiB));
+        EXPECT_EQ(half[0], 7);
+        EXPECT_EQ(half[4 * kMiB - 1], 7);
+        char* more = static_cast<char*>(AllocateLarge(6 * kMiB));  // 4 MiB kept, 2 MiB new
+        EXPECT_EQ(more[0], 7);
+        EXPECT_EQ(more[4 * kMiB - 1], 7);
+        EXPECT_EQ(more[4 * kMiB], 0);
+        EXPECT_FALSE(mapped(first, 8 * kMiB));  // its pages moved on
+        FreeLarge(more, 6 * kMiB);
+        FreeLarge(half, 4 * kMiB);
+        EXPECT_TRUE(mapped(more, 6 * kMiB));
+        kept = more;
     }
-    EXPECT_FALSE(mapped(first, 6 * kMiB));  // the scope gave them back
-    // without a scope a block is unmapped when given back
+    EXPECT_FALSE(mapped(kept, 6 * kMiB));
     void* alone = AllocateLarge(4 * kMiB);
     FreeLarge(alone, 4 * kMiB);
     EXPECT_FALSE(mapped(alone, 4 * kMiB));
