@@ -41,13 +41,13 @@ void InitModel(TKGLModel& model) {
 void AllocateModel(TKGLModel& model) {
     DropReductionTables(model);
     auto slots = [](int32_t count) { return count + 2 > 0 ? static_cast<size_t>(count) + 2 : size_t(0); };
-    model.vertices.resize(slots(model.vCount));
-    model.normals.resize(slots(model.nCount));
-    model.texCoords.resize(slots(model.tCount));
+    ResizeFaultedIn(model.vertices, slots(model.vCount));
+    ResizeFaultedIn(model.normals, slots(model.nCount));
+    ResizeFaultedIn(model.texCoords, slots(model.tCount));
     model.groups.resize(slots(model.gCount));
     for (int32_t g = 0; g <= model.gCount; ++g) {
         TGroup& group = model.groups[g];
-        group.faces.resize(slots(group.fCount));
+        ResizeFaultedIn(group.faces, slots(group.fCount));
         group.boxMin = {kBoxResetMin, kBoxResetMin, kBoxResetMin};
         group.boxMax = {kBoxResetMax, kBoxResetMax, kBoxResetMax};
     }

@@ -17,6 +17,8 @@
 #endif
 #endif
 
+#include "parallel.h"
+
 namespace kgl {
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE) && !defined(KGL_PLAIN_HEAP)
@@ -96,6 +98,26 @@ void* AllocateLarge(size_t bytes) {
 
 bool LargeBlocksMapped() noexcept { return true; }
 
+void PrefaultLarge(void* block, size_t bytes) noexcept {
+#if defined(MADV_POPULATE_WRITE)
+    // the whole huge pages inside the range; the rest fault in at their first write
+    const uintptr_t at = reinterpret_cast<uintptr_t>(block);
+    const uintptr_t begin = (at + kHugePage - 1) & ~(kHugePage - 1), end = (at + bytes) & ~(kHugePage - 1);
+    if (end <= begin) return;
+    const size_t pages = (end - begin) / kHugePage;
+    try {
+        ParallelRanges(WorkThreads(pages, 4), pages, [&](size_t, uint64_t b, uint64_t e) {
+            // a refusal (an older system) leaves the pages to their first write
+            (void)madvise(reinterpret_cast<void*>(begin + b * kHugePage), (e - b) * kHugePage, MADV_POPULATE_WRITE);
+        });
+    } catch (...) {  // no thread to start: the first writes fault them in
+    }
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
+
 void FreeLarge(void* block, size_t bytes) noexcept {
     if (!block) return;
     if (bytes < kLargeBlockBytes) {
@@ -121,6 +143,7 @@ TReuseLargeBlocks::~TReuseLargeBlocks() {}
 void* AllocateLarge(size_t bytes) { return ::operator new(bytes); }
 void FreeLarge(void* block, size_t) noexcept { ::operator delete(block); }
 bool LargeBlocksMapped() noexcept { return false; }
+void PrefaultLarge(void*, size_t) noexcept {}
 
 #endif
 

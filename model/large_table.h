@@ -10,6 +10,7 @@
 // "always" mode), so it faults in 2 MiB at a time. Elsewhere, for small blocks and in
 // sanitizer builds (whose checks need the ordinary heap) it is plain operator new.
 // Contents and failures (std::bad_alloc) are those of std::allocator.
+#include <algorithm>
 #include <cstddef>
 #include <new>
 #include <vector>
@@ -26,6 +27,11 @@ void* AllocateLarge(size_t bytes);
 void FreeLarge(void* block, size_t bytes) noexcept;
 // Whether large blocks are mapped on their own here (false: all from operator new).
 bool LargeBlocksMapped() noexcept;
+// Faults in the pages of [block, block + bytes) of a mapped large block, a range of them
+// on each core: for a table that one thread is about to fill, whose first touch (the
+// system zeroing each page) would otherwise all fall on that thread. Nothing for small
+// blocks, where large blocks are not mapped, or where the system cannot.
+void PrefaultLarge(void* block, size_t bytes) noexcept;
 
 // While one of these lives, large blocks given back are kept, and the pages of a large
 // block asked for are first taken from them (moved, not copied, so that the system
@@ -61,5 +67,13 @@ struct TLargeAllocator {
 // A model-sized table: a std::vector on TLargeAllocator.
 template <class T>
 using TLargeTable = std::vector<T, TLargeAllocator<T>>;
+
+// Sizes table to n value-initialised entries, its new pages faulted in on every core first.
+template <class T>
+void ResizeFaultedIn(TLargeTable<T>& table, size_t n) {
+    table.reserve(n);
+    PrefaultLarge(table.data() + table.size(), (n - std::min(n, table.size())) * sizeof(T));
+    table.resize(n);
+}
 
 }  // namespace kgl
