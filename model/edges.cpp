@@ -148,7 +148,8 @@ void BuildEdges(TKGLModel& model) {
 
     // Phase 1: the unordered end pair of every side, in candidate order, and the count of
     // each range's candidates by smaller end.
-    TLargeTable<uint64_t> pairs(nSides);  // (smaller end << 32) | larger end, as unsigned 32-bit halves
+    TLargeTable<uint64_t> pairs;
+    ResizeFaultedIn(pairs, nSides);  // (smaller end << 32) | larger end, as unsigned 32-bit halves
     std::vector<TLargeTable<uint32_t>> fill(threads);
     ParallelRanges(threads, rows.Count(), [&](size_t t, uint64_t b, uint64_t e) {
         TLargeTable<uint32_t>& count = fill[t];
@@ -190,7 +191,8 @@ void BuildEdges(TKGLModel& model) {
 
     // Bucket by the smaller end (counting sort keeps candidate order): (larger end << 32
     // | candidate) per bucket; the outside bucket keeps whole pairs beside.
-    TLargeTable<uint64_t> slots(nSides);
+    TLargeTable<uint64_t> slots;
+    ResizeFaultedIn(slots, nSides);
     std::vector<std::vector<std::pair<uint64_t, uint32_t>>> strayParts(threads);
     OnEachThread(threads, [&](size_t t) {
         TLargeTable<uint32_t>& at = fill[t];
