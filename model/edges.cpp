@@ -308,9 +308,9 @@ void BuildEdges(TKGLModel& model) {
     // -(place + 2)), then each starting candidate writes its entry at its place, and each
     // second face completes it.
     {
-        const TLargeTable<uint32_t> place = PositionsByWeight(weight, *std::min_element(lo.begin(), lo.end()),
-                                                              *std::max_element(hi.begin(), hi.end()));
-    decltype(weight)().swap(weight);
+        const TLargeTable<uint32_t> place =
+            PositionsByWeight(weight, *std::min_element(lo.begin(), lo.end()), *std::max_element(hi.begin(), hi.end()));
+        decltype(weight)().swap(weight);
         ParallelRanges(threads, nSides, [&](size_t, uint64_t b, uint64_t e) {
             for (uint64_t c = b; c < e; ++c) {
                 const int32_t l = link[c];
