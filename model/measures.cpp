@@ -13,10 +13,8 @@ namespace kgl {
 
 namespace {
 
-constexpr float kMeasureOffset = 1000000.0f;
-constexpr uint64_t kFacesPerThread =
-    64 *
-    1024;  // a thread is worth its start from this many faces on  // quantises corner positions to 1/16 near the origin
+constexpr float kMeasureOffset = 1000000.0f;     // quantises corner positions to 1/16 near the origin
+constexpr uint64_t kFacesPerThread = 64 * 1024;  // a thread is worth its start from this many faces on
 
 // The vertex record at index; the spare entry 0 for an index that addresses no entry
 // (a loaded OBJ never has one, a hand-built model might).
