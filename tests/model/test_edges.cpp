@@ -86,9 +86,10 @@ TEST(Edges, MatchTheLiteralAlgorithmOnRandomMeshes) {
 }
 
 TEST(Edges, MatchTheLiteralAlgorithmOnALoadedGrid) {
-    // a grid with varied spacing: many distinct weights, ties, shared sides
+    // a grid with varied spacing: many distinct weights, ties, shared sides; enough entries
+    // for the weight sort's buckets to fill several coarse ones
     std::string text;
-    const int n = 12;
+    const int n = 40;
     for (int j = 0; j <= n; ++j)
         for (int i = 0; i <= n; ++i)
             text += "v " + std::to_string(i + (i % 3) * 0.25) + " " + std::to_string(j * 1.5 + (j % 2) * 0.5) + " 0\n";
@@ -105,11 +106,15 @@ TEST(Edges, MatchTheLiteralAlgorithmOnALoadedGrid) {
                         std::to_string(a) + " " + std::to_string(c + 1) + " " + std::to_string(c) + "\n";
         }
     }
-    TKGLModel fast = LoadText(text);
-    TKGLModel literal = fast;
-    LiteralEdges(literal);
-    ExpectSameEdges(fast, literal, "grid");
-    EXPECT_GT(fast.eCount, 2 * n * n);
+    for (int32_t threads : {1, 3}) {
+        SetLoadThreads(threads);
+        TKGLModel fast = LoadText(text);
+        TKGLModel literal = fast;
+        LiteralEdges(literal);
+        ExpectSameEdges(fast, literal, "grid, threads " + std::to_string(threads));
+        EXPECT_GT(fast.eCount, 2 * n * n);
+    }
+    SetLoadThreads(0);
 }
 
 TEST(Edges, SingleTriangle) {
