@@ -508,13 +508,20 @@ bool ShortDecimal(uint64_t mantissa, int fracDigits, bool negative, float& out) 
     return true;
 }
 
+// A decimal of the fast path, scanned but not yet converted.
+struct TShortDecimal {
+    uint64_t mantissa = 0;
+    int fracDigits = 0;
+    bool negative = false;
+};
+
 // The fast path of the reading pass: [-]digits[.digits] or [-].digits, at most 15
 // digits, ended by a blank or the end of the line. false for anything else, which
 // then takes the general path (and its messages).
-bool QuickDecimal(const char*& p, const char* end, float& out) {
+inline bool ScanDecimal(const char*& p, const char* end, TShortDecimal& d) {
     const char* q = p;
-    const bool negative = q < end && *q == '-';
-    if (negative) ++q;
+    d.negative = q < end && *q == '-';
+    if (d.negative) ++q;
     uint64_t mantissa = 0;
     const char* first = q;
     while (q < end && static_cast<unsigned char>(*q - '0') < 10)
@@ -531,9 +538,14 @@ bool QuickDecimal(const char*& p, const char* end, float& out) {
         return false;
     }
     if (digits + fracDigits > 15 || (q < end && *q != ' ')) return false;
-    if (!ShortDecimal(mantissa, fracDigits, negative, out)) return false;
+    d.mantissa = mantissa;
+    d.fracDigits = fracDigits;
     p = q;
     return true;
+}
+
+inline bool ShortDecimal(const TShortDecimal& d, float& out) {
+    return ShortDecimal(d.mantissa, d.fracDigits, d.negative, out);
 }
 
 }  // namespace
@@ -793,23 +805,27 @@ struct TReader {
     }
 
     // "v x y z" / "vn x y z" with single blanks and short decimals, from position at.
+    // The three are scanned first and converted after, so that their divisions overlap.
     static bool QuickThree(std::string_view line, size_t at, float& x, float& y, float& z) {
         const char* p = line.data() + at;
         const char* end = line.data() + line.size();
-        if (!QuickDecimal(p, end, x) || p == end) return false;
+        TShortDecimal dx, dy, dz;
+        if (!ScanDecimal(p, end, dx) || p == end) return false;
         ++p;
-        if (!QuickDecimal(p, end, y) || p == end) return false;
+        if (!ScanDecimal(p, end, dy) || p == end) return false;
         ++p;
-        return QuickDecimal(p, end, z) && p == end;
+        if (!ScanDecimal(p, end, dz) || p != end) return false;
+        return ShortDecimal(dx, x) && ShortDecimal(dy, y) && ShortDecimal(dz, z);
     }
     // "vt u v" with an optional rest after a blank, which the dialect ignores.
     static bool QuickTwo(std::string_view line, float& u, float& v) {
         if (line.size() < 3 || line[2] != ' ') return false;
         const char* p = line.data() + 3;
         const char* end = line.data() + line.size();
-        if (!QuickDecimal(p, end, u) || p == end) return false;
+        TShortDecimal du, dv;
+        if (!ScanDecimal(p, end, du) || p == end) return false;
         ++p;
-        return QuickDecimal(p, end, v);
+        return ScanDecimal(p, end, dv) && ShortDecimal(du, u) && ShortDecimal(dv, v);
     }
 
     void ReadVLine(std::string_view line, TLineKind kind) {
