@@ -107,16 +107,12 @@ inline int32_t ResolveIn(TargetOf target, int32_t last, int32_t key, bool& cut) 
     }
 }
 
-// Two consecutive corners (or the first and the last) on the same drawn vertex; without
-// targets, on the same vertex.
-inline bool Degenerate(const TFace& f, const int32_t* targets, int32_t lastV) {
+// Two consecutive corners (or the first and the last) on the same vertex, as mapped(v)
+// draws each.
+template <class Mapped>
+inline bool DegenerateAs(const TFace& f, Mapped mapped) {
     uint32_t n = ReadableCorners(f);
     if (n == 0) return false;
-    auto mapped = [&](int32_t v) {
-        if (!targets || v < 0 || v > lastV) return v;
-        int32_t t = targets[v];
-        return t >= 0 ? t : v;
-    };
     int32_t first = mapped(f.vIdx[0]);
     int32_t prev = first;
     for (uint32_t j = 1; j < n; ++j) {
@@ -125,6 +121,20 @@ inline bool Degenerate(const TFace& f, const int32_t* targets, int32_t lastV) {
         prev = cur;
     }
     return first == prev;  // a one-corner face meets itself
+}
+
+// Degenerate as drawn: each corner on its vertex's collapse target.
+inline bool Degenerate(const TFace& f, const int32_t* targets, int32_t lastV) {
+    return DegenerateAs(f, [&](int32_t v) {
+        if (v < 0 || v > lastV) return v;
+        int32_t t = targets[v];
+        return t >= 0 ? t : v;
+    });
+}
+
+// Degenerate on its own vertices (nothing collapsed).
+inline bool DegenerateAsRead(const TFace& f) {
+    return DegenerateAs(f, [](int32_t v) { return v; });
 }
 
 struct TLimits {
@@ -241,8 +251,7 @@ void ResetToFullDetail(TKGLModel& model, const TLimits& l) {
     });
     const TFaceRows rows(model, 1);
     ParallelRanges(WorkThreads(rows.Count(), kItemsPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
-        rows.ForEach(model, b, e,
-                     [&](TGroup&, int32_t, TFace& f, int32_t) { f.visible = !Degenerate(f, nullptr, l.lastV); });
+        rows.ForEach(model, b, e, [&](TGroup&, int32_t, TFace& f, int32_t) { f.visible = !DegenerateAsRead(f); });
     });
 }
 
