@@ -42,8 +42,6 @@ uint64_t WeightKey(double w) {
     return (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
 }
 
-constexpr uint64_t kItemsPerThread = 64 * 1024;  // a thread is worth its start from this many on
-
 // The place of every entry in the table sorted stably by weight, given that every weight
 // not in lo .. hi is infinite or not a number. One counting pass into buckets by value, a
 // few entries each (the bucket is monotonic in the weight, and the pass keeps the

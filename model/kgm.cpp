@@ -545,7 +545,7 @@ void ReadModel(TInput& in, TKGLModel& m, bool fullDetail) {
     };
     // each thread finds the first unsound edge of its range; the first of those fails
     const uint64_t entries = static_cast<uint64_t>(eCount) + 1;
-    const size_t threads = WorkThreads(entries, uint64_t(256) << 10);
+    const size_t threads = WorkThreads(entries, kItemsPerThread * 4);
     std::vector<int32_t> bad(threads, -1);
     ParallelRanges(threads, entries, [&](size_t t, uint64_t b, uint64_t e) {
         for (uint64_t s = b; s < e; ++s)

@@ -13,8 +13,7 @@ namespace kgl {
 
 namespace {
 
-constexpr float kMeasureOffset = 1000000.0f;     // quantises corner positions to 1/16 near the origin
-constexpr uint64_t kFacesPerThread = 64 * 1024;  // a thread is worth its start from this many faces on
+constexpr float kMeasureOffset = 1000000.0f;  // quantises corner positions to 1/16 near the origin
 
 // The vertex record at index; the spare entry 0 for an index that addresses no entry
 // (a loaded OBJ never has one, a hand-built model might).
@@ -60,7 +59,7 @@ double FaceMeasure(const TVertices& corners) {
 
 void ComputeFaceAreas(TKGLModel& model) {
     const TFaceRows rows(model, 1);
-    const size_t n = WorkThreads(rows.Count(), kFacesPerThread);
+    const size_t n = WorkThreads(rows.Count(), kItemsPerThread);
     std::vector<double> lo(n, model.minArea), hi(n, model.maxArea);
     ParallelRanges(n, rows.Count(), [&](size_t t, uint64_t begin, uint64_t end) {
         double l = lo[t], h = hi[t];
@@ -86,7 +85,7 @@ void NormaliseFaceAreas(TKGLModel& model) {
     const bool flat = model.maxArea == model.minArea;
     const double k = flat ? 0.0 : 1.0 / (model.maxArea - model.minArea);
     const TFaceRows rows(model, 0);
-    ParallelRanges(WorkThreads(rows.Count(), kFacesPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
+    ParallelRanges(WorkThreads(rows.Count(), kItemsPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
         rows.ForEach(model, b, e, [&](TGroup&, int32_t, TFace& face, int32_t) {
             face.area = flat ? 0.0 : (face.area - model.minArea) * k;
         });
@@ -97,7 +96,7 @@ void ComputeGroupBoxes(TKGLModel& model) {
     // each thread widens boxes of its own per group; a box combines by its extremes
     const TFaceRows rows(model, 0);
     const size_t groups = static_cast<size_t>(LastGroup(model) + 1);
-    const size_t n = groups * 8 < rows.Count() ? WorkThreads(rows.Count(), kFacesPerThread) : 1;
+    const size_t n = groups * 8 < rows.Count() ? WorkThreads(rows.Count(), kItemsPerThread) : 1;
     const TVec3 resetLo{kBoxResetMin, kBoxResetMin, kBoxResetMin}, resetHi{kBoxResetMax, kBoxResetMax, kBoxResetMax};
     std::vector<TVec3> lo(n * groups, resetLo), hi(n * groups, resetHi);
     ParallelRanges(n, rows.Count(), [&](size_t t, uint64_t begin, uint64_t end) {

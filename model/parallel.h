@@ -14,6 +14,10 @@
 
 namespace kgl {
 
+// Items of a model-sized loop (faces, sides, edge entries, vertices) from which on a
+// thread is worth its start; loops of heavier or lighter items scale it.
+constexpr uint64_t kItemsPerThread = 64 * 1024;
+
 // Threads for a loop over items when a thread is worth its start only from minItems on:
 // SetLoadThreads's count when one is forced, else one a core (at most 64), fewer for
 // small loops, at least 1.

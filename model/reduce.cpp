@@ -78,9 +78,8 @@ namespace {
 
 using TTables = TReductionCache::TTables;
 
-constexpr uint64_t kItemsPerThread = 64 * 1024;  // a thread is worth its start from this many on
-constexpr int kResolveSteps = 100;               // a chain is followed for at most 101 steps
-constexpr TBool kHiddenLate = 3;                 // degenerate after a chain was cut by the limit (phase 3 only)
+constexpr int kResolveSteps = 100;  // a chain is followed for at most 101 steps
+constexpr TBool kHiddenLate = 3;    // degenerate after a chain was cut by the limit (phase 3 only)
 
 // Place of a face in the tables' hidden, or -1 when the edge's group has no such face.
 inline int64_t HiddenSlot(const int64_t* first, int32_t lastGroup, int32_t group, int32_t face) {
