@@ -73,6 +73,7 @@ struct TFace {
     int32_t count = 0;  // number of corners (3 triangle, 4 quad, else one polygon)
     TBool visible = 0;  // drawn and picked only while true; the reduction sets it
 };
+static_assert(sizeof(TFace) == 80, "TFace must stay 80 bytes: a model holds millions");
 
 struct TGroup {
     std::string name;  // at most kGroupNameMax characters
