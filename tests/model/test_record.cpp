@@ -1,6 +1,8 @@
 // The model record: housekeeping operations and the compact index list.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "KGLModel.h"
 
 using namespace kgl;
@@ -81,6 +83,16 @@ TEST(IndexList, GrowsPastItsInlineRoomAndKeepsEntries) {
     l = TIndexList{7};
     EXPECT_EQ(l.size(), 1u);
     EXPECT_EQ(l[0], 7);
+    // a heap list given a short one, cleared, and grown again keeps exactly its entries
+    const TIndexList three{4, 5, 6};
+    small = three;
+    EXPECT_EQ(small, three);
+    small.clear();
+    EXPECT_TRUE(small.empty());
+    for (int32_t i = 0; i < 9; ++i) small.push_back(-i);
+    ASSERT_EQ(small.size(), 9u);
+    EXPECT_EQ(small[8], -8);
+    EXPECT_EQ(std::vector<int32_t>(small.begin(), small.end()), (std::vector<int32_t>{0, -1, -2, -3, -4, -5, -6, -7, -8}));
 }
 
 TEST(InfoText, FormatsTheTenItems) {
