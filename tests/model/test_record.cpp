@@ -92,7 +92,8 @@ TEST(IndexList, GrowsPastItsInlineRoomAndKeepsEntries) {
     for (int32_t i = 0; i < 9; ++i) small.push_back(-i);
     ASSERT_EQ(small.size(), 9u);
     EXPECT_EQ(small[8], -8);
-    EXPECT_EQ(std::vector<int32_t>(small.begin(), small.end()), (std::vector<int32_t>{0, -1, -2, -3, -4, -5, -6, -7, -8}));
+    EXPECT_EQ(std::vector<int32_t>(small.begin(), small.end()),
+              (std::vector<int32_t>{0, -1, -2, -3, -4, -5, -6, -7, -8}));
 }
 
 TEST(InfoText, FormatsTheTenItems) {
