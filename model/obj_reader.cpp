@@ -940,11 +940,13 @@ std::vector<std::exception_ptr> RunRanges(size_t n, TPassProgress& progress, Wor
         for (;;) {
             const bool all = endedCount == n;
             lock.unlock();
-            try {
-                progress.meter.At(progress.bytes.load(std::memory_order_relaxed));
-            } catch (const ECancelled&) {
-                if (!cancelled) cancelled = std::current_exception();
-                progress.stopFrom = 0;
+            if (!cancelled) {  // nothing is reported after a cancel
+                try {
+                    progress.meter.At(progress.bytes.load(std::memory_order_relaxed));
+                } catch (const ECancelled&) {
+                    cancelled = std::current_exception();
+                    progress.stopFrom = 0;
+                }
             }
             lock.lock();
             if (all) break;
