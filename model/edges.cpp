@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <numeric>
 #include <vector>
@@ -40,6 +41,18 @@ uint64_t WeightKey(double w) {
     uint64_t bits;
     std::memcpy(&bits, &w, sizeof bits);
     return (bits >> 63) ? ~bits : bits | (uint64_t(1) << 63);
+}
+
+// Sorts a short run stably by insertion; an empty run may lie at a null table.
+template <class T, class Less>
+void SortShortRun(T* first, T* last, Less less) {
+    if (first == last) return;
+    for (T* i = first + 1; i < last; ++i) {
+        const T x = *i;
+        T* j = i;
+        for (; j > first && less(x, *(j - 1)); --j) *j = *(j - 1);
+        *j = x;
+    }
 }
 
 // The place of every entry in the table sorted stably by weight, given that every weight
@@ -94,16 +107,10 @@ TLargeTable<uint32_t> PositionsByWeight(const TLargeTable<double>& weight, doubl
         for (uint64_t d = b; d < e; ++d) {
             TKeyed* first = order.data() + start[d];
             TKeyed* last = order.data() + start[d + 1];
-            if (last - first > 32) {
+            if (last - first > 32)
                 std::stable_sort(first, last, less);
-            } else {  // insertion sort: the runs are short
-                for (TKeyed* i = first + (first != last ? 1 : 0); i < last; ++i) {
-                    const TKeyed x = *i;
-                    TKeyed* j = i;
-                    for (; j > first && less(x, *(j - 1)); --j) *j = *(j - 1);
-                    *j = x;
-                }
-            }
+            else
+                SortShortRun(first, last, less);
             for (TKeyed* i = first; i < last; ++i) position[i->entry] = static_cast<uint32_t>(i - order.data());
         }
     });
@@ -229,16 +236,10 @@ void BuildEdges(TKGLModel& model) {
         for (uint64_t bucket = b; bucket < e; ++bucket) {
             uint64_t* first = slots.data() + start[bucket];
             uint64_t* last = slots.data() + start[bucket + 1];
-            if (last - first > 24) {
+            if (last - first > 24)
                 std::sort(first, last);
-            } else if (first != last) {                         // an empty bucket may sit at a null table (no faces)
-                for (uint64_t* i = first + 1; i < last; ++i) {  // small buckets: insertion sort
-                    uint64_t x = *i;
-                    uint64_t* j = i;
-                    for (; j > first && *(j - 1) > x; --j) *j = *(j - 1);
-                    *j = x;
-                }
-            }
+            else
+                SortShortRun(first, last, std::less<uint64_t>());
             entries[t] += pairRuns(
                 first, last, [](uint64_t s) { return s >> 32; }, [](uint64_t s) { return static_cast<uint32_t>(s); });
         }

@@ -225,6 +225,15 @@ int32_t ResolveTexCoord(const TKGLModel& model, int32_t index) {
 
 namespace {
 
+// Every face shown unless it is degenerate on its own vertices: the faces when nothing
+// is collapsed, cut in one range a thread.
+void ShowFacesAsRead(TKGLModel& model) {
+    const TFaceRows rows(model, 1);
+    ParallelRanges(WorkThreads(rows.Count(), kItemsPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
+        rows.ForEach(model, b, e, [&](TGroup&, int32_t, TFace& f, int32_t) { f.visible = !DegenerateAsRead(f); });
+    });
+}
+
 // Reduce with a goal of no face: nothing can collapse, so the reset and the degenerate
 // test of every face on its own vertices are the whole result, and no table is needed
 // (a load ends here, so a loaded model holds no reduction table until the first real
@@ -248,10 +257,7 @@ void ResetToFullDetail(TKGLModel& model, const TLimits& l) {
     ParallelRanges(WorkThreads(entries, kItemsPerThread * 4), entries, [&](size_t, uint64_t b, uint64_t e) {
         for (uint64_t i = b; i < e; ++i) edges[i].active = 1;
     });
-    const TFaceRows rows(model, 1);
-    ParallelRanges(WorkThreads(rows.Count(), kItemsPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
-        rows.ForEach(model, b, e, [&](TGroup&, int32_t, TFace& f, int32_t) { f.visible = !DegenerateAsRead(f); });
-    });
+    ShowFacesAsRead(model);
 }
 
 }  // namespace
@@ -321,18 +327,10 @@ void Reduce(TKGLModel& model, double fraction) {
     }
     for (; i <= lastE; ++i) edges[i].active = 1;
 
-    // 3. marks to flags, resolve, degenerate test. At full detail nothing was collapsed:
-    // no target to resolve, so each face is judged on its own, and the faces are cut in
-    // one range a thread.
+    // 3. marks to flags, resolve, degenerate test. When nothing was collapsed no face
+    // is hidden and no target is to be resolved: each face is judged on its own.
     bool cut = false;
-    if (!collapsed) {
-        const TFaceRows rows(model, 1);
-        ParallelRanges(WorkThreads(rows.Count(), kItemsPerThread), rows.Count(), [&](size_t, uint64_t b, uint64_t e) {
-            rows.ForEach(model, b, e, [&](TGroup&, int32_t g, TFace& f, int32_t fi) {
-                f.visible = hidden[first[g] + fi] ? 0 : !Degenerate(f, targets, lastV);
-            });
-        });
-    }
+    if (!collapsed) ShowFacesAsRead(model);
     auto targetOf = [targets](int32_t v) { return targets[v]; };
     auto texTargetOf = [tex](int32_t t) { return tex[t].target; };
     if (collapsed) {
