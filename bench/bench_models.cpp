@@ -1,7 +1,9 @@
 #include "bench_models.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -70,12 +72,38 @@ double ColumnX(int64_t i) { return static_cast<double>(i) + 0.35 * std::sin(stat
 double RowY(int64_t j) { return static_cast<double>(j) + 0.35 * std::cos(static_cast<double>(j) * 0.23); }
 double Height(double x, double y) { return 3.0 * std::sin(x * 0.05) * std::cos(y * 0.07); }
 
+// The two triangles of every cell of row j, as 0-based vertex numbers (row by row).
+template <class F>
+void RowTriangles(const TGrid& g, int64_t j, F&& triangle) {
+    const int64_t rowVerts = g.nx + 1;
+    for (int64_t i = 0; i < g.nx; ++i) {
+        const int64_t a = j * rowVerts + i, c = a + rowVerts;
+        // alternate the diagonal so neighbouring cells differ
+        const bool flip = ((i + j) & 1) != 0;
+        const int64_t t1[3] = {a, a + 1, flip ? c : c + 1};
+        const int64_t t2[3] = {flip ? a + 1 : a, c + 1, c};
+        triangle(t1);
+        triangle(t2);
+    }
+}
+
+// Every vertex position, row by row, as the floats a binary file holds.
+std::vector<float> Positions(const TGrid& g) {
+    std::vector<float> p;
+    p.reserve(static_cast<size_t>(3 * (g.nx + 1) * (g.ny + 1)));
+    for (int64_t j = 0; j <= g.ny; ++j)
+        for (int64_t i = 0; i <= g.nx; ++i) {
+            const double x = ColumnX(i), y = RowY(j);
+            p.insert(p.end(), {static_cast<float>(x), static_cast<float>(y), static_cast<float>(Height(x, y))});
+        }
+    return p;
+}
+
 void WriteModel(const TGrid& g, const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) throw std::runtime_error("cannot create " + path);
     TOut out(f);
     out.Chars("# benchmark surface\n");
-    const int64_t rowVerts = g.nx + 1;
     for (int64_t j = 0; j <= g.ny; ++j) {
         for (int64_t i = 0; i <= g.nx; ++i) {
             double x = ColumnX(i), y = RowY(j), z = Height(x, y);
@@ -128,28 +156,154 @@ void WriteModel(const TGrid& g, const std::string& path) {
             out.Int(b);
             out.Char('\n');
         }
-        for (int64_t i = 0; i < g.nx; ++i) {
-            int64_t a = j * rowVerts + i + 1, c = a + rowVerts;
-            // alternate the diagonal so neighbouring cells differ
-            bool flip = ((i + j) & 1) != 0;
-            int64_t t1[3] = {a, a + 1, flip ? c : c + 1};
-            int64_t t2[3] = {flip ? a + 1 : a, c + 1, c};
-            for (const int64_t* t : {t1, t2}) {
-                out.Chars("f ");
-                corner(t[0]);
-                out.Char(' ');
-                corner(t[1]);
-                out.Char(' ');
-                corner(t[2]);
-                out.Char('\n');
-            }
+        RowTriangles(g, j, [&](const int64_t* t) {
+            out.Chars("f ");
+            corner(t[0] + 1);
+            out.Char(' ');
+            corner(t[1] + 1);
+            out.Char(' ');
+            corner(t[2] + 1);
+            out.Char('\n');
             out.Flush(false);
-        }
+        });
     }
     out.Flush(true);
     bool bad = out.failed();
     if (std::fclose(f) != 0) bad = true;
     if (bad) throw std::runtime_error("cannot write " + path);
+}
+
+// Little-endian bytes into a file, through a large buffer.
+class TBinary {
+public:
+    explicit TBinary(const std::string& path) : path_(path), f_(std::fopen(path.c_str(), "wb")) {
+        if (!f_) throw std::runtime_error("cannot create " + path);
+    }
+    ~TBinary() {
+        if (f_) std::fclose(f_);
+    }
+    void Bytes(const void* p, size_t n) {
+        const char* c = static_cast<const char*>(p);
+        buf_.append(c, n);
+        if (buf_.size() >= (1u << 20)) Flush();
+    }
+    template <class T>
+    void Value(T v) {
+        Bytes(&v, sizeof v);  // x86-64: little-endian already
+    }
+    void Text(const std::string& s) { Bytes(s.data(), s.size()); }
+    void Close() {
+        Flush();
+        const bool bad = std::ferror(f_) != 0;
+        if (std::fclose(f_) != 0 || bad) failed_ = true;
+        f_ = nullptr;
+        if (failed_) throw std::runtime_error("cannot write " + path_);
+    }
+
+private:
+    void Flush() {
+        if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) failed_ = true;
+        buf_.clear();
+    }
+    std::string path_;
+    std::FILE* f_;
+    std::string buf_;
+    bool failed_ = false;
+};
+
+void WritePly(const TGrid& g, const std::string& path) {
+    const std::vector<float> p = Positions(g);
+    TBinary out(path);
+    out.Text("ply\nformat binary_little_endian 1.0\ncomment benchmark surface\nelement vertex " +
+             std::to_string(p.size() / 3) + "\nproperty float x\nproperty float y\nproperty float z\nelement face " +
+             std::to_string(2 * g.nx * g.ny) + "\nproperty list uchar int vertex_indices\nend_header\n");
+    out.Bytes(p.data(), p.size() * sizeof(float));
+    for (int64_t j = 0; j < g.ny; ++j)
+        RowTriangles(g, j, [&](const int64_t* t) {
+            out.Value(uint8_t{3});
+            for (int k = 0; k < 3; ++k) out.Value(static_cast<int32_t>(t[k]));
+        });
+    out.Close();
+}
+
+void WriteStl(const TGrid& g, const std::string& path) {
+    const std::vector<float> p = Positions(g);
+    TBinary out(path);
+    std::string header = "benchmark surface";
+    header.resize(80, ' ');
+    out.Text(header);
+    out.Value(static_cast<uint32_t>(2 * g.nx * g.ny));
+    for (int64_t j = 0; j < g.ny; ++j)
+        RowTriangles(g, j, [&](const int64_t* t) {
+            const float* a = &p[static_cast<size_t>(3 * t[0])];
+            const float* b = &p[static_cast<size_t>(3 * t[1])];
+            const float* c = &p[static_cast<size_t>(3 * t[2])];
+            const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]}, v[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+            double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+            const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            for (double& x : n) out.Value(static_cast<float>(len > 0 ? x / len : 0.0));
+            for (const float* q : {a, b, c}) out.Bytes(q, 12);
+            out.Value(uint16_t{0});
+        });
+    out.Close();
+}
+
+void WriteGlb(const TGrid& g, const std::string& path) {
+    const std::vector<float> p = Positions(g);
+    const int64_t triangles = 2 * g.nx * g.ny;
+    float lo[3] = {p[0], p[1], p[2]}, hi[3] = {p[0], p[1], p[2]};
+    for (size_t i = 0; i < p.size(); ++i) {
+        lo[i % 3] = std::min(lo[i % 3], p[i]);
+        hi[i % 3] = std::max(hi[i % 3], p[i]);
+    }
+    const uint64_t positionBytes = p.size() * 4, indexBytes = static_cast<uint64_t>(triangles) * 12;
+    auto real = [](float v) {
+        char t[32];
+        return std::string(t, std::to_chars(t, t + sizeof t, v).ptr);
+    };
+    std::string json =
+        "{\"asset\":{\"version\":\"2.0\",\"generator\":\"kgl bench\"},\"scene\":0,"
+        "\"scenes\":[{\"nodes\":[0]}],\"nodes\":[{\"mesh\":0,\"name\":\"surface\"}],"
+        "\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":0},\"indices\":1,\"mode\":4}]}],"
+        "\"buffers\":[{\"byteLength\":" +
+        std::to_string(positionBytes + indexBytes) +
+        "}],\"bufferViews\":[{\"buffer\":0,\"byteOffset\":0,\"byteLength\":" + std::to_string(positionBytes) +
+        ",\"target\":34962},{\"buffer\":0,\"byteOffset\":" + std::to_string(positionBytes) +
+        ",\"byteLength\":" + std::to_string(indexBytes) +
+        ",\"target\":34963}],\"accessors\":[{\"bufferView\":0,\"componentType\":5126,\"count\":" +
+        std::to_string(p.size() / 3) + ",\"type\":\"VEC3\",\"min\":[" + real(lo[0]) + "," + real(lo[1]) + "," +
+        real(lo[2]) + "],\"max\":[" + real(hi[0]) + "," + real(hi[1]) + "," + real(hi[2]) +
+        "]},{\"bufferView\":1,\"componentType\":5125,\"count\":" + std::to_string(3 * triangles) +
+        ",\"type\":\"SCALAR\"}]}";
+    json.resize((json.size() + 3) / 4 * 4, ' ');  // chunks stay 4-byte aligned
+    const uint64_t binBytes = positionBytes + indexBytes;
+    TBinary out(path);
+    out.Value(uint32_t{0x46546C67});  // "glTF"
+    out.Value(uint32_t{2});
+    out.Value(static_cast<uint32_t>(12 + 8 + json.size() + 8 + binBytes));
+    out.Value(static_cast<uint32_t>(json.size()));
+    out.Value(uint32_t{0x4E4F534A});  // "JSON"
+    out.Text(json);
+    out.Value(static_cast<uint32_t>(binBytes));
+    out.Value(uint32_t{0x004E4942});  // "BIN"
+    out.Bytes(p.data(), positionBytes);
+    for (int64_t j = 0; j < g.ny; ++j)
+        RowTriangles(g, j, [&](const int64_t* t) {
+            for (int k = 0; k < 3; ++k) out.Value(static_cast<uint32_t>(t[k]));
+        });
+    out.Close();
+}
+
+// Writes path by writer unless it is there already: under another name first and
+// renamed, so an interrupted run leaves no half file.
+template <class F>
+void EnsureFile(const std::string& path, F&& writer) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(path, ec)) return;
+    const std::string tmp = path + ".part";
+    writer(tmp);
+    fs::rename(tmp, path);
 }
 
 }  // namespace
@@ -168,14 +322,25 @@ TBenchModel EnsureBenchModel(int64_t triangles, const std::string& dir) {
     m.groups = static_cast<int32_t>(std::min<int64_t>(kBands, g.ny));
     fs::create_directories(dir);
     m.path = dir + "/surface_" + std::to_string(m.triangles) + "_v" + std::to_string(kGeneratorVersion) + ".obj";
-    std::error_code ec;
-    if (!fs::exists(m.path, ec)) {
-        // written under another name and renamed, so an interrupted run leaves no half file
-        std::string tmp = m.path + ".part";
-        WriteModel(g, tmp);
-        fs::rename(tmp, m.path);
-    }
+    EnsureFile(m.path, [&](const std::string& tmp) { WriteModel(g, tmp); });
     m.bytes = fs::file_size(m.path);
+    return m;
+}
+
+TBenchModel EnsureBenchModelAs(int64_t triangles, const std::string& extension, const std::string& dir) {
+    TBenchModel m = EnsureBenchModel(triangles, dir);
+    const TGrid g = GridFor(triangles);
+    m.path = m.path.substr(0, m.path.size() - 4) + extension;
+    m.groups = 1;
+    if (extension == ".ply")
+        EnsureFile(m.path, [&](const std::string& tmp) { WritePly(g, tmp); });
+    else if (extension == ".stl")
+        EnsureFile(m.path, [&](const std::string& tmp) { WriteStl(g, tmp); });
+    else if (extension == ".glb")
+        EnsureFile(m.path, [&](const std::string& tmp) { WriteGlb(g, tmp); });
+    else
+        throw std::runtime_error("no benchmark writer for '" + extension + "'");
+    m.bytes = std::filesystem::file_size(m.path);
     return m;
 }
 

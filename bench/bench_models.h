@@ -28,4 +28,12 @@ std::string BenchModelDir();
 // Throws std::runtime_error when the file cannot be written.
 TBenchModel EnsureBenchModel(int64_t triangles, const std::string& dir = BenchModelDir());
 
+// The same surface (positions and triangles only: no texture coordinates, no normals
+// beyond STL's facet normals) in a binary format of another program: ".ply" (binary
+// little-endian, float x y z, uchar/int face lists), ".stl" (binary) or ".glb" (one
+// node, one mesh, float positions and uint32 indices). Cached beside the OBJ files;
+// path is the file's, bytes its size. Throws std::runtime_error as above.
+TBenchModel EnsureBenchModelAs(int64_t triangles, const std::string& extension,
+                               const std::string& dir = BenchModelDir());
+
 }  // namespace kgl::bench

@@ -9,14 +9,9 @@
 // In the start view the 1M model (diagonal about 1,100) lies wholly beyond the far
 // plane at 500 and the 100k one is seen edge-on: `-- --xrot off` shows the 100k
 // surface face-on, filling the picture.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,12 +20,11 @@
 #include <vector>
 
 #include "bench_models.h"
+#include "bench_process.h"
 
 #ifndef KGLMODEL_PATH
 #error "KGLMODEL_PATH must name the built kglmodel"
 #endif
-
-extern char** environ;
 
 namespace {
 
@@ -41,30 +35,10 @@ struct TTiming {
 
 // Runs kglmodel with args, standard output and error thrown away.
 TTiming RunOnce(const std::vector<std::string>& args) {
-    std::vector<char*> argv{const_cast<char*>(KGLMODEL_PATH)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    TTiming t;
-    const auto t0 = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, KGLMODEL_PATH, &actions, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        t.ok = false;
-        return t;
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    t.wall = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    auto ms = [](const timeval& v) { return v.tv_sec * 1e3 + v.tv_usec / 1e3; };
-    t.cpu = ms(usage.ru_utime) + ms(usage.ru_stime);
-    t.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    return t;
+    std::vector<std::string> argv{KGLMODEL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const kgl::bench::TProcessRun run = kgl::bench::RunProcess(argv);
+    return {run.wall, run.cpu, run.ok};
 }
 
 // Medians over runs after one warm-up run (which also fills the page cache).
@@ -78,9 +52,7 @@ TTiming Median(int runs, const std::vector<std::string>& args) {
         wall.push_back(t.wall);
         cpu.push_back(t.cpu);
     }
-    std::sort(wall.begin(), wall.end());
-    std::sort(cpu.begin(), cpu.end());
-    return {wall[wall.size() / 2], cpu[cpu.size() / 2], true};
+    return {kgl::bench::Median(wall), kgl::bench::Median(cpu), true};
 }
 
 }  // namespace

@@ -1,0 +1,96 @@
+// Other formats against OBJ text: kglmodel info of the benchmark surface as binary PLY,
+// binary STL and GLB beside the same surface as OBJ, whole processes taking turns in
+// every round, with the library's ReadFile alone (bench_assimp_read) as the floor an
+// import through it stands on. Prints medians, the slowest run, the ratio to the OBJ
+// and the peak (the largest resident set of the process and its importer child).
+//
+// usage: bench_import [--runs N] [TRIANGLES ...]   (default 7 runs, 1000000)
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench_models.h"
+#include "bench_process.h"
+
+#ifndef KGLMODEL_PATH
+#error "KGLMODEL_PATH must name the built kglmodel"
+#endif
+#ifndef ASSIMP_READ_PATH
+#error "ASSIMP_READ_PATH must name the built bench_assimp_read"
+#endif
+
+namespace {
+
+using kgl::bench::Largest;
+using kgl::bench::Median;
+
+struct TSeries {
+    std::vector<double> wall, cpu, peak;
+    bool ok = true;
+    void Add(const kgl::bench::TProcessRun& r) {
+        ok = ok && r.ok;
+        wall.push_back(r.wall);
+        cpu.push_back(r.cpu);
+        peak.push_back(r.peakMB);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 7;
+    std::vector<long long> sizes;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else
+            sizes.push_back(std::atoll(argv[i]));
+    }
+    if (sizes.empty()) sizes = {1000000};
+    const char* const formats[] = {".obj", ".ply", ".stl", ".glb"};
+    try {
+        for (long long n : sizes) {
+            std::map<std::string, std::string> files;
+            long long triangles = 0;
+            for (const char* ext : formats) {
+                const kgl::bench::TBenchModel m = std::string(ext) == ".obj" ? kgl::bench::EnsureBenchModel(n)
+                                                                             : kgl::bench::EnsureBenchModelAs(n, ext);
+                files[ext] = m.path;
+                triangles = m.triangles;
+            }
+            // every command once, to fill the page cache, then in turns
+            std::map<std::string, TSeries> ours, floor;
+            for (int r = -1; r < runs; ++r)
+                for (const char* ext : formats) {
+                    const auto info = kgl::bench::RunProcess({KGLMODEL_PATH, "info", files[ext]});
+                    if (r >= 0) ours[ext].Add(info);
+                    if (std::string(ext) == ".obj") continue;
+                    const auto read = kgl::bench::RunProcess({ASSIMP_READ_PATH, files[ext]});
+                    if (r >= 0) floor[ext].Add(read);
+                }
+            const double obj = Median(ours[".obj"].wall);
+            std::printf("%lld triangles, whole processes, medians of %d (slowest in brackets)\n", triangles, runs);
+            std::printf("%-5s %16s %9s %8s %9s | %22s %9s\n", "file", "kglmodel info ms", "cpu ms", "x OBJ", "peak MB",
+                        "assimp ReadFile ms", "peak MB");
+            for (const char* ext : formats) {
+                const TSeries& s = ours[ext];
+                std::printf("%-5s %8.1f (%5.1f) %9.1f %8.2f %9.0f", ext + 1, Median(s.wall), Largest(s.wall),
+                            Median(s.cpu), Median(s.wall) / obj, Median(s.peak));
+                if (floor.count(ext)) {
+                    const TSeries& f = floor[ext];
+                    std::printf(" | %14.1f (%5.1f) %9.0f", Median(f.wall), Largest(f.wall), Median(f.peak));
+                }
+                std::printf("%s\n", s.ok ? "" : "  (a run failed)");
+            }
+            std::fflush(stdout);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_import: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
