@@ -2,37 +2,19 @@
 // numbered in the order of first use (groups 0 .. gCount, faces 1 .. fCount, tIdx
 // entries in order, hidden faces included).
 //
-// Lookup: an open-addressing hash over the bit patterns of u and v. Equality is that
-// of the numbers, so -0 is keyed as +0 and a NaN (equal to nothing, not even itself)
-// always gets an entry of its own, exactly as a search of the table would.
+// Lookup: the values are numbered by TWeld (weld.h), whose equality is that of the
+// numbers, so -0 is keyed as +0 and a NaN (equal to nothing, not even itself) always
+// gets an entry of its own, exactly as a search of the table would.
 #include <algorithm>
-#include <bit>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "KGLModel.h"
 #include "face_table.h"
 #include "reduction_tables.h"
+#include "weld.h"
 
 namespace kgl {
-
-namespace {
-
-inline uint32_t KeyBits(float f) {
-    if (f == 0.0f) f = 0.0f;  // -0 == +0
-    return std::bit_cast<uint32_t>(f);
-}
-
-inline uint64_t Mix(uint64_t k) {  // splitmix64 finaliser
-    k ^= k >> 30;
-    k *= 0xbf58476d1ce4e5b9ULL;
-    k ^= k >> 27;
-    k *= 0x94d049bb133111ebULL;
-    return k ^ (k >> 31);
-}
-
-}  // namespace
 
 void OptimizeTexCoords(TKGLModel& model) {
     const int64_t lastOld = std::min<int64_t>(model.tCount, static_cast<int64_t>(model.texCoords.size()) - 1);
@@ -43,44 +25,21 @@ void OptimizeTexCoords(TKGLModel& model) {
     size_t corners = 0;
     ForEachFace(model, 1, [&](TGroup&, int32_t, const TFace& face, int32_t) { corners += face.tIdx.size(); });
 
-    decltype(model.texCoords) table(1);  // slot 0: the spare
-    size_t capacity = 16;
-    while (capacity < 2 * std::min<size_t>(corners, static_cast<size_t>(lastOld + 2))) capacity <<= 1;
-    std::vector<int32_t> slots(capacity, 0);  // 0 empty, else a table number
-    const size_t mask = capacity - 1;
-
+    TWeld<2> weld(std::min<size_t>(corners, static_cast<size_t>(lastOld + 2)));
+    std::vector<int32_t> targets;  // of the first record of each value, which is kept whole
+    targets.reserve(std::min<size_t>(corners, static_cast<size_t>(lastOld + 2)));
     ForEachFace(model, 1, [&](TGroup&, int32_t, TFace& face, int32_t) {
         for (int32_t& entry : face.tIdx) {
             const TTexCoord& c = entry >= 0 && entry <= lastOld ? model.texCoords[static_cast<size_t>(entry)] : outside;
-            if (std::isnan(c.u) || std::isnan(c.v)) {
-                table.push_back(c);
-                entry = static_cast<int32_t>(table.size() - 1);
-                continue;
-            }
-            const uint32_t ku = KeyBits(c.u), kv = KeyBits(c.v);
-            size_t h = Mix(uint64_t(ku) << 32 | kv) & mask;
-            for (;;) {
-                int32_t n = slots[h];
-                if (n == 0) {
-                    table.push_back(c);
-                    n = static_cast<int32_t>(table.size() - 1);
-                    slots[h] = n;
-                    entry = n;
-                    break;
-                }
-                const TTexCoord& t = table[static_cast<size_t>(n)];
-                if (t.u == c.u && t.v == c.v) {
-                    entry = n;
-                    break;
-                }
-                h = (h + 1) & mask;
-            }
+            const uint32_t number = weld.Add({c.u, c.v});
+            if (number == targets.size()) targets.push_back(c.target);  // a value first seen
+            entry = static_cast<int32_t>(number) + 1;
         }
     });
 
-    model.tCount = static_cast<int32_t>(table.size() - 1);
-    table[0] = TTexCoord{};
-    table.push_back(TTexCoord{});  // slot tCount + 1, the other spare
+    model.tCount = static_cast<int32_t>(weld.Count());
+    decltype(model.texCoords) table(weld.Count() + 2);  // slots 0 and tCount + 1: the spares, zero
+    for (size_t i = 0; i < weld.Count(); ++i) table[i + 1] = {weld.Values()[i][0], weld.Values()[i][1], targets[i]};
     model.texCoords = std::move(table);
     DropReductionTables(model);  // the texture pairs of the edges were renumbered
 }

@@ -2,13 +2,19 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <bit>
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <limits>
+#include <random>
 
 #include "KGLModel.h"
+#include "errors.h"
 #include "hand_models.h"
 #include "test_support.h"
 
@@ -129,6 +135,65 @@ TEST(ObjWriter, ExtremeValuesStayFixedPoint) {
     TKGLModel m = MakeModel({{1e18f, -1e18f, 1.0000005f}}, {{1, 1, 1}}, {0});
     std::string t = SaveToOBJText(m, "now");
     EXPECT_NE(t.find("v 999999984306749440.000000 -999999984306749440.000000 1.000000\r\n"), std::string::npos) << t;
+}
+
+// The six-decimal value an imported model keeps is worked out without text; it must be
+// the float the writer's text reads back as, for every kind of value: ties of the sixth
+// decimal (odd multiples of 1/128, 1/2^k), values that round to zero and keep their sign,
+// subnormals, the largest floats, whole binades one by one, and random bit patterns.
+TEST(ObjWriter, SixDecimalValueIsTheTextReadBack) {
+    auto text = [](float v) {
+        char t[64];
+        const auto r = std::to_chars(t, t + sizeof t, static_cast<double>(v), std::chars_format::fixed, 6);
+        return ParseFloat(std::string_view(t, static_cast<size_t>(r.ptr - t)));
+    };
+    auto check = [&](float v) {
+        const float want = text(v), got = AsWrittenInOBJ(v);
+        if (std::memcmp(&want, &got, 4) != 0) {
+            ADD_FAILURE() << std::hexfloat << v << ": text " << want << ", computed " << got;
+            return false;
+        }
+        return true;
+    };
+    std::vector<float> cases = {0.0f,
+                                -0.0f,
+                                5e-7f,
+                                -5e-7f,
+                                4.9999997e-7f,
+                                5.0000006e-7f,
+                                1e-7f,
+                                -1e-7f,
+                                1.5e-6f,
+                                2.5e-6f,
+                                0.0078125f,
+                                -0.0078125f,
+                                0.0234375f,
+                                1.0000005f,
+                                16777216.0f,
+                                16777217.0f,
+                                8388607.5f,
+                                1e18f,
+                                -1e18f,
+                                1e30f,
+                                std::numeric_limits<float>::max(),
+                                -std::numeric_limits<float>::max(),
+                                std::numeric_limits<float>::min(),
+                                std::numeric_limits<float>::denorm_min(),
+                                -std::numeric_limits<float>::denorm_min(),
+                                std::nextafter(std::numeric_limits<float>::min(), 0.0f)};
+    for (int k = 1; k < 24; ++k) cases.push_back(std::ldexp(1.0f, -k) * 3);  // ties of the sixth decimal and beyond
+    for (int j = 1; j < 2000; j += 2) cases.push_back(static_cast<float>(j) / 128.0f);
+    for (const float v : cases) check(v);
+    // every float of [1, 2) and of [1000, 1024), and 2^21 random bit patterns
+    int failures = 0;
+    for (uint32_t b = 0x3F800000u; b < 0x40000000u && failures < 5; b += 1) failures += !check(std::bit_cast<float>(b));
+    for (uint32_t b = 0x447A0000u; b < 0x44800000u && failures < 5; b += 1) failures += !check(std::bit_cast<float>(b));
+    std::mt19937 random(7);
+    for (int i = 0; i < (1 << 21) && failures < 5; ++i) {
+        const float v = std::bit_cast<float>(static_cast<uint32_t>(random()));
+        if (std::isfinite(v)) failures += !check(v);
+    }
+    for (const float bad : {INFINITY, -INFINITY, NAN}) EXPECT_THROW(AsWrittenInOBJ(bad), EModelError);
 }
 
 TEST(ObjWriter, ReducedModelIsWrittenAtFullDetail) {

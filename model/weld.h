@@ -1,0 +1,148 @@
+#pragma once
+// Numbering distinct values, tuples of N floats, in the order of first use: an
+// open-addressing table over their bit patterns, one 4-byte slot per place and no node
+// per entry, so that numbering n values takes time linear in n.
+//
+// Contract:
+//  - Add(value) returns the number (0-based) of the first equal value added before, or
+//    the next number, keeping value, when there is none. Values() holds the kept values
+//    in number order; Count() is their number.
+//  - Equality is that of the numbers, component by component: -0 equals +0 (the first
+//    one added is kept), and a value holding a NaN equals nothing, not even itself, so
+//    it gets a number of its own every time.
+//  - The table starts with room for `expected` values (or Reserve's) and doubles when
+//    half full; the caller bounds the count (Add never refuses).
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kgl {
+
+template <size_t N>
+class TWeld {
+public:
+    using TValue = std::array<float, N>;
+
+    explicit TWeld(size_t expected = 0) { Reserve(expected); }
+
+    // Room for `expected` values in all, the table widened at once if need be.
+    void Reserve(size_t expected) {
+        values_.reserve(expected);
+        size_t capacity = 16;
+        while (capacity < 2 * expected) capacity <<= 1;
+        if (capacity <= slots_.size()) return;
+        if (values_.empty()) {
+            slots_.assign(capacity, 0);
+            return;
+        }
+        while (slots_.size() < capacity) Grow();
+    }
+
+    uint32_t Add(const TValue& value) {
+        uint64_t hash;
+        return KeyOf(value, hash) ? AddHashed(value, hash) : Keep(value);
+    }
+
+    // numbers[i] = Add(value(i)) for i = 0 .. n - 1, in that order. The places of the
+    // values a few steps ahead are fetched while the present one is placed, so that a
+    // table larger than the caches costs little more than one that fits.
+    template <class Get>
+    void AddMany(size_t n, Get&& value, uint32_t* numbers) {
+        constexpr size_t kAhead = 16;
+        struct TPending {
+            TValue value;
+            uint64_t hash;
+            bool keyed;
+        } ahead[kAhead];
+        auto fetch = [&](size_t i) {
+            TPending& p = ahead[i % kAhead];
+            p.value = value(i);
+            p.keyed = KeyOf(p.value, p.hash);
+            if (p.keyed) __builtin_prefetch(&slots_[p.hash & (slots_.size() - 1)]);
+        };
+        for (size_t i = 0; i < n && i < kAhead; ++i) fetch(i);
+        TPending previous{};
+        for (size_t i = 0; i < n; ++i) {
+            const TPending p = ahead[i % kAhead];
+            if (i + kAhead < n) fetch(i + kAhead);
+            // a run of equal values (the corners of a facet with its one normal) is looked up once
+            if (i > 0 && p.keyed && previous.keyed && Equal(previous.value, p.value))
+                numbers[i] = numbers[i - 1];
+            else
+                numbers[i] = p.keyed ? AddHashed(p.value, p.hash) : Keep(p.value);
+            previous = p;
+        }
+    }
+
+    size_t Count() const { return values_.size(); }
+    const std::vector<TValue>& Values() const { return values_; }
+
+private:
+    uint32_t Keep(const TValue& value) {
+        values_.push_back(value);
+        return static_cast<uint32_t>(values_.size() - 1);
+    }
+
+    static bool Equal(const TValue& a, const TValue& b) {
+        for (size_t i = 0; i < N; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
+
+    // The key of a value: each component's bits (-0 as +0) in one word, through the
+    // splitmix64 finaliser; false for a value with a NaN, which equals nothing.
+    static bool KeyOf(const TValue& value, uint64_t& hash) {
+        uint64_t key = 0;
+        for (size_t i = 0; i < N; ++i) {
+            uint32_t bits = std::bit_cast<uint32_t>(value[i]);
+            if ((bits << 1) > 0xFF000000u) return false;
+            if ((bits << 1) == 0) bits = 0;
+            key ^= i % 2 == 0 ? uint64_t(bits) << 32 : bits;
+            if (i >= 2) key += bits * 0x9E3779B97F4A7C15ull;
+        }
+        key ^= key >> 30;
+        key *= 0xBF58476D1CE4E5B9ull;
+        key ^= key >> 27;
+        key *= 0x94D049BB133111EBull;
+        hash = key ^ (key >> 31);
+        return true;
+    }
+
+    uint32_t AddHashed(const TValue& value, uint64_t hash) {
+        const size_t mask = slots_.size() - 1;
+        uint32_t* const slots = slots_.data();
+        const TValue* const values = values_.data();
+        for (size_t at = hash & mask;; at = (at + 1) & mask) {
+            const uint32_t slot = slots[at];
+            if (slot == 0) {
+                const uint32_t number = Keep(value);
+                slots[at] = number + 1;
+                if (2 * values_.size() > slots_.size()) Grow();
+                return number;
+            }
+            if (Equal(values[slot - 1], value)) return slot - 1;
+        }
+    }
+
+    // Twice the places, every kept value that has a slot (NaNs have none) placed again.
+    void Grow() {
+        std::vector<uint32_t> old(slots_.size() * 2, 0);
+        old.swap(slots_);
+        for (const uint32_t slot : old) {
+            if (slot == 0) continue;
+            const size_t mask = slots_.size() - 1;
+            uint64_t hash = 0;
+            KeyOf(values_[slot - 1], hash);
+            size_t at = hash & mask;
+            while (slots_[at] != 0) at = (at + 1) & mask;
+            slots_[at] = slot;
+        }
+    }
+
+    std::vector<uint32_t> slots_;  // 0 empty, else a number + 1
+    std::vector<TValue> values_;
+};
+
+}  // namespace kgl
