@@ -4,7 +4,13 @@
 // import through it stands on. Prints medians, the slowest run, the ratio to the OBJ
 // and the peak (the largest resident set of the process and its importer child).
 //
+// With --sandbox FILE: what the importer's sandbox costs a process, in this process:
+// LoadModelFile of FILE with the full sandbox, with the filter and limits only, and with
+// the limits only, taking turns, medians of 5 x N loads.
+//
 // usage: bench_import [--runs N] [TRIANGLES ...]   (default 7 runs, 1000000)
+//        bench_import --sandbox FILE [--runs N]
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,11 +19,17 @@
 #include <string>
 #include <vector>
 
+#include "KGLModel.h"
 #include "bench_models.h"
 #include "bench_process.h"
+#include "import.h"
+#include "messages.h"
 
 #ifndef KGLMODEL_PATH
 #error "KGLMODEL_PATH must name the built kglmodel"
+#endif
+#ifndef IMPORTER_PATH
+#error "IMPORTER_PATH must name the built kglmodel-import"
 #endif
 #ifndef ASSIMP_READ_PATH
 #error "ASSIMP_READ_PATH must name the built bench_assimp_read"
@@ -39,17 +51,50 @@ struct TSeries {
     }
 };
 
+// LoadModelFile of file under each sandbox mode in turn.
+int SandboxCost(const std::string& file, int runs) {
+    kgl::SetMessageHandler(
+        [](const std::string&, const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    kgl::SetImporterProgram(IMPORTER_PATH);
+    const std::pair<const char*, kgl::TSandboxMode> modes[] = {
+        {"full sandbox", kgl::TSandboxMode::kFull},
+        {"filter and limits", kgl::TSandboxMode::kWithoutLandlock},
+        {"limits only", kgl::TSandboxMode::kOff}};
+    std::map<std::string, std::vector<double>> times;
+    for (int r = -1; r < 5 * runs; ++r)
+        for (const auto& [name, mode] : modes) {
+            kgl::SetImportSandbox(mode);
+            kgl::TKGLModel model;
+            const auto t0 = std::chrono::steady_clock::now();
+            if (!kgl::LoadModelFile(model, file)) return 1;
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            if (r >= 0) times[name].push_back(ms);
+        }
+    kgl::SetImportSandbox(kgl::TSandboxMode::kFull);
+    std::printf("%s: LoadModelFile, medians of %d (slowest in brackets)\n", file.c_str(), 5 * runs);
+    const double off = Median(times["limits only"]);
+    for (const auto& [name, mode] : modes)
+        std::printf("%-18s %7.2f ms (%6.2f)  %+6.2f ms\n", name, Median(times[name]), Largest(times[name]),
+                    Median(times[name]) - off);
+    std::printf("%s\n", kgl::ImportProtections().c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int runs = 7;
     std::vector<long long> sizes;
+    std::string sandboxFile;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--sandbox") == 0 && i + 1 < argc)
+            sandboxFile = argv[++i];
         else
             sizes.push_back(std::atoll(argv[i]));
     }
+    if (!sandboxFile.empty()) return SandboxCost(sandboxFile, runs);
     if (sizes.empty()) sizes = {1000000};
     const char* const formats[] = {".obj", ".ply", ".stl", ".glb"};
     try {

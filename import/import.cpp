@@ -1,17 +1,21 @@
 #include "import.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "errors.h"
+#include "geometry.h"
 #include "import_run.h"
 #include "messages.h"
 #include "reporting.h"
+#include "sandbox.h"
 
 namespace kgl {
 
@@ -27,27 +31,34 @@ TImportLimits& FixedLimits() {
     return limits;
 }
 
-// A folder of its own under the system's temporary folder for the child's KGM, removed
-// with everything in it however the import ends.
-class TScratch {
+TSandboxMode& Sandbox() {
+    static TSandboxMode mode = TSandboxMode::kFull;
+    return mode;
+}
+
+// A memory file mapped for reading while the object lives.
+class TMapping {
 public:
-    TScratch() {
-        std::error_code ec;
-        std::string pattern = (std::filesystem::temp_directory_path(ec) / "kgl-import-XXXXXX").string();
-        if (ec || !mkdtemp(pattern.data()))
-            throw EInOutError("Cannot make a temporary folder for the importer in \"" + pattern + "\"");
-        path_ = pattern;
+    explicit TMapping(int fd) {
+        struct stat st {};
+        if (fstat(fd, &st) != 0)
+            throw EReadError(std::string("The importer's model cannot be read: ") + strerror(errno));
+        size_ = static_cast<size_t>(st.st_size);
+        if (size_ == 0) return;
+        void* p = mmap(nullptr, size_, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);  // mapped at once
+        if (p == MAP_FAILED) throw EReadError(std::string("The importer's model cannot be read: ") + strerror(errno));
+        data_ = static_cast<const char*>(p);
     }
-    ~TScratch() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+    ~TMapping() {
+        if (data_) munmap(const_cast<char*>(data_), size_);
     }
-    TScratch(const TScratch&) = delete;
-    TScratch& operator=(const TScratch&) = delete;
-    std::string File(const char* name) const { return path_ + "/" + name; }
+    TMapping(const TMapping&) = delete;
+    TMapping& operator=(const TMapping&) = delete;
+    std::string_view Bytes() const { return {data_, data_ ? size_ : 0}; }
 
 private:
-    std::string path_;
+    const char* data_ = nullptr;
+    size_t size_ = 0;
 };
 
 // Imports path into fresh; false when there is no such file. Failures are thrown.
@@ -57,17 +68,11 @@ bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>&
     if (fd < 0) return false;
     close(fd);
     const TImportLimits limits = FixedLimits().wallSeconds ? FixedLimits() : ImportLimitsFor(size);
-    const TScratch scratch;
-    const std::string out = scratch.File("model.kgm");
     const std::string program = ImporterProgram().empty() ? ProgramFolder() + "kglmodel-import" : ImporterProgram();
-    const TImportRun run = RunImporter(program, path, out, limits);
+    const TImportRun run = RunImporter(program, path, limits, Sandbox());
     CheckImportRun(run, limits);
-    try {
-        ReadKGMFileAtFullDetail(fresh, out);
-    } catch (const EModelError& e) {
-        // our own writer's output that our own reader refuses: the child went wrong
-        throw EReadError(std::string("The importer wrote a model that cannot be read: ") + e.what());
-    }
+    const TMapping geometry(run.geometry.Get());
+    ReadGeometry(geometry.Bytes(), fresh);
     warnings = run.warnings;
     return true;
 }
@@ -111,6 +116,10 @@ std::string ProgramFolder() {
 void SetImporterProgram(const std::string& path) { ImporterProgram() = path; }
 
 void SetImportLimits(const TImportLimits& limits) { FixedLimits() = limits; }
+
+void SetImportSandbox(TSandboxMode mode) { Sandbox() = mode; }
+
+std::string ImportProtections() { return ProtectionsLine(); }
 
 bool LoadModelFile(TKGLModel& model, const std::string& path) {
     const std::string ext = LowerExtension(path);

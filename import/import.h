@@ -1,10 +1,12 @@
 #pragma once
 // Opening models of any format. OBJ and KGM go to the model core's own readers; every
 // other format is read by kglmodel-import, a program of ours beside the caller that links
-// the Open Asset Import Library and writes what it read as a KGM file. It runs as a child
-// process under limits, and its KGM is read back through the validating KGM reader, so
-// a crash, a hang or an exhausted limit inside the importer costs a message, never the
-// caller or the model on display.
+// the Open Asset Import Library (and has readers of its own for binary STL and PLY) and
+// hands over the geometry it read (geometry.h). It runs as a child process in a sandbox
+// and under limits, and its geometry is checked as strictly as a KGM file before the
+// caller builds the model on every core, so a crash, a hang, an exhausted limit or a
+// forbidden system call inside the importer costs a message, never the caller, the
+// user's files or the model on display.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,7 +23,7 @@ bool IsReadableExtension(const std::string& ext);
 
 // Loads path by its lower-cased extension: ".obj" and ".kgm" exactly as LoadFromFile;
 // an imported extension through kglmodel-import, then the finishing steps of an OBJ load
-// and Reduce(model, 0.0). false for any other extension (no message) or a missing file
+// and Reduce(model, 0.0) (ReadGeometry). false for any other extension (no message) or a missing file
 // (no message); false with the "Exception Name: ..." message and a second line
 // `in "PATH"` when the file cannot be read. The model on display is replaced only on
 // success. Progress and cancellation go through the progress service (progress.h).
@@ -48,5 +50,14 @@ std::string ProgramFolder();
 // program) and the limits to use instead of ImportLimitsFor (all zero: computed).
 void SetImporterProgram(const std::string& path);
 void SetImportLimits(const TImportLimits& limits);
+
+// The sandbox the importer runs in (import/sandbox.h): everything this kernel offers
+// (kFull, always, outside tests and benchmarks), the system-call filter and the limits
+// alone (as on a kernel without Landlock), or the limits alone (to measure what the
+// sandbox costs).
+enum class TSandboxMode { kFull, kWithoutLandlock, kOff };
+void SetImportSandbox(TSandboxMode mode);
+// One line saying which protections an import runs under on this kernel.
+std::string ImportProtections();
 
 }  // namespace kgl

@@ -1,12 +1,14 @@
 // Running kglmodel-import and judging how it ended. The child is started with fork and
-// exec, so that its limits are set before the first byte of the file is read; it leads
-// a process group of its own, so that a kill reaches anything it started.
+// exec, so that its limits and its sandbox are set before the first byte of the file is
+// read; it leads a process group of its own, so that a kill reaches anything it started.
 #include "import_run.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +20,9 @@
 
 #include "errors.h"
 #include "progress.h"
+#include "sandbox.h"
+
+extern char** environ;
 
 namespace kgl {
 
@@ -68,8 +73,15 @@ void TImportOutput::Line(std::string_view line, TImportRun& run, const TProgress
 }
 
 void CheckImportRun(const TImportRun& run, const TImportLimits& limits) {
+    if (!run.forbiddenCall.empty())
+        throw EReadError("The importer was stopped: it tried a forbidden system call (" +
+                         QuoteText(run.forbiddenCall, 60) + ")");
     if (run.exited && run.exitCode == 0) return;
     const std::string said = QuoteText(run.errorText.substr(0, run.errorText.find('\n')), 300);
+    if (!run.exited && run.signal == SIGSYS)  // the importer's own filter: no new program
+        throw EReadError("The importer was stopped: it tried a forbidden system call");
+    if (!run.exited && run.signal == SIGXFSZ)
+        throw EReadError("The importer handed over more than its " + std::to_string(limits.addressSpace >> 20) + " MB");
     if (run.timedOut)
         throw EReadError("The importer did not finish within " + std::to_string(limits.wallSeconds) + " s");
     if (run.exited) {
@@ -78,6 +90,7 @@ void CheckImportRun(const TImportRun& run, const TImportLimits& limits) {
         if (run.exitCode == 3)
             throw EOutOfMemory("The importer needed more than its " + std::to_string(limits.addressSpace >> 20) +
                                " MB of memory");
+        if (run.exitCode == 126 && !said.empty()) throw EReadError(said);  // its sandbox could not be set up
         throw EReadError("The importer ended with status " + std::to_string(run.exitCode) +
                          (said.empty() ? std::string() : ": " + said));
     }
@@ -91,25 +104,42 @@ void CheckImportRun(const TImportRun& run, const TImportLimits& limits) {
 
 namespace {
 
+// The descriptors the child starts with: 0 /dev/null, 1 and 2 the pipes, 3 the memory
+// file for the geometry; 4 and 5 the sandbox's (EnterSandbox closes them before exec).
+struct TChildFds {
+    int out, err, geometry, ruleset, socket;
+};
+
 // The child's side between fork and exec: only calls that are safe there.
-[[noreturn]] void StartChild(const char* program, char* const argv[], int out, int err, const TImportLimits& limits) {
+[[noreturn]] void StartChild(const char* program, char* const argv[], char* const envp[], const TChildFds& fds,
+                             const TImportLimits& limits, bool sandboxed) {
     setpgid(0, 0);
+    // each descriptor first above every target, then into its place
+    int from[5] = {fds.out, fds.err, fds.geometry, fds.ruleset, fds.socket};
+    for (int& fd : from)
+        if (fd >= 0 && (fd = fcntl(fd, F_DUPFD_CLOEXEC, 10)) < 0) _exit(126);
     const int null = open("/dev/null", O_RDONLY);
-    if (null < 0 || dup2(null, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    if (null < 0 || dup2(null, 0) < 0) _exit(126);
+    for (int target = 1; target <= 5; ++target)
+        if (from[target - 1] >= 0 && dup2(from[target - 1], target) < 0) _exit(126);
+    syscall(SYS_close_range, 6u, ~0u, 0u);  // nothing of the caller's but these
     // the soft limit sends SIGXCPU, the hard one a second later SIGKILL
     const rlimit cpu{limits.cpuSeconds, limits.cpuSeconds + 1};
     if (setrlimit(RLIMIT_CPU, &cpu) != 0) _exit(126);
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     // A sanitizer build's importer reserves terabytes of address space for its shadow
     // memory and could not start under the limit; there the sanitizer's own allocation
     // limit stands in for it.
     const rlimit as{limits.addressSpace, limits.addressSpace};
     if (setrlimit(RLIMIT_AS, &as) != 0) _exit(126);
 #endif
+    // the geometry it hands over is bounded like its memory
+    const rlimit fsize{limits.addressSpace, limits.addressSpace};
+    if (setrlimit(RLIMIT_FSIZE, &fsize) != 0) _exit(126);
     const rlimit core{0, 0};  // a crash leaves no core file behind
     setrlimit(RLIMIT_CORE, &core);
-    syscall(SYS_close_range, 3u, ~0u, 0u);  // nothing of the caller's but the three streams
-    execv(program, argv);
+    if (sandboxed) EnterSandbox(fds.ruleset >= 0 ? 4 : -1, 5);
+    execve(program, argv, envp);
     _exit(127);
 }
 
@@ -163,23 +193,76 @@ struct TPipe {
     }
 };
 
+// The environment the importer runs with: the caller's, and in a sanitizer build no
+// leak check at its end (the leak checker stops the process with ptrace, which the
+// sandbox refuses).
+std::vector<std::string> ImporterEnvironment() {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+#if defined(__SANITIZE_ADDRESS__)
+    bool found = false;
+    for (std::string& e : env)
+        if (e.rfind("ASAN_OPTIONS=", 0) == 0) {
+            e += ":detect_leaks=0";
+            found = true;
+        }
+    if (!found) env.emplace_back("ASAN_OPTIONS=detect_leaks=0");
+#endif
+    return env;
+}
+
 }  // namespace
 
-TImportRun RunImporter(const std::string& program, const std::string& in, const std::string& out,
-                       const TImportLimits& limits) {
+TOwnedFd::~TOwnedFd() {
+    if (fd_ >= 0) close(fd_);
+}
+
+TOwnedFd& TOwnedFd::operator=(TOwnedFd&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = other.Release();
+    }
+    return *this;
+}
+
+TImportRun RunImporter(const std::string& program, const std::string& in, const TImportLimits& limits,
+                       TSandboxMode mode) {
     if (access(program.c_str(), X_OK) != 0)
         throw EInOutError("Cannot start the importer \"" + QuoteText(program, program.size()) +
                           "\": " + strerror(errno));
+    const bool sandboxed = mode != TSandboxMode::kOff;
+    if (sandboxed && !KernelProtections().filter)
+        throw EInOutError("Cannot start the importer: this kernel offers no system-call filter to run it under");
+    const TLandlockRules rules(program, in, mode);
     TPipe output, errors;
-    std::string arg0 = program, arg1 = in, arg2 = out;
-    char* const argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
+    TOwnedFd geometry(static_cast<int>(syscall(SYS_memfd_create, "kgl-import", MFD_CLOEXEC | MFD_ALLOW_SEALING)));
+    int sockets[2] = {-1, -1};
+    if (geometry.Get() < 0 || socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
+        throw EInOutError(std::string("Cannot start the importer: ") + strerror(errno));
+    TOwnedFd ours(sockets[0]), theirs(sockets[1]);
+    std::string arg0 = program, arg1 = in;
+    char* const argv[] = {arg0.data(), arg1.data(), nullptr};
+    std::vector<std::string> env = ImporterEnvironment();
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const TChildFds fds{output.fd[1], errors.fd[1], geometry.Get(), rules.Fd(), theirs.Get()};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.wallSeconds);
     const pid_t pid = fork();
     if (pid < 0) throw EInOutError(std::string("Cannot start the importer: ") + strerror(errno));
-    if (pid == 0) StartChild(program.c_str(), argv, output.fd[1], errors.fd[1], limits);
+    if (pid == 0) StartChild(program.c_str(), argv, envp.data(), fds, limits, sandboxed);
     TChild child(pid);
     setpgid(pid, pid);  // also here, so that a kill before the child's own call reaches it
     output.CloseWrite();
     errors.CloseWrite();
+    theirs = TOwnedFd();
+
+    TOwnedFd listener;
+    if (sandboxed) {
+        SendFilter(pid, ours.Get());
+        listener = TOwnedFd(ReceiveListener(ours.Get()));  // -1: the child failed, and says why
+    }
+    TCallWatch watch(listener.Get());
 
     TImportRun run;
     TImportOutput reader;
@@ -188,10 +271,9 @@ TImportRun RunImporter(const std::string& program, const std::string& in, const 
         done = d;
         total = t;
     };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.wallSeconds);
-    pollfd fds[2] = {{output.fd[0], POLLIN, 0}, {errors.fd[0], POLLIN, 0}};
+    pollfd polled[3] = {{output.fd[0], POLLIN, 0}, {errors.fd[0], POLLIN, 0}, {listener.Get(), POLLIN, 0}};
     char buf[4096];
-    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    while (polled[0].fd >= 0 || polled[1].fd >= 0) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -199,18 +281,23 @@ TImportRun RunImporter(const std::string& program, const std::string& in, const 
             child.Kill();
             break;
         }
-        const int ready = poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), 200)));
+        const int ready = poll(polled, 3, static_cast<int>(std::min<int64_t>(left.count(), 200)));
         if (ready < 0 && errno != EINTR)
             throw EInOutError(std::string("Cannot follow the importer: ") + strerror(errno));
-        for (pollfd& p : fds) {
-            if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        if (polled[2].fd >= 0 && (polled[2].revents & POLLIN)) {
+            if (watch.Next(run.forbiddenCall)) child.Kill();
+        } else if (polled[2].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            polled[2].fd = -1;  // the child and its threads are gone
+        }
+        for (pollfd& p : polled) {
+            if (&p == &polled[2] || p.fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
             const ssize_t got = read(p.fd, buf, sizeof buf);
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) {
                 p.fd = -1;  // the end of this stream
                 continue;
             }
-            if (&p == &fds[0]) {
+            if (&p == &polled[0]) {
                 reader.Feed(std::string_view(buf, static_cast<size_t>(got)), run, progress);
             } else if (run.errorText.size() < kImportErrorTextMax) {
                 run.errorText.append(buf,
@@ -222,6 +309,14 @@ TImportRun RunImporter(const std::string& program, const std::string& in, const 
         if (HasProgressHandler()) ReportProgress(done, total);
     }
     child.Reap(run);
+    // the child is gone and no process of it is left to write: sealed, the file cannot
+    // shrink under the caller's reading
+    constexpr int kSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
+    if (run.exited && run.exitCode == 0 && run.forbiddenCall.empty()) {
+        if (fcntl(geometry.Get(), F_ADD_SEALS, kSeals) != 0)
+            throw EReadError(std::string("The importer's model cannot be taken over: ") + strerror(errno));
+        run.geometry = std::move(geometry);
+    }
     return run;
 }
 

@@ -10,8 +10,28 @@
 #include <vector>
 
 #include "import.h"
+#include "sandbox.h"
 
 namespace kgl {
+
+// A descriptor owned: closed with the object.
+class TOwnedFd {
+public:
+    TOwnedFd() = default;
+    explicit TOwnedFd(int fd) : fd_(fd) {}
+    ~TOwnedFd();
+    TOwnedFd(TOwnedFd&& other) noexcept : fd_(other.Release()) {}
+    TOwnedFd& operator=(TOwnedFd&& other) noexcept;
+    int Get() const { return fd_; }
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_ = -1;
+};
 
 // The end of a run, as the caller saw it.
 struct TImportRun {
@@ -21,6 +41,8 @@ struct TImportRun {
     bool timedOut = false;              // killed by the caller at the wall-clock limit
     std::string errorText;              // its standard error, at most kImportErrorTextMax bytes
     std::vector<std::string> warnings;  // its "warning" lines, at most kImportWarningsMax
+    std::string forbiddenCall;          // the system call the sandbox stopped it at, if any
+    TOwnedFd geometry;                  // the memory file it wrote its geometry to, sealed
 };
 constexpr size_t kImportErrorTextMax = 4096;
 constexpr size_t kImportWarningsMax = 8;
@@ -42,16 +64,18 @@ private:
 
 // Returns when the run wrote its model (exit 0); else throws the failure it is, as an
 // EModelError without a place: EOutOfMemory for exit 3, EReadError otherwise, with the
-// reason the child gave (its first line of standard error, escaped) or the limit it
-// passed.
+// reason the child gave (its first line of standard error, escaped), the limit it
+// passed, or the forbidden system call it was stopped at.
 void CheckImportRun(const TImportRun& run, const TImportLimits& limits);
 
-// Runs program IN OUT as a child under limits, with no standard input, its output read
-// into a TImportRun. While it runs, the progress service hears its progress at least
-// every 0.2 s; when that asks to stop (ECancelled), or the wall-clock limit passes, the
-// child and everything it started are killed before this returns or throws. Throws
-// EInOutError when the child cannot be started.
-TImportRun RunImporter(const std::string& program, const std::string& in, const std::string& out,
-                       const TImportLimits& limits);
+// Runs "program IN" as a child under limits and in the sandbox of mode (sandbox.h),
+// with no standard input, its output read into a TImportRun and its descriptor 3 a
+// memory file of ours for the geometry (which it may fill up to the address-space
+// limit; RLIMIT_FSIZE). While it runs, the progress service hears its progress at least
+// every 0.2 s; when that asks to stop (ECancelled), or the wall-clock limit passes, or it
+// tries a forbidden system call, the child and everything it started are killed before
+// this returns or throws. Throws EInOutError when the child cannot be started.
+TImportRun RunImporter(const std::string& program, const std::string& in, const TImportLimits& limits,
+                       TSandboxMode mode);
 
 }  // namespace kgl

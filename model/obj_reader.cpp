@@ -38,7 +38,7 @@ namespace kgl {
 
 namespace {
 
-constexpr int32_t kCountLimit = std::numeric_limits<int32_t>::max() - 2;  // tables hold count + 2
+constexpr int32_t kCountLimit = kCountMax;
 
 bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }  // blank or control character
 bool IsSeparator(char c) { return c == ' ' || c == '\t'; }               // between two fields

@@ -12,7 +12,7 @@ root=$(pwd)
 
 seconds=${1:-60}
 shift || true
-all_targets=(obj kgm roundtrip import bmp tga jpeg)
+all_targets=(obj kgm roundtrip import binary bmp tga jpeg)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 jobs=${KGL_FUZZ_JOBS:-1}
@@ -28,7 +28,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 unset LSAN_OPTIONS
 
 # Runs of each target for about 10 s on a quiet development machine (KGL_FUZZ_REPEATABLE).
-declare -A repeatable_runs=([obj]=20000 [roundtrip]=18000 [kgm]=16000 [import]=40000 [bmp]=2000000 [tga]=1600000 [jpeg]=3000)
+declare -A repeatable_runs=([obj]=20000 [roundtrip]=18000 [kgm]=16000 [import]=40000 [binary]=40000 [bmp]=2000000 [tga]=1600000 [jpeg]=3000)
 
 run_one() {
   local t=$1

@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libosmesa6-dev libpng-dev
   xvfb xauth imagemagick xdotool
   libbenchmark-dev libtinyobjloader-dev libmeshoptimizer-dev
-  libassimp-dev
+  libassimp-dev libseccomp-dev
   clang libclang-rt-14-dev clang-format
   assimp-testmodels
 )

@@ -113,12 +113,15 @@ int Render(char** renderArgs) {
     return 1;
 }
 
-// The extensions read, one a line: ours first, then the importer's.
+// The extensions read, one a line: ours first, then the importer's; last the
+// protections the importer runs under here.
 int Formats(const std::vector<std::string>& args) {
     if (args.size() != 1) return Usage("formats takes nothing");
     std::printf("obj\tWavefront OBJ (our reader)\nkgm\tKGM (our reader)\n");
     for (const std::string& ext : kgl::ImportedExtensions())
-        std::printf("%s\tthrough kglmodel-import\n", ext.c_str() + 1);
+        std::printf("%s\tthrough kglmodel-import%s\n", ext.c_str() + 1,
+                    ext == ".stl" || ext == ".ply" ? " (the binary forms by its own reader)" : "");
+    std::printf("%s\n", kgl::ImportProtections().c_str());
     return 0;
 }
 

@@ -1,12 +1,15 @@
-// kglmodel-import IN OUT.kgm: reads IN with the Open Asset Import Library and writes
-// the model it holds (scene_model.h says how) as KGM. The only program that links the
-// library: the editor and kglmodel run it as a child process under limits
-// (import/import.h), because its importers are the riskiest code we use.
+// kglmodel-import IN: reads IN with the Open Asset Import Library (binary STL and the
+// simple binary PLY with readers of our own, binary_readers.h) and hands the geometry it
+// holds (scene_model.h says how) over on descriptor 3, which its caller opened
+// (geometry.h). The only program that links the library: the editor and kglmodel run it
+// as a child process in a sandbox and under limits (import/import.h), because its
+// importers are the riskiest code we use; before it reads a byte of the file it refuses
+// itself every new program (DenyExecution).
 //
 // What the caller reads:
-//  - exit status 0: OUT was written; 1: IN could not be read, one line on standard
-//    error says why; 2: wrong usage; 3: out of memory. Anything else, or a signal, is
-//    a crash.
+//  - exit status 0: the geometry was handed over; 1: IN could not be read, one line on
+//    standard error says why; 2: wrong usage; 3: out of memory. Anything else, or a
+//    signal, is a crash.
 //  - standard output: lines "progress DONE TOTAL" while the importer works, and
 //    "warning TEXT" for what was skipped.
 #include <assimp/postprocess.h>
@@ -15,16 +18,26 @@
 #include <assimp/Importer.hpp>
 #include <assimp/ProgressHandler.hpp>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <new>
 #include <string>
 
-#include "KGLModel.h"
+#include "binary_readers.h"
 #include "errors.h"
+#include "geometry.h"
+#include "sandbox.h"
 #include "scene_model.h"
 
 namespace {
+
+constexpr int kGeometryFd = 3;  // opened by the caller
 
 // The importer's own progress, in thousandths, printed when it moves.
 class TProgressLines : public Assimp::ProgressHandler {
@@ -47,39 +60,84 @@ private:
 // One line for the caller: no line break of the library's text splits it.
 void Fail(const std::string& why) { std::fprintf(stderr, "%s\n", kgl::QuoteText(why, 400).c_str()); }
 
-int Import(const std::string& in, const std::string& out) {
-    Assimp::Importer importer;
-    importer.SetProgressHandler(new TProgressLines);  // the importer owns it
-    // points and lines are counted and skipped by the mapping, not removed here; the
-    // structure is validated so that no index the mapping follows is out of range
-    const aiScene* scene = importer.ReadFile(in, aiProcess_ValidateDataStructure);
-    if (!scene) {
-        const std::string why = importer.GetErrorString();
-        Fail(why.empty() ? "The importer could not read the file" : why);
-        return 1;
+// The file mapped for reading while the object lives: our own readers read it in place.
+class TMappedFile {
+public:
+    explicit TMappedFile(const std::string& path) {
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            size_ = static_cast<size_t>(st.st_size);
+            void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);  // read at once
+            if (p != MAP_FAILED) data_ = static_cast<const char*>(p);
+        }
+        if (fd >= 0) close(fd);
     }
-    kgl::TKGLModel model;
+    ~TMappedFile() {
+        if (data_) munmap(const_cast<char*>(data_), size_);
+    }
+    TMappedFile(const TMappedFile&) = delete;
+    TMappedFile& operator=(const TMappedFile&) = delete;
+    std::string_view Bytes() const { return {data_, data_ ? size_ : 0}; }
+
+private:
+    const char* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+void Progress(uint64_t done, uint64_t total) {
+    std::printf("progress %llu %llu\n", static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+    std::fflush(stdout);
+}
+
+// The file read by our own reader of its format, when it has one and the file is of
+// the form it reads; false leaves it to the library.
+bool ReadOurselves(const std::string& in, kgl::TGeometry& geometry, kgl::TSceneSkipped& skipped) {
+    const std::string ext = kgl::LowerExtension(in);
+    if (ext != ".stl" && ext != ".ply") return false;
+    const TMappedFile file(in);
+    if (file.Bytes().empty()) return false;
+    const kgl::TBinaryRead read = ext == ".stl" ? kgl::ReadBinarySTL(file.Bytes(), geometry, Progress)
+                                                : kgl::ReadBinaryPLY(file.Bytes(), geometry, skipped, Progress);
+    return read == kgl::TBinaryRead::kRead;
+}
+
+// The library's scene is not freed: the process ends as soon as the geometry is handed
+// over (freeing its million small faces took a tenth of a large import).
+int Import(const std::string& in) {
+    kgl::TGeometry geometry;
     kgl::TSceneSkipped skipped;
-    kgl::SceneToModel(*scene, model, skipped);
-    importer.FreeScene();
-    if (skipped.points + skipped.lines > 0) {
+    if (!ReadOurselves(in, geometry, skipped)) {
+        auto* importer = new Assimp::Importer;
+        importer->SetProgressHandler(new TProgressLines);  // the importer owns it
+        // points and lines are counted and skipped by the mapping, not removed here; the
+        // structure is validated so that no index the mapping follows is out of range
+        const aiScene* scene = importer->ReadFile(in, aiProcess_ValidateDataStructure);
+        if (!scene) {
+            const std::string why = importer->GetErrorString();
+            Fail(why.empty() ? "The importer could not read the file" : why);
+            return 1;
+        }
+        geometry = kgl::SceneToGeometry(*scene, skipped);
+    }
+    if (skipped.points + skipped.lines > 0)
         std::printf("warning %llu points and %llu lines were skipped: only polygons are read\n",
                     static_cast<unsigned long long>(skipped.points), static_cast<unsigned long long>(skipped.lines));
-        std::fflush(stdout);
-    }
-    kgl::SaveToKGM(model, out);
-    return 0;
+    kgl::WriteGeometry(geometry, kGeometryFd);
+    std::fflush(stdout);
+    std::_Exit(0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: kglmodel-import IN OUT.kgm\n");
+    if (argc != 2 || fcntl(kGeometryFd, F_GETFD) < 0) {
+        std::fprintf(stderr, "usage: kglmodel-import IN 3>GEOMETRY (the geometry goes to descriptor 3)\n");
         return 2;
     }
     try {
-        return Import(argv[1], argv[2]);
+        kgl::DenyExecution();
+        return Import(argv[1]);
     } catch (const std::bad_alloc&) {
         Fail("The importer ran out of memory");
         return 3;

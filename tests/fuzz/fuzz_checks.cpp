@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "KGLModel.h"
+#include "binary_readers.h"
 #include "errors.h"
+#include "geometry.h"
 #include "image_decode.h"
 #include "import_run.h"
 #include "messages.h"
@@ -177,7 +179,7 @@ void CheckImportBoundary(const uint8_t* data, size_t size) {
     };
     std::string_view out = take();
     run.errorText = std::string(take().substr(0, kImportErrorTextMax));
-    const std::string_view kgm = rest;
+    const std::string_view geometry = rest;
     TImportOutput reader;
     for (; !out.empty(); out.remove_prefix(std::min(piece, out.size())))
         reader.Feed(out.substr(0, piece), run, [](uint64_t done, uint64_t total) {
@@ -198,12 +200,40 @@ void CheckImportBoundary(const uint8_t* data, size_t size) {
         oneLine(e.what(), 4 * 300 + 100);
         return;
     }
-    // what a successful child wrote goes through the validating reader
+    // what a successful child handed over goes through the checking reader
     TKGLModel model;
-    const int before = g_messages;
-    const bool loaded = LoadKGMFromMemoryAtFullDetail(model, kgm);
-    CheckLoadReport(loaded, before);
-    if (loaded) ExerciseModel(model);
+    try {
+        ReadGeometry(geometry, model);
+    } catch (const EModelError& e) {
+        oneLine(e.what(), 4 * 300 + 200);
+        return;
+    }
+    ExerciseModel(model);
+}
+
+void CheckBinaryReaders(const uint8_t* data, size_t size) {
+    TQuietMessages quiet;
+    const std::string_view bytes = Bytes(data, size);
+    for (const bool stl : {true, false}) {
+        TGeometry geometry;
+        TSceneSkipped skipped;
+        TBinaryRead read = TBinaryRead::kNotMine;
+        try {
+            read = stl ? ReadBinarySTL(bytes, geometry, nullptr) : ReadBinaryPLY(bytes, geometry, skipped, nullptr);
+        } catch (const EModelError& e) {
+            if (std::string_view(e.what()).empty()) Fail("a binary reader failed without a reason");
+            continue;
+        }
+        if (read == TBinaryRead::kNotMine) continue;
+        // what our readers hand over, the caller takes
+        TKGLModel model;
+        try {
+            ReadGeometry(GeometryBytes(geometry), model);
+        } catch (const EModelError&) {
+            Fail("the caller refuses what a binary reader handed over");
+        }
+        if (model.fCount < 1) Fail("a binary reader read a model without faces");
+    }
 }
 
 void CheckImageInput(const std::string& extension, const uint8_t* data, size_t size) {

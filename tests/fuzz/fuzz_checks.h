@@ -22,10 +22,13 @@ void CheckKgmInput(const uint8_t* data, size_t size);
 // and OBJ -> write -> read with the same faces.
 void CheckRoundTrip(const uint8_t* data, size_t size);
 // The editor's and kglmodel's side of a kglmodel-import run: any bytes the child may
-// write to its standard output and error, any way it may end, and any KGM it may leave,
-// give either the model (through the validating reader) or one message of one line
-// without the child's control bytes.
+// write to its standard output and error, any way it may end, and any geometry it may
+// hand over, give either the model (through the checking reader) or one failure of one
+// line without the child's control bytes.
 void CheckImportBoundary(const uint8_t* data, size_t size);
+// The importer's own readers of binary STL and PLY: any bytes are not theirs, or read to
+// geometry the caller takes, or fail with a reason.
+void CheckBinaryReaders(const uint8_t* data, size_t size);
 // Image bytes for the decoder of extension (".bmp", ".tga", ".jpg") either decode to a
 // buffer holding every byte OpenGL reads at the image's unpack alignment, or are
 // refused with a caption and a one-line message.

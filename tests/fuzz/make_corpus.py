@@ -159,6 +159,80 @@ put("tga", "id_topleft3x2.tga", tga(3, 2, lambda x, y: (x * 70, y * 90, 5), b"se
 put("tga", "one1x1.tga", tga(1, 1, lambda x, y: (7, 8, 9)))
 
 
+# ---- importer hand-over: a child's output, error text and geometry (see fuzz_checks) ----
+def geometry(positions, groups, faces, normals=(), tex=()):
+    """faces: (corners, tIdx or None, nIdx or None) per face; groups: (name, face count)."""
+    vidx, tidx, nidx, words = [], [], [], []
+    for corners, t, n in faces:
+        word = len(corners) | ((1 << 30) if t else 0) | ((1 << 31) if n else 0)
+        words.append(word)
+        vidx += corners
+        tidx += t or []
+        nidx += n or []
+    out = b"KGLGEOM1" + struct.pack("<8I", len(positions), len(normals), len(tex), len(groups), len(faces),
+                                    len(vidx), len(tidx), len(nidx))
+    for p in positions + list(normals):
+        out += struct.pack("<3f", *p)
+    for t in tex:
+        out += struct.pack("<2f", *t)
+    for name, count in groups:
+        out += struct.pack("<IB", count, len(name)) + name.encode() + b"\0" * (51 - len(name))
+    out += struct.pack("<%dI" % len(words), *words)
+    out += struct.pack("<%di" % (len(vidx) + len(tidx) + len(nidx)), *(vidx + tidx + nidx))
+    return out
+
+
+def child(exit_byte, status, out, err, geo):
+    return bytes([exit_byte, status, 5]) + out + b"\n--\n" + err + b"\n--\n" + geo
+
+
+CUBE = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (1, 1, 1), (0, 1, 1)]
+QUADS = [[1, 2, 3, 4], [5, 8, 7, 6], [1, 5, 6, 2], [2, 6, 7, 3], [3, 7, 8, 4], [4, 8, 5, 1]]
+put("import", "written.bin", child(0, 0, b"progress 10 1000\nprogress 1000 1000\nwarning 3 points and 0 lines "
+                                   b"were skipped: only polygons are read", b"",
+                                   geometry(CUBE, [("CUBE", 6)], [(q, None, None) for q in QUADS])))
+put("import", "written_two_groups.bin", child(0, 0, b"progress 1000 1000", b"", geometry(
+    CUBE, [("", 2), ("LID", 4)], [(q, [1, 2, 3, 4], [k % 3 + 1] * 4) for k, q in enumerate(QUADS)],
+    normals=[(0, 0, 1), (0, 1, 0), (1, 0, 0)], tex=[(0, 0), (1, 0), (1, 1), (0, 1)])))
+
+
+# ---- the importer's own binary readers: binary STL and PLY ----
+def stl(triangles):
+    out = b"binary stl seed".ljust(80, b" ") + struct.pack("<I", len(triangles))
+    for normal, a, b, c in triangles:
+        out += struct.pack("<12fH", *normal, *a, *b, *c, 0)
+    return out
+
+
+put("binary", "tetrahedron.stl", stl([((0, 0, -1), (0, 0, 0), (0, 1, 0), (1, 0, 0)),
+                                      ((0, -1, 0), (0, 0, 0), (1, 0, 0), (0, 0, 1)),
+                                      ((-1, 0, 0), (0, 0, 0), (0, 0, 1), (0, 1, 0)),
+                                      ((1, 1, 1), (1, 0, 0), (0, 1, 0), (0, 0, 1))]))
+
+
+def ply(properties, vertices, faces, count="uchar", index="int", extra=""):
+    header = "ply\nformat binary_little_endian 1.0\ncomment seed\nelement vertex %d\n" % len(vertices)
+    header += "".join("property %s %s\n" % p for p in properties)
+    header += "element face %d\nproperty list %s %s vertex_indices\n%send_header\n" % (len(faces), count, index, extra)
+    fmt = "<" + "".join({"float": "f", "uchar": "B", "double": "d"}[t] for t, _ in properties)
+    out = header.encode()
+    for v in vertices:
+        out += struct.pack(fmt, *v)
+    for f in faces:
+        out += struct.pack("<" + {"uchar": "B", "ushort": "H"}[count], len(f))
+        out += struct.pack("<%d%s" % (len(f), {"int": "i", "uint": "I"}[index]), *f)
+    return out
+
+
+put("binary", "cube.ply", ply([("float", "x"), ("float", "y"), ("float", "z")], CUBE,
+                              [[c - 1 for c in q] for q in QUADS]))
+put("binary", "cube_normals_uv_colours.ply",
+    ply([("float", "x"), ("float", "y"), ("float", "z"), ("float", "nx"), ("float", "ny"), ("float", "nz"),
+         ("float", "s"), ("float", "t"), ("uchar", "red"), ("uchar", "green"), ("uchar", "blue")],
+        [p + (0, 0, 1) + (p[0], p[1]) + (200, 100, 50) for p in CUBE],
+        [[c - 1 for c in q] for q in QUADS] + [[0, 1], [2]], count="ushort", index="uint"))
+
+
 # ---- JPEG: made by ImageMagick from tiny pictures ----
 def jpeg(name, args):
     folder = os.path.join(CORPUS, "jpeg")

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "KGLModel.h"
+#include "binary_readers.h"
 #include "fuzz_checks.h"
 #include "image_decode.h"
 #include "test_support.h"
@@ -55,6 +56,7 @@ void Obj(const std::string&, const uint8_t* d, size_t n) { kgl::fuzz::CheckObjIn
 void Kgm(const std::string&, const uint8_t* d, size_t n) { kgl::fuzz::CheckKgmInput(d, n); }
 void RoundTrip(const std::string&, const uint8_t* d, size_t n) { kgl::fuzz::CheckRoundTrip(d, n); }
 void Import(const std::string&, const uint8_t* d, size_t n) { kgl::fuzz::CheckImportBoundary(d, n); }
+void Binary(const std::string&, const uint8_t* d, size_t n) { kgl::fuzz::CheckBinaryReaders(d, n); }
 void Image(const std::string& ext, const uint8_t* d, size_t n) { kgl::fuzz::CheckImageInput(ext, d, n); }
 
 }  // namespace
@@ -63,6 +65,7 @@ TEST(FuzzReplay, ObjInputs) { Replay("obj", Obj, ""); }
 TEST(FuzzReplay, KgmInputs) { Replay("kgm", Kgm, ""); }
 TEST(FuzzReplay, RoundTripInputs) { Replay("roundtrip", RoundTrip, ""); }
 TEST(FuzzReplay, ImportInputs) { Replay("import", Import, ""); }
+TEST(FuzzReplay, BinaryReaderInputs) { Replay("binary", Binary, ""); }
 TEST(FuzzReplay, BmpInputs) { Replay("bmp", Image, ".bmp"); }
 TEST(FuzzReplay, TgaInputs) { Replay("tga", Image, ".tga"); }
 TEST(FuzzReplay, JpegInputs) { Replay("jpeg", Image, ".jpg"); }
@@ -78,6 +81,17 @@ TEST(FuzzReplay, EverySeedLoads) {
                                                        : kgl::LoadKGMFromMemory(model, bytes);
             EXPECT_TRUE(loaded) << entry.path().filename().string() << ": " << messages.lastText();
         }
+    }
+    // every seed of the binary readers is one of theirs
+    for (const auto& entry : fs::directory_iterator(fs::path(KGL_FUZZ_DIR) / "corpus" / "binary")) {
+        const std::string bytes = kgl::test::ReadFile(entry.path().string());
+        kgl::TGeometry geometry;
+        kgl::TSceneSkipped skipped;
+        const bool stl = entry.path().extension() == ".stl";
+        EXPECT_EQ(
+            stl ? kgl::ReadBinarySTL(bytes, geometry, nullptr) : kgl::ReadBinaryPLY(bytes, geometry, skipped, nullptr),
+            kgl::TBinaryRead::kRead)
+            << entry.path().filename().string();
     }
     for (const char* target : {"bmp", "tga", "jpeg"}) {
         for (const auto& entry : fs::directory_iterator(fs::path(KGL_FUZZ_DIR) / "corpus" / target)) {

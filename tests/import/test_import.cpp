@@ -1,12 +1,18 @@
 // Opening other formats through kglmodel-import: the models of many exporters load as
 // their scenes say or are refused with a message, an imported model is the model its
 // OBJ gives, and no way a child can end or fail costs more than a message.
+#include <arpa/inet.h>
+#include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <assimp/Exporter.hpp>
 #include <assimp/Importer.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -14,10 +20,15 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "KGLModel.h"
+#include "binary_readers.h"
+#include "errors.h"
+#include "geometry.h"
 #include "import.h"
 #include "progress.h"
+#include "sandbox.h"
 #include "test_support.h"
 
 using kgl::test::TMessageRecorder;
@@ -117,17 +128,111 @@ TEST(Import, ModelsOfEveryExporterLoadAsTheirScenesOrAreRefused) {
     kgl::SetImportLimits({});
 }
 
-// However the child ends, the caller shows one message saying where, keeps its model
-// and leaves no temporary file; a cancel kills the child and shows nothing.
+// Our own readers of binary STL and PLY give the geometry the library's reading maps to,
+// byte for byte, on every such file of the test models, on a binary copy the library
+// writes of every model of those folders, and on files of every form they take; every
+// other file is left to the library.
+TEST(Import, OurBinaryReadersReadAsTheLibrary) {
+    kgl::test::TTempDir dir;
+    std::vector<std::string> files;
+    Assimp::Exporter exporter;
+    int copies = 0;
+    for (const auto& [folder, ext, format] : {std::tuple{"PLY", ".ply", "plyb"}, std::tuple{"STL", ".stl", "stlb"}}) {
+        for (const std::string& path : kgl::test::AssimpModelFiles(folder, {ext})) {
+            files.push_back(path);
+            Assimp::Importer importer;
+            const aiScene* scene = importer.ReadFile(path, 0);
+            const std::string copy = dir.file(std::to_string(copies++) + ext);
+            if (scene && scene->mNumMeshes > 0 && exporter.Export(scene, format, copy) == AI_SUCCESS)
+                files.push_back(copy);
+        }
+    }
+    // the forms of PLY taken, and some that are left to the library
+    const std::string head = "ply\nformat binary_little_endian 1.0\n";
+    const std::string tri = std::string("\3", 1) + std::string("\0\0\0\0\1\0\0\0\2\0\0\0", 12);
+    auto floats = [](std::initializer_list<float> v) {
+        return std::string(reinterpret_cast<const char*>(v.begin()), 4 * v.size());
+    };
+    const std::string xyz = floats({0, 0, 0, 1, 0, 0, 0, 1, 0});
+    const std::pair<const char*, std::string> forms[] = {
+        {"plain.ply", head +
+                          "element vertex 3\nproperty float x\nproperty float y\nproperty float z\nelement face 1\n"
+                          "property list uchar int vertex_indices\nend_header\n" +
+                          xyz + tri},
+        {"crlf_and_colour.ply",
+         "ply\r\nformat binary_little_endian 1.0\r\ncomment c\r\nelement vertex 3\r\n"
+         "property float x\r\nproperty uchar red\r\nproperty float y\r\nproperty float z\r\n"
+         "element face 1\r\nproperty list uchar uint vertex_index\r\nend_header\r\n" +
+             std::string("\0\0\0\0\7", 5) + floats({0, 0}) + floats({1}) + "\7" + floats({0, 0}) + floats({0}) + "\7" +
+             floats({1, 0}) + tri},
+        {"uv.ply", head +
+                       "element vertex 3\nproperty float x\nproperty float y\nproperty float z\nproperty float u\n"
+                       "property float v\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n" +
+                       floats({0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}) + tri},
+        {"double.ply", head +
+                           "element vertex 3\nproperty double x\nproperty double y\nproperty double z\n"
+                           "element face 1\nproperty list uchar int vertex_indices\nend_header\n" +
+                           std::string(72, '\0') + tri},
+        {"big_endian.ply",
+         "ply\nformat binary_big_endian 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+         "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n" +
+             std::string(36, '\0') + std::string("\3\0\0\0\0\0\0\0\1\0\0\0\2", 13)},
+    };
+    for (const auto& [name, bytes] : forms) {
+        files.push_back(dir.file(name));
+        kgl::test::WriteFile(files.back(), bytes);
+    }
+    int ours = 0;
+    for (const std::string& path : files) {
+        const std::string bytes = kgl::test::ReadFile(path);
+        kgl::TGeometry mine;
+        kgl::TSceneSkipped skipped;
+        const bool stl = kgl::LowerExtension(path) == ".stl";
+        kgl::TBinaryRead read = kgl::TBinaryRead::kNotMine;
+        std::string refused;
+        try {
+            read = stl ? kgl::ReadBinarySTL(bytes, mine, nullptr) : kgl::ReadBinaryPLY(bytes, mine, skipped, nullptr);
+        } catch (const kgl::EModelError& e) {
+            refused = e.what();
+        }
+        if (read == kgl::TBinaryRead::kNotMine && refused.empty()) continue;
+        ++ours;
+        // the library's reading through the mapping: its geometry, or why there is none
+        Assimp::Importer importer;
+        const aiScene* scene = importer.ReadFile(path, aiProcess_ValidateDataStructure);
+        kgl::TSceneSkipped theirs;
+        std::string b, theirRefusal = scene ? "" : importer.GetErrorString();
+        if (scene) try {
+                b = kgl::GeometryBytes(kgl::SceneToGeometry(*scene, theirs));
+            } catch (const kgl::EModelError& e) {
+                theirRefusal = e.what();
+            }
+        if (!refused.empty() || !theirRefusal.empty()) {  // refused both ways
+            EXPECT_FALSE(refused.empty() || theirRefusal.empty()) << path << ": " << refused << " / " << theirRefusal;
+            continue;
+        }
+        const std::string a = kgl::GeometryBytes(mine);
+        const auto differ = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+        EXPECT_TRUE(a == b) << path << ": " << a.size() << " and " << b.size() << " bytes, first apart at "
+                            << (differ.first - a.begin());
+        EXPECT_EQ(skipped.points + skipped.lines, theirs.points + theirs.lines) << path;
+    }
+    std::printf("  %d of %zu files read by our own readers\n", ours, files.size());
+    EXPECT_GE(ours, 12);
+}
+
+// However the child ends, the caller shows one message saying where and keeps its
+// model; a cancel kills the child and shows nothing.
 TEST(Import, EveryWayTheChildEndsIsAMessage) {
     kgl::test::TTempDir dir;
     const std::string model = dir.file("model.ply");
     kgl::test::WriteFile(model, "ply\nformat ascii 1.0\nend_header\n");
-    setenv("TMPDIR", dir.path().c_str(), 1);
     struct TCase {
-        const char* script;  // the child's body: $2 is its output
+        const char* script;  // the child's body: descriptor 3 takes its geometry
         kgl::TImportLimits limits;
         const char* says;
+        // sleep is a program of its own, which the sandbox does not let the child start
+        kgl::TSandboxMode sandbox = kgl::TSandboxMode::kFull;
     };
     const kgl::TImportLimits normal{uint64_t(1) << 30, 10, 10};
     const TCase cases[] = {
@@ -136,11 +241,13 @@ TEST(Import, EveryWayTheChildEndsIsAMessage) {
         {"printf '\\033[2Jbad\\000x' >&2; exit 1", normal, "\\x1B[2Jbad\\x00x"},
         {"exit 3", normal, "The importer needed more than its 1024 MB of memory"},
         {"exit 7", normal, "The importer ended with status 7"},
-        {"sleep 20", {uint64_t(1) << 30, 10, 1}, "The importer did not finish within 1 s"},
+        {"sleep 20", {uint64_t(1) << 30, 10, 1}, "The importer did not finish within 1 s", kgl::TSandboxMode::kOff},
         {"while :; do :; done", {uint64_t(1) << 30, 1, 20}, "The importer used more than its 1 s of processor time"},
-        {"exit 0", normal, "The importer wrote a model that cannot be read: Cannot read file"},
-        {"echo 'progress 5 1000'; printf 'KGL_Model_file' > \"$2\"", normal,
-         "The importer wrote a model that cannot be read: "},
+        {"exit 0", normal, "The importer handed over a broken model: it does not start with its header"},
+        {"echo 'progress 5 1000'; printf "
+         "'KGLGEOM1\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\001\\000\\000\\000\\001\\000\\000\\000"
+         "\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000' >&3",
+         normal, "The importer handed over a broken model: 40 bytes where its counts make 100"},
     };
     for (const TCase& c : cases) {
         const std::string fake = dir.file("fake.sh");
@@ -148,6 +255,7 @@ TEST(Import, EveryWayTheChildEndsIsAMessage) {
         ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
         kgl::SetImporterProgram(fake);
         kgl::SetImportLimits(c.limits);
+        kgl::SetImportSandbox(c.sandbox);
         TMessageRecorder rec;
         kgl::TKGLModel shown;
         shown.fCount = 42;
@@ -156,6 +264,7 @@ TEST(Import, EveryWayTheChildEndsIsAMessage) {
         EXPECT_NE(rec.lastText().find(c.says), std::string::npos) << c.script << "\n" << rec.lastText();
         EXPECT_EQ(shown.fCount, 42);
     }
+    kgl::SetImportSandbox(kgl::TSandboxMode::kOff);  // the child below writes its pid down
     // a cancel from the progress service: no message, the child gone
     kgl::test::WriteFile(dir.file("fake.sh"), "#!/bin/sh\necho \"$$\" > " + dir.file("pid") + "\nsleep 20\n");
     kgl::SetImportLimits(normal);
@@ -176,9 +285,71 @@ TEST(Import, EveryWayTheChildEndsIsAMessage) {
     kgl::SetImporterProgram(dir.file("none"));
     EXPECT_FALSE(kgl::LoadModelFile(shown, model));
     EXPECT_NE(rec.lastText().find("Cannot start the importer"), std::string::npos) << rec.lastText();
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-        EXPECT_EQ(entry.path().filename().string().rfind("kgl-import-", 0), std::string::npos) << entry.path();
-    unsetenv("TMPDIR");
+    kgl::SetImporterProgram(KGL_BIN_DIR "/kglmodel-import");
+    kgl::SetImportLimits({});
+    kgl::SetImportSandbox(kgl::TSandboxMode::kFull);
+}
+
+// Whatever program stands at the importer's path can touch nothing but its input: one
+// run for each thing it tries, and each fails or ends the child, in one message, with
+// nothing written and no connection made. Without Landlock the system-call filter still
+// holds everything but the files.
+TEST(Import, TheSandboxHoldsWhateverRunsAsTheImporter) {
+    kgl::test::TTempDir dir, outside;
+    const std::string model = dir.file("model.ply");
+    kgl::test::WriteFile(model, "ply\nformat ascii 1.0\nend_header\n");
+    kgl::test::WriteFile(outside.file("secret.txt"), "secret\n");
+    // a local server the child may try to reach
+    const int server = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(server, 4), 0);
+    ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&at), &length), 0);
+    const char* home = std::getenv("HOME");
+    struct TTry {
+        const char* what;
+        std::string arg;
+        const char* says;
+        const char* saysWithoutLandlock;  // nullptr: it goes through there
+    };
+    const TTry tries[] = {
+        {"write", outside.file("written.txt"), "write failed: Permission denied", nullptr},
+        {"read", outside.file("secret.txt"), "read failed: Permission denied", nullptr},
+        {"list", home ? home : "/root", "list failed: Permission denied", nullptr},
+        {"connect", std::to_string(ntohs(at.sin_port)), "forbidden system call (socket)",
+         "forbidden system call (socket)"},
+        {"run", "", "forbidden system call (execve)", "forbidden system call (execve)"},
+        {"signal", "", "forbidden system call (kill)", "forbidden system call (kill)"},
+        {"fork", "", "forbidden system call (clone)", "forbidden system call (clone)"},
+    };
+    kgl::SetImporterProgram(KGL_STANDIN);
+    kgl::SetImportLimits({uint64_t(1) << 30, 10, 10});
+    const bool landlock = kgl::KernelProtections().landlockAbi > 0;
+    if (!landlock) std::printf("  this kernel has no Landlock: the file tries are not checked\n");
+    for (const kgl::TSandboxMode mode : {kgl::TSandboxMode::kFull, kgl::TSandboxMode::kWithoutLandlock}) {
+        kgl::SetImportSandbox(mode);
+        const bool files = landlock && mode == kgl::TSandboxMode::kFull;
+        for (const TTry& t : tries) {
+            const char* says = files ? t.says : t.saysWithoutLandlock;
+            if (!says) continue;
+            setenv("KGL_STANDIN_TRY", t.what, 1);
+            setenv("KGL_STANDIN_ARG", t.arg.c_str(), 1);
+            TMessageRecorder rec;
+            kgl::TKGLModel shown;
+            EXPECT_FALSE(kgl::LoadModelFile(shown, model)) << t.what;
+            ExpectRefusal(rec, model);
+            EXPECT_NE(rec.lastText().find(says), std::string::npos) << t.what << ": " << rec.lastText();
+            EXPECT_FALSE(std::filesystem::exists(outside.file("written.txt"))) << t.what;
+            EXPECT_LT(accept(server, nullptr, nullptr), 0) << t.what << " reached the server";
+        }
+    }
+    close(server);
+    unsetenv("KGL_STANDIN_TRY");
+    unsetenv("KGL_STANDIN_ARG");
+    kgl::SetImportSandbox(kgl::TSandboxMode::kFull);
     kgl::SetImporterProgram(KGL_BIN_DIR "/kglmodel-import");
     kgl::SetImportLimits({});
 }

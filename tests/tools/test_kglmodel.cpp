@@ -113,7 +113,7 @@ TEST(Kglmodel, ConvertsOtherFormatsToKgm) {
     TRun formats = RunTool(dir, "formats");
     EXPECT_EQ(formats.status, 0);
     for (const char* ext : {"obj\t", "kgm\t", "\nglb\t", "\ngltf\t", "\nfbx\t", "\nply\t", "\nstl\t", "\n3ds\t",
-                            "\ndae\t", "\noff\t", "\nx\t"})
+                            "\ndae\t", "\noff\t", "\nx\t", "\nprotections of kglmodel-import: "})
         EXPECT_NE(formats.out.find(ext), std::string::npos) << ext;
 }
 

@@ -1,0 +1,405 @@
+// The geometry hand-over: the importer's builder and writer, the caller's checking
+// reader. The reader trusts nothing: the header's counts must give exactly the bytes
+// there are before anything is sized, every face word, name, value and index is
+// checked before the model is built, and the model is built into a fresh record.
+#include "geometry.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <tuple>
+#include <type_traits>
+
+#include "box.h"
+#include "errors.h"
+#include "parallel.h"
+
+namespace kgl {
+
+namespace {
+
+constexpr char kMagic[8] = {'K', 'G', 'L', 'G', 'E', 'O', 'M', '1'};
+
+struct THeader {
+    uint32_t vertices, normals, texCoords, groups, faces, corners, texCorners, normalCorners;
+};
+static_assert(sizeof(THeader) == kGeometryHeaderBytes - sizeof kMagic);
+
+THeader HeaderOf(const TGeometry& g) {
+    auto count = [](size_t n) { return static_cast<uint32_t>(n); };
+    return {count(g.positions.size() / 3), count(g.normals.size() / 3), count(g.texCoords.size() / 2),
+            count(g.groups.size()),        count(g.faces.size()),       count(g.vIdx.size()),
+            count(g.tIdx.size()),          count(g.nIdx.size())};
+}
+
+// The group records, as written.
+std::string GroupRecords(const TGeometry& g) {
+    std::string records(g.groups.size() * kGeometryGroupBytes, '\0');
+    char* p = records.data();
+    for (const TGeometry::TPart& part : g.groups) {
+        std::memcpy(p, &part.faces, 4);
+        const size_t n = std::min(part.name.size(), kGroupNameMax);
+        p[4] = static_cast<char>(n);
+        std::memcpy(p + 5, part.name.data(), n);
+        p += kGeometryGroupBytes;
+    }
+    return records;
+}
+
+// The sections in the order of the form, as (bytes, size) pairs.
+template <class F>
+void ForEachSection(const TGeometry& g, const THeader& h, const std::string& groups, F&& section) {
+    section(kMagic, sizeof kMagic);
+    section(&h, sizeof h);
+    section(g.positions.data(), g.positions.size() * 4);
+    section(g.normals.data(), g.normals.size() * 4);
+    section(g.texCoords.data(), g.texCoords.size() * 4);
+    section(groups.data(), groups.size());
+    section(g.faces.data(), g.faces.size() * 4);
+    section(g.vIdx.data(), g.vIdx.size() * 4);
+    section(g.tIdx.data(), g.tIdx.size() * 4);
+    section(g.nIdx.data(), g.nIdx.size() * 4);
+}
+
+[[noreturn]] void Bad(const std::string& why) { throw EReadError("The importer handed over a broken model: " + why); }
+
+// Where each section of the bytes starts; throws when the counts do not give the size.
+struct TSections {
+    const uint8_t *positions, *normals, *texCoords, *groups, *faces, *vIdx, *tIdx, *nIdx;
+};
+
+TSections Locate(std::string_view bytes, const THeader& h) {
+    const uint64_t sizes[] = {uint64_t(h.vertices) * 12,  uint64_t(h.normals) * 12,
+                              uint64_t(h.texCoords) * 8,  uint64_t(h.groups) * kGeometryGroupBytes,
+                              uint64_t(h.faces) * 4,      uint64_t(h.corners) * 4,
+                              uint64_t(h.texCorners) * 4, uint64_t(h.normalCorners) * 4};
+    uint64_t total = kGeometryHeaderBytes;
+    for (const uint64_t s : sizes) total += s;
+    if (total != bytes.size())
+        Bad(std::to_string(bytes.size()) + " bytes where its counts make " + std::to_string(total));
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data()) + kGeometryHeaderBytes;
+    const uint8_t* at[8];
+    for (size_t i = 0; i < 8; ++i) {
+        at[i] = p;
+        p += sizes[i];
+    }
+    return {at[0], at[1], at[2], at[3], at[4], at[5], at[6], at[7]};
+}
+
+inline uint32_t U32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline float F32(const uint8_t* p) {
+    float v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Every float of a section finite, on every core.
+void CheckFinite(const uint8_t* values, uint64_t count, const char* what) {
+    const size_t threads = WorkThreads(count, kItemsPerThread * 8);
+    std::vector<uint8_t> bad(threads, 0);
+    ParallelRanges(threads, count, [&](size_t t, uint64_t b, uint64_t e) {
+        bool ok = true;
+        for (uint64_t i = b; i < e; ++i) ok &= std::isfinite(F32(values + 4 * i));
+        bad[t] = !ok;
+    });
+    if (std::find(bad.begin(), bad.end(), 1) != bad.end()) Bad(std::string("a ") + what + " is not a finite number");
+}
+
+// Every index of a section in 1 .. count, on every core.
+void CheckIndices(const uint8_t* indices, uint64_t n, uint32_t count, const char* what) {
+    const size_t threads = WorkThreads(n, kItemsPerThread * 8);
+    std::vector<int64_t> bad(threads, -1);
+    ParallelRanges(threads, n, [&](size_t t, uint64_t b, uint64_t e) {
+        // index - 1 as unsigned: 0 and the negatives come out above every valid one
+        uint32_t worst = 0;
+        for (uint64_t i = b; i < e; ++i) worst = std::max(worst, U32(indices + 4 * i) - 1);
+        if (b < e && worst >= count) bad[t] = static_cast<int64_t>(b);
+    });
+    for (size_t t = 0; t < threads; ++t) {
+        if (bad[t] < 0) continue;
+        for (uint64_t i = static_cast<uint64_t>(bad[t]);; ++i) {
+            const auto v = static_cast<int32_t>(U32(indices + 4 * i));
+            if (v < 1 || static_cast<uint32_t>(v) > count)
+                throw ERangeError("The importer handed over a " + std::string(what) + " index " + std::to_string(v) +
+                                  ", outside 1 .. " + std::to_string(count));
+        }
+    }
+}
+
+}  // namespace
+
+std::string GeometryBytes(const TGeometry& g) {
+    const THeader h = HeaderOf(g);
+    const std::string groups = GroupRecords(g);
+    std::string bytes;
+    ForEachSection(g, h, groups, [&](const void* p, size_t n) { bytes.append(static_cast<const char*>(p), n); });
+    return bytes;
+}
+
+void WriteGeometry(const TGeometry& g, int fd) {
+    const THeader h = HeaderOf(g);
+    const std::string groups = GroupRecords(g);
+    ForEachSection(g, h, groups, [&](const void* p, size_t n) {
+        const char* c = static_cast<const char*>(p);
+        while (n > 0) {
+            const ssize_t w = write(fd, c, std::min<size_t>(n, size_t(1) << 30));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) throw EInOutError(std::string("Cannot hand the model over: ") + std::strerror(errno));
+            c += w;
+            n -= static_cast<size_t>(w);
+        }
+    });
+}
+
+void ReadGeometry(std::string_view bytes, TKGLModel& m) {
+    if (bytes.size() < kGeometryHeaderBytes || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
+        Bad("it does not start with its header");
+    THeader h;
+    std::memcpy(&h, bytes.data() + sizeof kMagic, sizeof h);
+    for (const uint32_t count : {h.vertices, h.normals, h.texCoords, h.groups, h.faces})
+        if (count > static_cast<uint32_t>(kCountMax)) Bad("a count of " + std::to_string(count));
+    if (h.groups < 1 || h.faces < 1) Bad("no face");
+    const TSections s = Locate(bytes, h);
+
+    // groups: their faces add up, their names are names
+    uint64_t groupFaces = 0;
+    for (uint32_t g = 0; g < h.groups; ++g) {
+        const uint8_t* r = s.groups + uint64_t(g) * kGeometryGroupBytes;
+        groupFaces += U32(r);
+        if (r[4] > kGroupNameMax) Bad("a group name of " + std::to_string(r[4]) + " bytes");
+        for (size_t i = 0; i < r[4]; ++i)
+            if (r[5 + i] < 0x20 || r[5 + i] == 0x7F) Bad("a group name with a control byte");
+    }
+    if (groupFaces != h.faces)
+        Bad("groups of " + std::to_string(groupFaces) + " faces in all, not " + std::to_string(h.faces));
+
+    // faces: corner counts, and what they add up to, on every core
+    const size_t threads = WorkThreads(h.faces, kItemsPerThread);
+    struct TSums {
+        uint64_t corners = 0, tex = 0, normals = 0;
+        bool bad = false;
+    };
+    std::vector<TSums> sums(threads);
+    ParallelRanges(threads, h.faces, [&](size_t t, uint64_t b, uint64_t e) {
+        TSums& sum = sums[t];
+        for (uint64_t f = b; f < e; ++f) {
+            const uint32_t word = U32(s.faces + 4 * f), n = word & kFaceCornerBits;
+            sum.bad |= n < 3;
+            sum.corners += n;
+            sum.tex += word & kFaceHasTexCoords ? n : 0;
+            sum.normals += word & kFaceHasNormals ? n : 0;
+        }
+    });
+    TSums all;
+    for (const TSums& sum : sums) {
+        all.corners += sum.corners;
+        all.tex += sum.tex;
+        all.normals += sum.normals;
+        all.bad |= sum.bad;
+    }
+    if (all.bad) Bad("a face of fewer than 3 corners");
+    if (all.corners != h.corners || all.tex != h.texCorners || all.normals != h.normalCorners)
+        Bad("faces whose corners do not add up to its counts");
+
+    CheckFinite(s.positions, uint64_t(h.vertices) * 3, "position");
+    CheckFinite(s.normals, uint64_t(h.normals) * 3, "normal");
+    CheckFinite(s.texCoords, uint64_t(h.texCoords) * 2, "texture coordinate");
+    CheckIndices(s.vIdx, h.corners, h.vertices, "vertex");
+    CheckIndices(s.tIdx, h.texCorners, h.texCoords, "texture-coordinate");
+    CheckIndices(s.nIdx, h.normalCorners, h.normals, "normal");
+
+    // the model, as an OBJ load fills it before its finishing steps
+    InitModel(m);
+    m.vCount = static_cast<int32_t>(h.vertices);
+    m.nCount = static_cast<int32_t>(h.normals);
+    m.tCount = static_cast<int32_t>(h.texCoords);
+    m.fCount = static_cast<int32_t>(h.faces);
+    m.gCount = static_cast<int32_t>(h.groups) - 1;
+    m.groups.resize(h.groups);
+    for (uint32_t g = 0; g < h.groups; ++g) {
+        const uint8_t* r = s.groups + uint64_t(g) * kGeometryGroupBytes;
+        m.groups[g].name.assign(reinterpret_cast<const char*>(r + 5), r[4]);
+        m.groups[g].fCount = static_cast<int32_t>(U32(r));
+    }
+    AllocateModel(m);
+
+    // vertices with the box on every core; the running sum in vertex order, as the OBJ
+    // reader keeps it (float additions, one after the other)
+    {
+        const size_t n = WorkThreads(h.vertices, kItemsPerThread);
+        std::vector<TVec3> lo(n, TVec3{kBoxResetMin, kBoxResetMin, kBoxResetMin}),
+            hi(n, TVec3{kBoxResetMax, kBoxResetMax, kBoxResetMax});
+        ParallelRanges(n, h.vertices, [&](size_t t, uint64_t b, uint64_t e) {
+            for (uint64_t i = b; i < e; ++i) {
+                const uint8_t* p = s.positions + 12 * i;
+                TVertex& v = m.vertices[i + 1];
+                v = {F32(p), F32(p + 4), F32(p + 8), kTargetFree, 0};
+                WidenBox(lo[t], hi[t], v);
+            }
+        });
+        for (size_t t = 0; t < n; ++t) {  // a tie keeps the earlier value, as one pass would
+            WidenBox(m.boxMin, m.boxMax, lo[t]);
+            WidenBox(m.boxMin, m.boxMax, hi[t]);
+        }
+        TVec3 sum{};
+        for (uint32_t i = 1; i <= h.vertices; ++i) {
+            sum.x += m.vertices[i].x;
+            sum.y += m.vertices[i].y;
+            sum.z += m.vertices[i].z;
+        }
+        m.centroid = sum;
+    }
+    for (uint32_t i = 0; i < h.normals; ++i) {
+        const uint8_t* p = s.normals + 12 * uint64_t(i);
+        m.normals[i + 1] = {F32(p), F32(p + 4), F32(p + 8)};
+    }
+    for (uint32_t i = 0; i < h.texCoords; ++i) {
+        const uint8_t* p = s.texCoords + 8 * uint64_t(i);
+        m.texCoords[i + 1] = {F32(p), F32(p + 4), kTargetFree};
+    }
+
+    // faces on every core: each range finds where its corners start, then fills its faces
+    const TFaceRows rows(m, 1);
+    std::vector<TSums> starts(threads + 1);
+    for (size_t t = 0; t < threads; ++t) {
+        starts[t + 1] = starts[t];
+        starts[t + 1].corners += sums[t].corners;
+        starts[t + 1].tex += sums[t].tex;
+        starts[t + 1].normals += sums[t].normals;
+    }
+    ParallelRanges(threads, h.faces, [&](size_t t, uint64_t b, uint64_t e) {
+        uint64_t v = starts[t].corners, tex = starts[t].tex, nor = starts[t].normals;
+        uint64_t k = b;
+        rows.ForEach(m, b, e, [&](TGroup&, int32_t, TFace& face, int32_t) {
+            const uint32_t word = U32(s.faces + 4 * k++), n = word & kFaceCornerBits;
+            face.count = static_cast<int32_t>(n);
+            face.visible = 1;
+            face.vIdx.assign(reinterpret_cast<const int32_t*>(s.vIdx) + v, n);
+            v += n;
+            if (word & kFaceHasTexCoords) {
+                face.tIdx.assign(reinterpret_cast<const int32_t*>(s.tIdx) + tex, n);
+                tex += n;
+            }
+            if (word & kFaceHasNormals) {
+                face.nIdx.assign(reinterpret_cast<const int32_t*>(s.nIdx) + nor, n);
+                nor += n;
+            }
+        });
+    });
+    FinishOBJ(m);
+    Reduce(m, 0.0);
+}
+
+// ---------------------------------------------------------------- building
+
+template <size_t N>
+int32_t TGeometryBuilder::TTable<N>::Number(uint32_t welded, const char* what) {
+    if (welded >= numberOf.size()) numberOf.resize(std::max<size_t>(weld.Count(), welded + 1), 0);
+    uint32_t& number = numberOf[welded];
+    if (number == 0) {
+        if (used.size() >= static_cast<size_t>(kCountMax))
+            throw ERangeError(std::string("The scene has too many ") + what);
+        used.push_back(welded);
+        number = static_cast<uint32_t>(used.size());
+    }
+    return static_cast<int32_t>(number);
+}
+
+void TGeometryBuilder::BeginMesh(std::string groupName, std::string messageName, uint32_t vertices, bool normals,
+                                 bool texCoords, uint64_t faces, uint64_t corners, uint32_t share) {
+    if (out_.groups.size() >= static_cast<size_t>(kCountMax)) throw ERangeError("The scene has too many meshes");
+    out_.groups.push_back({std::move(groupName), 0});
+    messageName_ = std::move(messageName);
+    vertices_ = vertices;
+    hasNormals_ = normals;
+    hasTexCoords_ = texCoords;
+    position_.assign(vertices, 0);
+    normal_.assign(normals ? vertices : 0, 0);
+    texCoord_.assign(texCoords ? vertices : 0, 0);
+    // only what the tables can hold: a hint is no promise
+    const uint64_t fresh = vertices / std::max<uint32_t>(share, 1);
+    auto reserve = [](auto& table, uint64_t more) {
+        table.weld.Reserve(static_cast<size_t>(std::min<uint64_t>(table.weld.Count() + more, kCountMax)));
+    };
+    reserve(positions_, fresh);
+    if (normals) reserve(normals_, fresh);
+    if (texCoords) reserve(texCoords_, fresh);
+    corners = std::min<uint64_t>(corners, kCountMax);
+    out_.faces.reserve(out_.faces.size() + std::min<uint64_t>(faces, kCountMax));
+    out_.vIdx.reserve(out_.vIdx.size() + corners);
+    if (texCoords) out_.tIdx.reserve(out_.tIdx.size() + corners);
+    if (normals) out_.nIdx.reserve(out_.nIdx.size() + corners);
+}
+
+void TGeometryBuilder::RunTableJobs(const std::function<void()> (&jobs)[3], uint64_t items, size_t tables) {
+    const size_t threads = std::min(tables, WorkThreads(items, kItemsPerThread));
+    if (threads <= 1) {
+        for (const auto& job : jobs) job();
+        return;
+    }
+    // each thread its share of the tables, in turn
+    OnEachThread(threads, [&](size_t t) {
+        for (size_t j = t; j < 3; j += threads) jobs[j]();
+    });
+}
+
+std::array<float, 3> TGeometryBuilder::Unit(std::array<float, 3> n) {
+    const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (length > 0 && std::isfinite(length))
+        for (float& c : n) c /= length;
+    return Finite(n);
+}
+
+void TGeometryBuilder::Face(const uint32_t* corners, uint32_t n) {
+    if (out_.faces.size() >= static_cast<size_t>(kCountMax)) throw ERangeError("The scene has too many faces");
+    if (n > kFaceCornerBits) throw ERangeError("A face has too many corners");
+    for (uint32_t c = 0; c < n; ++c) {
+        const uint32_t k = corners[c];
+        if (k >= vertices_)
+            throw ERangeError("A face of mesh '" + QuoteText(messageName_, 64) + "' names vertex " + std::to_string(k) +
+                              " of " + std::to_string(vertices_));
+        // a position is looked at when a corner first uses it
+        const uint32_t w = position_[k];
+        if (w >= positions_.numberOf.size() || positions_.numberOf[w] == 0) {
+            const auto& p = positions_.weld.Values()[w];
+            if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
+                throw EReadError("A vertex of mesh '" + QuoteText(messageName_, 64) +
+                                 "' has a position that is not a finite number");
+        }
+    }
+    for (uint32_t c = 0; c < n; ++c) out_.vIdx.push_back(positions_.Number(position_[corners[c]], "vertices"));
+    if (hasTexCoords_)
+        for (uint32_t c = 0; c < n; ++c)
+            out_.tIdx.push_back(texCoords_.Number(texCoord_[corners[c]], "texture coordinates"));
+    if (hasNormals_)
+        for (uint32_t c = 0; c < n; ++c) out_.nIdx.push_back(normals_.Number(normal_[corners[c]], "normals"));
+    out_.faces.push_back(n | (hasTexCoords_ ? kFaceHasTexCoords : 0) | (hasNormals_ ? kFaceHasNormals : 0));
+    ++out_.groups.back().faces;
+}
+
+TGeometry TGeometryBuilder::Finish() {
+    if (out_.faces.empty()) throw EReadError("The scene holds no polygon (only points, lines or no mesh at all)");
+    auto values = [](const auto& table, std::vector<float>& out) {
+        const auto& welded = table.weld.Values();
+        out.reserve(table.used.size() * std::tuple_size_v<std::decay_t<decltype(welded[0])>>);
+        for (const uint32_t w : table.used)
+            for (const float v : welded[w]) out.push_back(AsWrittenInOBJ(v));
+    };
+    // each table on a thread of its own when the model is large
+    const std::function<void()> jobs[3] = {[&] { values(positions_, out_.positions); },
+                                           [&] { values(normals_, out_.normals); },
+                                           [&] { values(texCoords_, out_.texCoords); }};
+    RunTableJobs(jobs, positions_.used.size() + normals_.used.size(),
+                 1 + !normals_.used.empty() + !texCoords_.used.empty());
+    return std::move(out_);
+}
+
+}  // namespace kgl

@@ -1,0 +1,168 @@
+#pragma once
+// The geometry an importer hands its caller: what a model file of another format holds
+// once read and welded (positions, normals, texture coordinates, groups and faces), in
+// a compact form that the caller checks as strictly as a KGM file before it builds a
+// model of it. kglmodel-import builds it (TGeometryBuilder) and writes it to a
+// descriptor its caller opened (WriteGeometry); the caller reads it (ReadGeometry).
+//
+// The form: fields of 4 bytes in the host's byte order (both ends run on one machine),
+// no padding, every section 4-byte aligned:
+//   header     "KGLGEOM1" (8 bytes), then vertices, normals, texCoords, groups, faces,
+//              corners, texCorners, normalCorners (uint32 each): 40 bytes
+//   positions  x y z (float) per vertex, vertices 1 .. count in order
+//   normals    x y z per normal
+//   texCoords  u v per texture coordinate
+//   groups     a 56-byte record per group: its face count (uint32), its name's length
+//              (1 byte, at most 50) and 51 bytes of name, zero after the name
+//   faces      a word per face, group after group: the corner count (bits 0 .. 29, at
+//              least 3), kFaceHasTexCoords when the face has a texture index per corner,
+//              kFaceHasNormals when it has a normal index per corner
+//   vIdx       an int32 per corner of every face, 1 .. vertices
+//   tIdx       an int32 per corner of the faces with kFaceHasTexCoords, 1 .. texCoords
+//   nIdx       an int32 per corner of the faces with kFaceHasNormals, 1 .. normals
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "KGLModel.h"
+#include "weld.h"
+
+namespace kgl {
+
+constexpr uint32_t kFaceCornerBits = (uint32_t(1) << 30) - 1;
+constexpr uint32_t kFaceHasTexCoords = uint32_t(1) << 30;
+constexpr uint32_t kFaceHasNormals = uint32_t(1) << 31;
+constexpr size_t kGeometryHeaderBytes = 40, kGeometryGroupBytes = 56;
+
+struct TGeometry {
+    std::vector<float> positions;  // 3 a vertex
+    std::vector<float> normals;    // 3 a normal
+    std::vector<float> texCoords;  // 2 a texture coordinate
+    struct TPart {
+        std::string name;  // at most kGroupNameMax bytes
+        uint32_t faces = 0;
+    };
+    std::vector<TPart> groups;
+    std::vector<uint32_t> faces;            // the face words
+    std::vector<int32_t> vIdx, tIdx, nIdx;  // 1-based
+};
+
+// The bytes of geometry in the form above.
+std::string GeometryBytes(const TGeometry& geometry);
+// Writes them to the open descriptor fd; throws EInOutError when it refuses them.
+void WriteGeometry(const TGeometry& geometry, int fd);
+
+// Builds a model of the bytes into fresh, as an OBJ file of the same geometry loads:
+// vertices with free targets, the box and the running vertex sum in vertex order, the
+// faces visible, then the finishing steps of an OBJ load (FinishOBJ) and
+// Reduce(fresh, 0.0). Throws EReadError when the bytes are not of the form above
+// (magic, sizes that do not match the counts, a face of fewer than 3 corners, counts
+// that do not add up, a name too long or with a control byte, a value that is not
+// finite), ERangeError for an index outside its table; fresh is then unspecified.
+void ReadGeometry(std::string_view bytes, TKGLModel& fresh);
+
+// The importer's side: meshes in, geometry out, by this mapping:
+//  - every mesh is one group, in the order added, named as given;
+//  - positions are welded by exact value over all meshes, and so are normals and
+//    texture coordinates, each table on its own; -0 is taken as +0; every table is numbered in
+//    the order of first use by the faces' corners (groups, faces, corners in order), so
+//    values no face uses are left out;
+//  - normals are renormalised (n / |n| when that is a finite, non-zero length); a
+//    normal or texture coordinate that is not finite becomes 0;
+//  - every value is kept as an OBJ file of SaveToOBJ holds it (AsWrittenInOBJ).
+// Use: BeginMesh, then Vertices with functions giving the values of each vertex
+// 0 .. count - 1 of the mesh, then Face for its polygons; Finish once at the end.
+class TGeometryBuilder {
+public:
+    // messageName names the mesh in messages (the library's name for it). The tables are
+    // made ready for about vertices / share new values (share: how many of the mesh's
+    // vertices one value stands for, as in STL's three vertices a facet) and faces
+    // polygons of corners in all.
+    void BeginMesh(std::string groupName, std::string messageName, uint32_t vertices, bool normals, bool texCoords,
+                   uint64_t faces, uint64_t corners, uint32_t share = 1);
+    // The values of the current mesh's vertices: std::array<float, 3> position(uint32_t),
+    // normal(uint32_t) (renormalised here) and std::array<float, 2> texCoord(uint32_t);
+    // normal and texCoord are called only when the mesh has them. The three tables are
+    // welded on threads of their own when the mesh is large.
+    template <class Position, class Normal, class TexCoord>
+    void Vertices(Position&& position, Normal&& normal, TexCoord&& texCoord) {
+        const std::function<void()> jobs[3] = {
+            [&] {
+                positions_.weld.AddMany(
+                    vertices_, [&](size_t i) { return PlusZero(position(static_cast<uint32_t>(i))); },
+                    position_.data());
+            },
+            [&] {
+                if (!hasNormals_) return;
+                // a normal repeated from one vertex to the next (a facet's) is renormalised once
+                std::array<float, 3> raw{}, unit = Unit(raw);
+                normals_.weld.AddMany(
+                    vertices_,
+                    [&](size_t i) {
+                        const std::array<float, 3> n = normal(static_cast<uint32_t>(i));
+                        if (std::memcmp(&n, &raw, sizeof n) != 0) {
+                            raw = n;
+                            unit = Unit(n);
+                        }
+                        return PlusZero(unit);
+                    },
+                    normal_.data());
+            },
+            [&] {
+                if (hasTexCoords_)
+                    texCoords_.weld.AddMany(
+                        vertices_, [&](size_t i) { return PlusZero(Finite(texCoord(static_cast<uint32_t>(i)))); },
+                        texCoord_.data());
+            }};
+        RunTableJobs(jobs, vertices_, 1 + hasNormals_ + hasTexCoords_);
+    }
+    // A polygon of n >= 3 corners, each a vertex of the current mesh. Throws ERangeError
+    // for a corner past the mesh's vertices or a table past 2^31 - 3 entries, EReadError
+    // for a corner whose position is not finite.
+    void Face(const uint32_t* corners, uint32_t n);
+    // The geometry; EReadError when no face was added.
+    TGeometry Finish();
+
+private:
+    // A table welded, and its entries numbered by first use.
+    template <size_t N>
+    struct TTable {
+        TWeld<N> weld{1024};
+        std::vector<uint32_t> numberOf;  // weld number -> first-use number + 1 (0: unused)
+        std::vector<uint32_t> used;      // first-use order -> weld number
+        int32_t Number(uint32_t welded, const char* what);
+    };
+    // Runs the jobs of the tables (those of the tables not there do nothing), on threads
+    // of their own when the items are many.
+    static void RunTableJobs(const std::function<void()> (&jobs)[3], uint64_t items, size_t tables);
+    // n / |n| when that is finite and not 0, each component not finite as 0
+    static std::array<float, 3> Unit(std::array<float, 3> n);
+    // -0 as +0 (x + 0 is x for every other x): the library's transforms make +0 of most
+    // zeros and keep a few, and a file read either way must give the same bits
+    template <size_t N>
+    static std::array<float, N> PlusZero(std::array<float, N> v) {
+        for (float& c : v) c += 0.0f;
+        return v;
+    }
+    template <size_t N>
+    static std::array<float, N> Finite(std::array<float, N> v) {
+        for (float& c : v)
+            if (!std::isfinite(c)) c = 0;
+        return v;
+    }
+
+    TGeometry out_;
+    TTable<3> positions_, normals_;
+    TTable<2> texCoords_;
+    std::vector<uint32_t> position_, normal_, texCoord_;  // weld numbers of the current mesh's vertices
+    std::string messageName_;
+    uint32_t vertices_ = 0;
+    bool hasNormals_ = false, hasTexCoords_ = false;
+};
+
+}  // namespace kgl
