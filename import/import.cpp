@@ -1,8 +1,6 @@
 #include "import.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 #include "errors.h"
 #include "geometry.h"
 #include "import_run.h"
+#include "mapped_file.h"
 #include "messages.h"
 #include "reporting.h"
 #include "sandbox.h"
@@ -36,31 +35,6 @@ TSandboxMode& Sandbox() {
     return mode;
 }
 
-// A memory file mapped for reading while the object lives.
-class TMapping {
-public:
-    explicit TMapping(int fd) {
-        struct stat st {};
-        if (fstat(fd, &st) != 0)
-            throw EReadError(std::string("The importer's model cannot be read: ") + strerror(errno));
-        size_ = static_cast<size_t>(st.st_size);
-        if (size_ == 0) return;
-        void* p = mmap(nullptr, size_, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);  // mapped at once
-        if (p == MAP_FAILED) throw EReadError(std::string("The importer's model cannot be read: ") + strerror(errno));
-        data_ = static_cast<const char*>(p);
-    }
-    ~TMapping() {
-        if (data_) munmap(const_cast<char*>(data_), size_);
-    }
-    TMapping(const TMapping&) = delete;
-    TMapping& operator=(const TMapping&) = delete;
-    std::string_view Bytes() const { return {data_, data_ ? size_ : 0}; }
-
-private:
-    const char* data_ = nullptr;
-    size_t size_ = 0;
-};
-
 // Imports path into fresh; false when there is no such file. Failures are thrown.
 bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>& warnings) {
     uint64_t size = 0;
@@ -71,7 +45,7 @@ bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>&
     const std::string program = ImporterProgram().empty() ? ProgramFolder() + "kglmodel-import" : ImporterProgram();
     const TImportRun run = RunImporter(program, path, limits, Sandbox());
     CheckImportRun(run, limits);
-    const TMapping geometry(run.geometry.Get());
+    const TMappedFile geometry(run.geometry.Get());
     ReadGeometry(geometry.Bytes(), fresh);
     warnings = run.warnings;
     return true;

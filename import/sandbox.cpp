@@ -137,6 +137,20 @@ std::string FolderOf(const std::string& path) {
     _exit(126);
 }
 
+// A message of one byte that carries one descriptor (SCM_RIGHTS).
+struct TFdMessage {
+    char control[CMSG_SPACE(sizeof(int))] = {};
+    char byte = 'L';
+    iovec io{&byte, 1};
+    msghdr msg{};
+    TFdMessage() {
+        msg.msg_iov = &io;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+    }
+};
+
 // Rule helpers for the filter: every refused call waits on the caller, who names it.
 void Refuse(scmp_filter_ctx ctx, const char* name, unsigned args = 0, const scmp_arg_cmp* cmp = nullptr) {
     const int nr = seccomp_syscall_resolve_name(name);
@@ -259,20 +273,13 @@ void EnterSandbox(int rulesetFd, int socket) {
     if (listener < 0) ChildFails("the kernel refused the system-call filter");
     // the listener goes to the caller, which answers every refused call
     const int fd = static_cast<int>(listener);
-    char control[CMSG_SPACE(sizeof(int))] = {};
-    char byte = 'L';
-    iovec io{&byte, 1};
-    msghdr msg{};
-    msg.msg_iov = &io;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    TFdMessage m;
+    cmsghdr* c = CMSG_FIRSTHDR(&m.msg);
     c->cmsg_level = SOL_SOCKET;
     c->cmsg_type = SCM_RIGHTS;
     c->cmsg_len = CMSG_LEN(sizeof(int));
     std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
-    if (sendmsg(socket, &msg, MSG_NOSIGNAL) != 1) ChildFails("the filter's listener could not be handed over");
+    if (sendmsg(socket, &m.msg, MSG_NOSIGNAL) != 1) ChildFails("the filter's listener could not be handed over");
     close(fd);
     close(socket);
 }
@@ -389,16 +396,9 @@ void SendFilter(pid_t child, int socket) {
 int ReceiveListener(int socket) {
     pollfd p{socket, POLLIN, 0};
     if (poll(&p, 1, 10000) <= 0) return -1;
-    char control[CMSG_SPACE(sizeof(int))] = {};
-    char byte = 0;
-    iovec io{&byte, 1};
-    msghdr msg{};
-    msg.msg_iov = &io;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    if (recvmsg(socket, &msg, MSG_CMSG_CLOEXEC) != 1) return -1;
-    const cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    TFdMessage m;
+    if (recvmsg(socket, &m.msg, MSG_CMSG_CLOEXEC) != 1) return -1;
+    const cmsghdr* c = CMSG_FIRSTHDR(&m.msg);
     if (!c || c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS || c->cmsg_len != CMSG_LEN(sizeof(int)))
         return -1;
     int fd = -1;

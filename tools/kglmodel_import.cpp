@@ -19,8 +19,6 @@
 #include <assimp/ProgressHandler.hpp>
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -32,6 +30,7 @@
 #include "binary_readers.h"
 #include "errors.h"
 #include "geometry.h"
+#include "mapped_file.h"
 #include "sandbox.h"
 #include "scene_model.h"
 
@@ -60,31 +59,6 @@ private:
 // One line for the caller: no line break of the library's text splits it.
 void Fail(const std::string& why) { std::fprintf(stderr, "%s\n", kgl::QuoteText(why, 400).c_str()); }
 
-// The file mapped for reading while the object lives: our own readers read it in place.
-class TMappedFile {
-public:
-    explicit TMappedFile(const std::string& path) {
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            size_ = static_cast<size_t>(st.st_size);
-            void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);  // read at once
-            if (p != MAP_FAILED) data_ = static_cast<const char*>(p);
-        }
-        if (fd >= 0) close(fd);
-    }
-    ~TMappedFile() {
-        if (data_) munmap(const_cast<char*>(data_), size_);
-    }
-    TMappedFile(const TMappedFile&) = delete;
-    TMappedFile& operator=(const TMappedFile&) = delete;
-    std::string_view Bytes() const { return {data_, data_ ? size_ : 0}; }
-
-private:
-    const char* data_ = nullptr;
-    size_t size_ = 0;
-};
-
 void Progress(uint64_t done, uint64_t total) {
     std::printf("progress %llu %llu\n", static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
     std::fflush(stdout);
@@ -95,7 +69,11 @@ void Progress(uint64_t done, uint64_t total) {
 bool ReadOurselves(const std::string& in, kgl::TGeometry& geometry, kgl::TSceneSkipped& skipped) {
     const std::string ext = kgl::LowerExtension(in);
     if (ext != ".stl" && ext != ".ply") return false;
-    const TMappedFile file(in);
+    // read in place; a file that shrinks meanwhile costs this process, nothing else
+    const int fd = open(in.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const kgl::TMappedFile file(fd);
+    close(fd);
     if (file.Bytes().empty()) return false;
     const kgl::TBinaryRead read = ext == ".stl" ? kgl::ReadBinarySTL(file.Bytes(), geometry, Progress)
                                                 : kgl::ReadBinaryPLY(file.Bytes(), geometry, skipped, Progress);
