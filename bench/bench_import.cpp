@@ -8,7 +8,10 @@
 // LoadModelFile of FILE with the full sandbox, with the filter and limits only, and with
 // the limits only, taking turns, medians of 5 x N loads.
 //
-// usage: bench_import [--runs N] [TRIANGLES ...]   (default 7 runs, 1000000)
+// --also KGLMODEL: another build's kglmodel (say the tree before a change) runs info of
+// every file too, in the same turns, and gets rows of its own.
+//
+// usage: bench_import [--runs N] [--also KGLMODEL] [TRIANGLES ...]   (default 7 runs, 1000000)
 //        bench_import --sandbox FILE [--runs N]
 #include <chrono>
 #include <cstdio>
@@ -85,12 +88,14 @@ int SandboxCost(const std::string& file, int runs) {
 int main(int argc, char** argv) {
     int runs = 7;
     std::vector<long long> sizes;
-    std::string sandboxFile;
+    std::string sandboxFile, also;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--sandbox") == 0 && i + 1 < argc)
             sandboxFile = argv[++i];
+        else if (std::strcmp(argv[i], "--also") == 0 && i + 1 < argc)
+            also = argv[++i];
         else
             sizes.push_back(std::atoll(argv[i]));
     }
@@ -108,29 +113,40 @@ int main(int argc, char** argv) {
                 triangles = m.triangles;
             }
             // every command once, to fill the page cache, then in turns
-            std::map<std::string, TSeries> ours, floor;
+            std::map<std::string, TSeries> ours, other, floor;
             for (int r = -1; r < runs; ++r)
                 for (const char* ext : formats) {
                     const auto info = kgl::bench::RunProcess({KGLMODEL_PATH, "info", files[ext]});
                     if (r >= 0) ours[ext].Add(info);
+                    if (!also.empty()) {
+                        const auto before = kgl::bench::RunProcess({also, "info", files[ext]});
+                        if (r >= 0) other[ext].Add(before);
+                    }
                     if (std::string(ext) == ".obj") continue;
                     const auto read = kgl::bench::RunProcess({ASSIMP_READ_PATH, files[ext]});
                     if (r >= 0) floor[ext].Add(read);
                 }
             const double obj = Median(ours[".obj"].wall);
             std::printf("%lld triangles, whole processes, medians of %d (slowest in brackets)\n", triangles, runs);
-            std::printf("%-5s %16s %9s %8s %9s | %22s %9s\n", "file", "kglmodel info ms", "cpu ms", "x OBJ", "peak MB",
+            std::printf("%-12s %16s %9s %8s %9s | %22s %9s\n", "file", "kglmodel info ms", "cpu ms", "x OBJ", "peak MB",
                         "assimp ReadFile ms", "peak MB");
+            auto row = [&](const char* who, const char* ext, const TSeries& s, double objMedian) {
+                std::printf("%-5s%-7s %8.1f (%5.1f) %9.1f %8.2f %9.0f", ext + 1, who, Median(s.wall), Largest(s.wall),
+                            Median(s.cpu), Median(s.wall) / objMedian, Median(s.peak));
+            };
             for (const char* ext : formats) {
-                const TSeries& s = ours[ext];
-                std::printf("%-5s %8.1f (%5.1f) %9.1f %8.2f %9.0f", ext + 1, Median(s.wall), Largest(s.wall),
-                            Median(s.cpu), Median(s.wall) / obj, Median(s.peak));
+                row("", ext, ours[ext], obj);
                 if (floor.count(ext)) {
                     const TSeries& f = floor[ext];
                     std::printf(" | %14.1f (%5.1f) %9.0f", Median(f.wall), Largest(f.wall), Median(f.peak));
                 }
-                std::printf("%s\n", s.ok ? "" : "  (a run failed)");
+                std::printf("%s\n", ours[ext].ok ? "" : "  (a run failed)");
+                if (!also.empty()) {
+                    row(" also", ext, other[ext], Median(other[".obj"].wall));
+                    std::printf("%s\n", other[ext].ok ? "" : "  (a run failed)");
+                }
             }
+            if (!also.empty()) std::printf("(also: %s; its x OBJ is against its own OBJ run)\n", also.c_str());
             std::fflush(stdout);
         }
     } catch (const std::exception& e) {

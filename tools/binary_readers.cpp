@@ -3,6 +3,7 @@
 // library before anything is built.
 #include "binary_readers.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -227,8 +228,10 @@ TBinaryRead ReadBinaryPLY(std::string_view bytes, TGeometry& geometry, TSceneSki
     if (bytes.size() - layout.dataStart < vertexBytes) throw EReadError("The PLY file ends inside its vertices");
     const bool normals = layout.normal[0] >= 0, texCoords = layout.texCoord[0] >= 0;
     TGeometryBuilder builder;
-    builder.BeginMesh("", "", static_cast<uint32_t>(layout.vertices), normals, texCoords, layout.faces,
-                      3 * layout.faces);
+    // room for the faces the header counts, as far as the bytes after the vertices can hold them
+    const uint64_t faceBytes = bytes.size() - layout.dataStart - vertexBytes;
+    const uint64_t faces = std::min<uint64_t>(layout.faces, faceBytes / (layout.countSize + 12));
+    builder.BeginMesh("", "", static_cast<uint32_t>(layout.vertices), normals, texCoords, faces, 3 * faces);
     const char* v = bytes.data() + layout.dataStart;
     auto f3 = [](const char* r, const int* at) {
         return std::array<float, 3>{Load<float>(r + at[0]), Load<float>(r + at[1]), Load<float>(r + at[2])};
