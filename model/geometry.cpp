@@ -387,7 +387,7 @@ void TGeometryBuilder::Face(const uint32_t* corners, uint32_t n) {
 
 TGeometry TGeometryBuilder::Finish() {
     if (out_.faces.empty()) throw EReadError("The scene holds no polygon (only points, lines or no mesh at all)");
-    auto values = [](const auto& table, std::vector<float>& out) {
+    auto values = [](const auto& table, auto& out) {
         const auto& welded = table.weld.Values();
         out.reserve(table.used.size() * std::tuple_size_v<std::decay_t<decltype(welded[0])>>);
         for (const uint32_t w : table.used)

@@ -40,16 +40,16 @@ constexpr uint32_t kFaceHasNormals = uint32_t(1) << 31;
 constexpr size_t kGeometryHeaderBytes = 40, kGeometryGroupBytes = 56;
 
 struct TGeometry {
-    std::vector<float> positions;  // 3 a vertex
-    std::vector<float> normals;    // 3 a normal
-    std::vector<float> texCoords;  // 2 a texture coordinate
+    TLargeTable<float> positions;  // 3 a vertex
+    TLargeTable<float> normals;    // 3 a normal
+    TLargeTable<float> texCoords;  // 2 a texture coordinate
     struct TPart {
         std::string name;  // at most kGroupNameMax bytes
         uint32_t faces = 0;
     };
     std::vector<TPart> groups;
-    std::vector<uint32_t> faces;            // the face words
-    std::vector<int32_t> vIdx, tIdx, nIdx;  // 1-based
+    TLargeTable<uint32_t> faces;            // the face words
+    TLargeTable<int32_t> vIdx, tIdx, nIdx;  // 1-based
 };
 
 // The bytes of geometry in the form above.
@@ -133,8 +133,8 @@ private:
     template <size_t N>
     struct TTable {
         TWeld<N> weld{1024};
-        std::vector<uint32_t> numberOf;  // weld number -> first-use number + 1 (0: unused)
-        std::vector<uint32_t> used;      // first-use order -> weld number
+        TLargeTable<uint32_t> numberOf;  // weld number -> first-use number + 1 (0: unused)
+        TLargeTable<uint32_t> used;      // first-use order -> weld number
         int32_t Number(uint32_t welded, const char* what);
     };
     // Runs the jobs of the tables (those of the tables not there do nothing), on threads
@@ -159,7 +159,7 @@ private:
     TGeometry out_;
     TTable<3> positions_, normals_;
     TTable<2> texCoords_;
-    std::vector<uint32_t> position_, normal_, texCoord_;  // weld numbers of the current mesh's vertices
+    TLargeTable<uint32_t> position_, normal_, texCoord_;  // weld numbers of the current mesh's vertices
     std::string messageName_;
     uint32_t vertices_ = 0;
     bool hasNormals_ = false, hasTexCoords_ = false;

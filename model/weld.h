@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "large_table.h"
+
 namespace kgl {
 
 template <size_t N>
@@ -77,7 +79,7 @@ public:
     }
 
     size_t Count() const { return values_.size(); }
-    const std::vector<TValue>& Values() const { return values_; }
+    const TLargeTable<TValue>& Values() const { return values_; }
 
 private:
     uint32_t Keep(const TValue& value) {
@@ -128,7 +130,7 @@ private:
 
     // Twice the places, every kept value that has a slot (NaNs have none) placed again.
     void Grow() {
-        std::vector<uint32_t> old(slots_.size() * 2, 0);
+        TLargeTable<uint32_t> old(slots_.size() * 2, 0);
         old.swap(slots_);
         for (const uint32_t slot : old) {
             if (slot == 0) continue;
@@ -141,8 +143,8 @@ private:
         }
     }
 
-    std::vector<uint32_t> slots_;  // 0 empty, else a number + 1
-    std::vector<TValue> values_;
+    TLargeTable<uint32_t> slots_;  // 0 empty, else a number + 1
+    TLargeTable<TValue> values_;
 };
 
 }  // namespace kgl
