@@ -133,7 +133,8 @@ struct TOrbit {
     double pitch = 0;  // degrees about the view's horizontal axis (positive: the top comes nearer)
     double panX = 0;   // model units along the view's X (right) and Y (up)
     double panY = 0;
-    bool AtRest() const { return yaw == 0 && pitch == 0 && panX == 0 && panY == 0; }
+    double dolly = 0;  // model units the camera came nearer by the wheel (WheelStep)
+    bool AtRest() const { return yaw == 0 && pitch == 0 && panX == 0 && panY == 0 && dolly == 0; }
 };
 
 struct TFrameView {
@@ -152,21 +153,59 @@ struct TFrameView {
 
 // Degrees the orbit turns per logical pixel the pointer moves.
 constexpr double kOrbitDegreesPerPixel = 0.5;
-// The eye-space z of the model's centre before the orbit: push - d - pull x d / 10 with d
-// the diagonal, in double (the frame rounds it to float).
+// The eye-space z of the model's centre before the orbit's turns: push - d - pull x d / 10
+// + orbit.dolly with d the diagonal, in double (the frame rounds it to float).
 double CameraZ(const TKGLModel& model, const TFrameView& view);
+// Where notches of the wheel (positive: nearer) put the camera, one notch after the
+// other: a step of the second track bar (push, within pushMin .. pushMax: none at its
+// ends) while the camera stands more than one and at most kWheelBarReach units from the
+// model's centre (the samples' sizes: a step is 1% to 100% of the way), else kWheelShare
+// of the way to
+// the centre through the orbit's dolly (nearer by that share, farther by as much again),
+// so that a notch moves a model of diagonal 0.05 or 5000 as it moves the samples. A
+// camera at or past the centre moves by kWheelShare of the diagonal a notch.
+struct TWheelStep {
+    int32_t push = 0;
+    double dolly = 0;
+};
+constexpr double kWheelBarReach = 100.0;
+constexpr double kWheelShare = 0.1;
+TWheelStep WheelStep(const TKGLModel& model, const TFrameView& view, long long notches, int32_t pushMin,
+                     int32_t pushMax);
 // orbit turned by a pointer move of (dx, dy) logical pixels, y down: right turns the
 // model right (yaw), down brings its top nearer (pitch); each angle kept in -180 .. 180.
 TOrbit Orbited(const TOrbit& orbit, double dx, double dy);
 // orbit shifted so that what lies at the depth of the model's centre follows a pointer
 // move of (dx, dy) pixels, y down, in a view viewHeight pixels high (the 45 degree field
 // of view spans 2 tan(22.5) x depth units). depth: the centre's distance from the eye,
-// -CameraZ; taken as the near plane's 1.0 when nearer. A height below 1 moves nothing.
+// -CameraZ; a centre at or behind the eye pans as one at its distance in front. A height
+// below 1, or a depth of 0, moves nothing.
 TOrbit Panned(const TOrbit& orbit, double dx, double dy, double viewHeight, double depth);
+
+// The planes a frame's projection clips at, eye-space distances in front of the eye.
+struct TDepthPlanes {
+    double nearPlane = kFixedNear;
+    double farPlane = kFixedFar;
+    static constexpr double kFixedNear = 1.0, kFixedFar = 500.0;
+    // The farthest the near plane stays from the far one: depth keeps 12 of a 24-bit
+    // buffer's bits for the outline overlay even when the eye is inside the model.
+    static constexpr double kMostFarOverNear = 4096.0;
+    // The room left before the nearest and beyond the farthest corner.
+    static constexpr double kMargin = 0.05;
+    friend bool operator==(const TDepthPlanes&, const TDepthPlanes&) = default;
+};
+// The planes for the model's box under modelView (column-major, as GL keeps it): 1.0 and
+// 500.0 whenever the eight corners of the box all lie between them (so every picture of
+// a model that the fixed planes show stays exactly as it was), and for an empty model or
+// one wholly behind the eye; otherwise the nearest corner's depth less, and the farthest
+// one's more, kMargin of the box's depth span (at least kMargin of the farthest depth),
+// near never closer than far / kMostFarOverNear.
+TDepthPlanes FramePlanes(const TKGLModel& model, const double modelView[16]);
 
 // Viewport on (0, 0, width, height) and the view's projection: gluPerspective with 45
 // degrees, aspect width / height, near 1.0, far 500.0. A height below 1 has no aspect:
 // the viewport is set and the projection kept. Leaves the model-view matrix current.
+// DrawFrame sets the planes that fit the model each frame (FramePlanes).
 void SetFrameProjection(int32_t width, int32_t height);
 
 // The frame, on the projection already set:
@@ -174,12 +213,15 @@ void SetFrameProjection(int32_t width, int32_t height);
 //  2. model-view: identity, then translate (orbit.panX, orbit.panY, CameraZ) (rounded to
 //     float); unless yaw and pitch are both 0, the orbit's turns (pitch about X, then yaw
 //     about Y); the quarter turn about X when xRot, the spin about Y, translate by the
-//     negated bounding-box centre;
+//     negated bounding-box centre; then the projection: gluPerspective(45, the
+//     viewport's aspect, FramePlanes of that model-view) (kept as it was while the
+//     viewport has no height);
 //  3. DrawAxes at the model-space origin, length 100;
 //  4. colour white, texture bound, line and polygon smoothing and blending on; DrawModel;
 //  5. texture 0 bound; DrawWireframe when wireframe; DrawBoundingBoxes(margin 0) when boxes;
 //  6. texture bound again; the selection display chosen by view.selection.
-// Leaves the model-view matrix as step 2 set it (picks between frames use it).
+// Leaves the model-view and projection matrices as step 2 set them (picks between frames
+// use them).
 void DrawFrame(TKGLModel& model, const TFrameView& view);
 
 // Coordinate axes from origin, each length long: a wide half-transparent grey halo
