@@ -311,9 +311,8 @@ struct TEdgeOrderTrace {
 //    was keyed, or that waits in a batch of 16, may go before a slightly cheaper one).
 //    Classes: ordinary; a collapse that would turn a drawn face over (its normal
 //    against the one before; faces of more than 16 corners are not judged, a vertex
-//    drawn on more than 64 faces counts as turning one); one whose face2 names a face
-//    of its group that is not on the edge (Reduce hides that face all the same); one
-//    whose two ends are the same vertex, which lies on faces;
+//    drawn on more than 64 faces counts as turning one); one whose two ends are the
+//    same vertex, which lies on faces;
 //  - cost of retiring b into a: the quadric error (Garland and Heckbert: the planes of
 //    the faces, weighted by area, summed over everything retired into either end) at
 //    a's position, as a mean squared distance with the box diagonal as unit; border
@@ -322,8 +321,9 @@ struct TEdgeOrderTrace {
 //    carries such an edge, so that flat parts go evenly and interiors before borders.
 //    The end kept is the cheaper one, unless that would make a target chain longer
 //    than 50 steps (Reduce resolves 101);
-//  - each step is applied as Reduce applies it: b retired into a, face and face2
-//    hidden (counted as Reduce counts them), faces left degenerate hidden too. It stops
+//  - each step is applied as Reduce applies it: b retired into a, face and (when it is
+//    the edge's second face, as Reduce judges it) face2 hidden and counted as Reduce
+//    counts them, faces left degenerate hidden too. It stops
 //    when no entry is left to take, or after eCount steps (Reduce never examines
 //    edges[eCount]).
 // Written: the entries taken, in the order taken, then the others in their order
@@ -340,7 +340,9 @@ struct TEdgeOrderTrace {
 // reordered with the table. Indices that name nothing are guarded as Reduce guards
 // them. Time about linear in the size of the tables (a radix queue); scratch about 140
 // bytes a vertex, 50 a triangle and 30 an edge entry (some 190 MB for a million
-// triangles). trace, when given, is filled in.
+// triangles). trace, when given, is filled in. Progress (progress.h) in entries, the
+// phases before the simulation's walk as many as its steps; a cancel (ECancelled,
+// thrown to the caller) leaves the model as it was.
 void OrderEdgesByError(TKGLModel& model, TEdgeOrderTrace* trace = nullptr);
 
 // ---- reduction (reduce.cpp) ----
@@ -359,15 +361,18 @@ void OrderEdgesByError(TKGLModel& model, TEdgeOrderTrace* trace = nullptr);
 //    (ResolveVertex / ResolveTexCoord), then a visible face whose consecutive corners
 //    (or first and last) land on the same vertex is hidden too (not counted). So more
 //    than goal faces may end hidden, and removed may reach goal + 1.
-// Indices that name nothing are never followed: face and face2 count only when they are
-// faces 1 .. fCount of the edge's group (any other face2 is taken as -1, neither counted
-// nor hidden); an edge whose end lies outside vertices is skipped; texture indices
-// outside texCoords are left alone. Fractions outside 0 .. 1 are accepted (<= 0: reset
+// Indices that name nothing are never followed: face counts only when it is a face
+// 1 .. fCount of the edge's group, and face2 only when it is such a face with a side from
+// a to b, the edge's second face (any other face2 is taken as -1, neither counted nor
+// hidden: an edge between two groups names its second face by its number in the other
+// group, which here may name a face far from the edge; that second face, left
+// degenerate, is hidden by the degenerate test); an edge whose end lies outside vertices
+// is skipped; texture indices outside texCoords are left alone. Fractions outside 0 .. 1 are accepted (<= 0: reset
 // only). Nothing happens, not even the reset, when vCount < 1 or fCount < 1.
 // Linear in the table sizes. A goal of no face (fraction 0, as after every load) needs
 // and builds no table; any other call allocates nothing, except when the reduction's
 // tables (TReductionCache) have to be built first: in the first such call after a load
-// (about 26 bytes an edge entry), or after an operation replaced the tables. Face
+// (about 30 bytes an edge entry), or after an operation replaced the tables. Face
 // `visible` holds 0 or 1 between calls.
 void Reduce(TKGLModel& model, double fraction);
 // End of the target chain that starts at index: follows targets while they are 0 or

@@ -1,8 +1,8 @@
 // The edge order by geometric error.
 //
 // Order: the order in which a simulation of Reduce takes the entries, always the
-// cheapest of those it may take: by class (ordinary, turns a face over, hides a face
-// off the edge, retires a vertex into itself), then cost, then place in the table.
+// cheapest of those it may take: by class (ordinary, turns a face over, retires a vertex
+// into itself), then cost, then place in the table.
 //
 // Why a simulation: Reduce walks the table from its start and skips an entry once an
 // end is retired. When the table lists the simulation's collapses in the order taken,
@@ -22,7 +22,8 @@
 //     faces unlinked when walked), a quadric per vertex from its faces' planes;
 //  2. vertex by vertex, the faces along each of its edges: borders, edges between
 //     groups and texture seams add planes across the edge to both ends; then per entry
-//     its ends as Reduce finds them, and whether its face2 names a face off the edge;
+//     its ends as Reduce finds them, and whether its face2 is its second face (a face of
+//     its group with a side on the edge), which alone Reduce hides with it;
 //  3. a monotone queue of (key, entry); the entry's latest item is kept beside it, so
 //     an item that is not that is stale and dropped. Keys are lazy: a collapse changes
 //     the costs of the kept end's entries, but they are keyed again only when they come
@@ -43,6 +44,7 @@
 #include "errors.h"
 #include "face_table.h"
 #include "large_table.h"
+#include "progress.h"
 #include "reduction_tables.h"
 
 namespace kgl {
@@ -50,25 +52,26 @@ namespace kgl {
 namespace {
 
 // Classes, in the order they are taken.
-enum TClass : uint8_t { kOrdinary = 0, kTurnsOver = 1, kHidesOffEdge = 2, kIntoItself = 3 };
+enum TClass : uint8_t { kOrdinary = 0, kTurnsOver = 1, kIntoItself = 2 };
 
-constexpr int kMaxChain = 50;          // longest target chain chosen for the sake of cost
-constexpr double kBorderWeight = 10;   // planes across a border or group edge, per squared length
-constexpr double kSeamWeight = 1;      // planes across a texture seam, per squared length
-constexpr double kLengthShare = 1e-6;  // share of the squared edge length in every cost: flat parts
-                                       // go short edges first (evenly), not in table order
-constexpr double kFeatureShare = 10;   // that share again times this when b carries such an edge,
-                                       // so that a flat interior goes before its straight border
-constexpr double kTurnCos = 0.0;       // a face turns over when its normal's cosine to the old falls below
-constexpr double kSliver = 1e-7;       // area below this share of the longest side squared: no plane
-constexpr uint32_t kTurnCorners = 16;  // larger faces are not judged for turns: the check costs their
-                                       // size at every step around them
-constexpr uint32_t kTurnFaces = 64;    // a vertex drawn on more faces turns one over, so to speak:
-                                       // judging them all at every step around it costs its degree
-constexpr float kClassStep = 1e4f;     // keys of class c lie in c * kClassStep + [0, kClassStep / 2]
-constexpr float kRekeySlack = 0.05f;   // a key that comes out grown by no more than this share is taken as it is:
-                                       // else the many entries of a vertex that keeps growing
-                                       // would come out again at each step
+constexpr uint64_t kItemsPerProgress = 64 * 1024;  // entries between two reports, at least
+constexpr int kMaxChain = 50;                      // longest target chain chosen for the sake of cost
+constexpr double kBorderWeight = 10;               // planes across a border or group edge, per squared length
+constexpr double kSeamWeight = 1;                  // planes across a texture seam, per squared length
+constexpr double kLengthShare = 1e-6;              // share of the squared edge length in every cost: flat parts
+                                                   // go short edges first (evenly), not in table order
+constexpr double kFeatureShare = 10;               // that share again times this when b carries such an edge,
+                                                   // so that a flat interior goes before its straight border
+constexpr double kTurnCos = 0.0;                   // a face turns over when its normal's cosine to the old falls below
+constexpr double kSliver = 1e-7;                   // area below this share of the longest side squared: no plane
+constexpr uint32_t kTurnCorners = 16;              // larger faces are not judged for turns: the check costs their
+                                                   // size at every step around them
+constexpr uint32_t kTurnFaces = 64;                // a vertex drawn on more faces turns one over, so to speak:
+                                                   // judging them all at every step around it costs its degree
+constexpr float kClassStep = 1e4f;                 // keys of class c lie in c * kClassStep + [0, kClassStep / 2]
+constexpr float kRekeySlack = 0.05f;  // a key that comes out grown by no more than this share is taken as it is:
+                                      // else the many entries of a vertex that keeps growing
+                                      // would come out again at each step
 constexpr int32_t kNil = -1;
 
 struct TPoint {
@@ -169,10 +172,9 @@ struct TChoice {
 };
 
 // Face states.
-constexpr uint8_t kHidden = 1;   // hidden by a collapse (what Reduce counts)
-constexpr uint8_t kDead = 2;     // not drawn: hidden or degenerate
-constexpr uint8_t kWatched = 4;  // some entry's face2 names it off its edge
-constexpr uint8_t kFlat = 8;     // no plane (no area, or a corner outside the table)
+constexpr uint8_t kHidden = 1;  // hidden by a collapse (what Reduce counts)
+constexpr uint8_t kDead = 2;    // not drawn: hidden or degenerate
+constexpr uint8_t kFlat = 8;    // no plane (no area, or a corner outside the table)
 // Vertex flags.
 constexpr uint8_t kFree = 1;
 constexpr uint8_t kFeature = 2;  // on a border, group or seam edge (itself or what it stands for)
@@ -258,7 +260,6 @@ private:
     // phase 2
     void EdgePlanes();
     void ReadEntries();
-    bool HasSide(int32_t slot, int32_t a, int32_t b) const;
     int32_t At(int32_t slot, uint32_t corner);  // a corner's drawn vertex
     // phases 3 and 4
     int32_t Find(int32_t v);
@@ -269,7 +270,6 @@ private:
     TChoice Evaluate(uint32_t e);
     void CheckTurns(uint32_t e, TChoice& c);
     uint64_t ItemOf(uint32_t e, float key) const;
-    void Rekey(uint32_t e);
     bool Degenerate(int32_t slot);
     bool DegenerateAt(int32_t slot, uint32_t corner);
     void Kill(int32_t slot);
@@ -289,8 +289,7 @@ private:
     TLargeTable<TVert> verts_;
     TLargeTable<TNode> nodes_;
     TLargeTable<TEnds> ends_;
-    TLargeTable<uint8_t> offEdge_;                        // face2 names a face not on the edge
-    std::vector<std::pair<int32_t, uint32_t>> watchers_;  // (face slot, entry) of those
+    TLargeTable<uint8_t> secondOnEdge_;  // face2 is the entry's second face
     TRadixQueue queue_;
     TLargeTable<uint64_t> item_;  // per entry, its latest item in the queue
     int32_t step_ = 0;
@@ -498,34 +497,10 @@ void TErrorOrder::EdgePlanes() {
     }
 }
 
-// A face of many corners is not read whole for each of its sides: its corners are found
-// through the end of fewer faces (the lists are still those of the full model).
-bool TErrorOrder::HasSide(int32_t slot, int32_t a, int32_t b) const {
-    if (!InTable(a) || !InTable(b) || (faces_[slot].state & kDead)) return false;
-    if (faces_[slot].n != kLong) {  // its corners are at hand
-        const TCorners c = Corners(slot);
-        for (uint32_t j = 0; j < c.n; ++j) {
-            const int32_t x = c.v[j], y = c.v[NextCorner(j, c.n)];
-            if ((x == a && y == b) || (x == b && y == a)) return true;
-        }
-        return false;
-    }
-    const TVert &x = verts_[a], &y = verts_[b];
-    const bool fromA = x.tail - x.head <= y.tail - y.head;
-    const int32_t other = fromA ? b : a;
-    const TCorners c = Corners(slot);
-    for (int32_t node = fromA ? x.head : y.head; node != kNil; node = nodes_[node].next) {
-        if (nodes_[node].face != slot) continue;
-        const uint32_t j = nodes_[node].corner;
-        if (c.v[NextCorner(j, c.n)] == other || c.v[(j + c.n - 1) % c.n] == other) return true;
-    }
-    return false;
-}
-
 void TErrorOrder::ReadEntries() {
     const size_t nE = static_cast<size_t>(lastE_) + 1;
     ends_.resize(nE);
-    offEdge_.assign(nE, 0);
+    secondOnEdge_.assign(nE, 0);
     constexpr size_t kAhead = 16;  // the faces entries name lie all over
     const TEdge* edges = m_.edges.data();
     for (size_t e = 0; e < nE; ++e) {
@@ -537,15 +512,11 @@ void TErrorOrder::ReadEntries() {
         const TEdge& x = edges[e];
         TEnds& t = ends_[e];
         t = {EdgeVertexA(m_, x), EdgeVertexB(m_, x)};
-        // a second face of another group is named by its number in this one
-        const int32_t h2 = Hides(static_cast<uint32_t>(e)).second;
-        if (h2 >= 0 && !HasSide(h2, t.a, t.b)) {
-            offEdge_[e] = 1;
-            faces_[h2].state |= kWatched;
-            watchers_.push_back({h2, static_cast<uint32_t>(e)});
-        }
+        // as Reduce judges it: a second face of another group is named by its number in
+        // this one, and the face of that number here is off the edge
+        const TFace* second = x.face2 == kNoFace ? nullptr : FaceAt(m_, x.group, x.face2);
+        secondOnEdge_[e] = second && HasSide(*second, t.a, t.b);
     }
-    std::sort(watchers_.begin(), watchers_.end());
 }
 
 int32_t TErrorOrder::Find(int32_t v) {
@@ -618,7 +589,7 @@ std::pair<int32_t, int32_t> TErrorOrder::Hides(uint32_t e) const {
     auto slotOf = [this, &x](int32_t face) {
         return FaceAt(m_, x.group, face) ? static_cast<int32_t>(first_[x.group] + static_cast<uint32_t>(face)) : kNil;
     };
-    return {slotOf(x.face), x.face2 == kNoFace ? kNil : slotOf(x.face2)};
+    return {slotOf(x.face), secondOnEdge_[e] ? slotOf(x.face2) : kNil};
 }
 
 // The key without face turns: class and the cheaper allowed end.
@@ -632,7 +603,7 @@ TChoice TErrorOrder::Evaluate(uint32_t e) {
         const uint8_t cls = idle ? kOrdinary : kIntoItself;
         return {idle ? -1.0f : float(cls) * kClassStep, true, 0, cls, true, false, 0, 0};
     }
-    const uint8_t cls = offEdge_[e] && !(faces_[Hides(e).second].state & kDead) ? kHidesOffEdge : kOrdinary;
+    const uint8_t cls = kOrdinary;
     // A chain longer than kMaxChain only when both ways make one: then the taller keeps.
     const int ha = verts_[t.a].height, hb = verts_[t.b].height;
     bool mayKeepA = hb + 1 <= kMaxChain, mayKeepB = ha + 1 <= kMaxChain;
@@ -672,15 +643,6 @@ uint64_t TErrorOrder::ItemOf(uint32_t e, float key) const {
     return x;
 }
 
-// A cheap key (no face turns) for an entry whose class may have dropped: queued when it
-// is below the one in the queue, else that one is keyed in full when it comes out.
-void TErrorOrder::Rekey(uint32_t e) {
-    const uint64_t x = ItemOf(e, Evaluate(e).key);
-    if (x >= item_[e]) return;
-    item_[e] = x;
-    queue_.Push(x);
-}
-
 int32_t TErrorOrder::At(int32_t slot, uint32_t corner) {
     const int32_t v = Corners(slot).v[corner];
     return InTable(v) ? Find(v) : v;
@@ -715,12 +677,6 @@ void TErrorOrder::Kill(int32_t slot) {
     if (s & kDead) return;
     s |= kDead;
     if (trace_) gone_[slot] = step_;
-    if (!(s & kWatched)) return;
-    // an entry whose face2 named this face hides nothing off its edge any more
-    auto range = std::equal_range(watchers_.begin(), watchers_.end(), std::pair<int32_t, uint32_t>{slot, 0},
-                                  [](const auto& x, const auto& y) { return x.first < y.first; });
-    for (auto it = range.first; it != range.second; ++it)
-        if (Takeable(it->second)) Rekey(it->second);
 }
 
 void TErrorOrder::Take(uint32_t e, const TChoice& c) {
@@ -813,6 +769,9 @@ void TErrorOrder::Run() {
     loopEnd_ = std::min(m_.eCount, lastE_ + 1);  // Reduce examines edges[0 .. loopEnd_ - 1]
     if (trace_) *trace_ = TEdgeOrderTrace{};
     if (lastE_ < 0) return;
+    // progress in entries: the phases before the walk as many as the walk's steps
+    const uint64_t units = 2 * static_cast<uint64_t>(std::max(loopEnd_, 1));
+    TProgressMeter meter(units, kItemsPerProgress);
     NumberFaces();
     const size_t nV = static_cast<size_t>(lastV_) + 1;
     PlacePoints();
@@ -820,6 +779,7 @@ void TErrorOrder::Run() {
     FaceQuadrics();
     EdgePlanes();
     ReadEntries();
+    meter.At(units / 2);
     // each step retires a vertex of its own
     const size_t steps = std::min<size_t>(static_cast<size_t>(loopEnd_ > 0 ? loopEnd_ : 0), nV);
     order_.reserve(steps);
@@ -880,6 +840,7 @@ void TErrorOrder::Run() {
             continue;
         }
         Take(e, c);
+        meter.At(units / 2 + static_cast<uint64_t>(step_));  // a cancel here leaves the model as it was
     }
     // the scratch of the simulation goes before the new table comes
     decltype(verts_)().swap(verts_);

@@ -18,6 +18,8 @@
 //  - CornerIndex: the vertex index at corner `corner` of a face; 0 (the spare vertex)
 //    without a face or past its vIdx.
 //  - ReadableCorners: count, but never past vIdx (0 for a count of 0 or less).
+//  - HasSide: whether two consecutive corners of the face (or its last and first) are
+//    the vertices a and b, either way round, within its readable corners.
 //  - ForEachFace(model, first, fn): fn(group, g, face, f) for the slots first .. LastFace
 //    of every group 0 .. LastGroup, in that order; first is 0 or 1.
 #include "KGLModel.h"
@@ -56,6 +58,15 @@ inline uint32_t ReadableCorners(const TFace& face) {
     if (face.count <= 0) return 0;
     const auto n = static_cast<uint32_t>(face.count);
     return n < face.vIdx.size() ? n : face.vIdx.size();
+}
+
+inline bool HasSide(const TFace& face, int32_t a, int32_t b) {
+    const uint32_t n = ReadableCorners(face);
+    for (uint32_t j = 0; j < n; ++j) {
+        const int32_t x = face.vIdx[j], y = face.vIdx[j + 1 < n ? j + 1 : 0];
+        if ((x == a && y == b) || (x == b && y == a)) return true;
+    }
+    return false;
 }
 
 template <class TModel, class Fn>

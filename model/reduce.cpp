@@ -35,11 +35,15 @@ namespace kgl {
 
 // What the collapse loop reads of one edge entry, taken from its first face once: the
 // end points a and b (0 when the edge has no face among its group's faces 1 .. fCount or
-// a corner lies past vIdx) and the texture pair, texFrom = tIdx[corner1] and texTo =
-// tIdx[corner0] (both -1 when tIdx lacks either entry).
+// a corner lies past vIdx), the texture pair, texFrom = tIdx[corner1] and texTo =
+// tIdx[corner0] (both -1 when tIdx lacks either entry), and whether its face2 is its
+// second face: a face of its group with a side from a to b. An entry between two groups
+// names its second face by its number in the other group; that number names some other
+// face of its own group, far from the edge, which a collapse must not hide.
 struct TEdgeEnds {
     int32_t a = 0, b = 0;
     int32_t texFrom = -1, texTo = -1;
+    TBool secondOnEdge = 0;
 };
 
 struct TReductionCache::TTables {
@@ -193,7 +197,9 @@ int32_t Prepare(TKGLModel& m, const TLimits& l) {
             const TEdge& e = edges[i];
             const TFace* f = FaceAt(m, e.group, e.face);
             TEdgeEnds& out = r.ends[static_cast<size_t>(i)];
-            out = TEdgeEnds{CornerIndex(f, e.corner0), CornerIndex(f, e.corner1), -1, -1};
+            out = TEdgeEnds{CornerIndex(f, e.corner0), CornerIndex(f, e.corner1), -1, -1, 0};
+            const TFace* f2 = e.face2 == kNoFace ? nullptr : FaceAt(m, e.group, e.face2);
+            out.secondOnEdge = f2 && HasSide(*f2, out.a, out.b);
             const uint32_t c0 = static_cast<uint32_t>(e.corner0), c1 = static_cast<uint32_t>(e.corner1);
             if (e.face >= 1 && (!f || c0 >= f->vIdx.size() || c1 >= f->vIdx.size()) && bad < 0) bad = i;
             if (!f) continue;
@@ -313,10 +319,10 @@ void Reduce(TKGLModel& model, double fraction) {
         const int32_t from = end.texFrom, to = end.texTo;
         if (from >= 0 && from <= lastT && to >= 0 && to <= lastT && tex[from].target == kTargetFree)
             tex[from].target = to;
-        // a second face beyond the group's faces (or any other index but kNoFace that
-        // names no face) is neither counted nor hidden
+        // a face2 that is not the edge's second face (beyond the group's faces, off the
+        // edge, or any other index but kNoFace) is neither counted nor hidden
         const int64_t h1 = HiddenSlot(first, lastG, e.group, e.face);
-        const int64_t h2 = e.face2 == kNoFace ? -1 : HiddenSlot(first, lastG, e.group, e.face2);
+        const int64_t h2 = end.secondOnEdge ? HiddenSlot(first, lastG, e.group, e.face2) : -1;
         // both are counted before either is hidden: an entry whose second face is its
         // first (a two-corner face) counts that face twice, as the rules have it
         if (h1 >= 0 && !hidden[h1]) ++removed;

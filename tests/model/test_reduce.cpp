@@ -69,8 +69,8 @@ TKGLModel Separate(int n) {
 // loop with i not advanced after a collapse, full resolve pass, full degenerate pass.
 // Indices that name nothing are never followed: an edge's ends are 0 without a face
 // 1 .. fCount of its group or past its corners, an end outside the vertices skips the
-// edge, face and face2 count only as faces of the group, texture indices outside the
-// table are left alone, and a face has as many corners as it has both count and vIdx.
+// edge, face counts only as a face of the group and face2 only as one with the edge as a
+// side, texture indices outside the table are left alone, and a face has as many corners as it has both count and vIdx.
 void LiteralReduce(TKGLModel& m, double fraction) {
     if (m.vCount < 1 || m.fCount < 1) return;
     for (int32_t v = 0; v <= m.vCount; ++v) {
@@ -98,6 +98,13 @@ void LiteralReduce(TKGLModel& m, double fraction) {
         m.vertices[b].merges += 1;
         TFace* f = const_cast<TFace*>(kgl::test::FaceOf(m, e.group, e.face));
         TFace* f2 = e.face2 != kNoFace ? const_cast<TFace*>(kgl::test::FaceOf(m, e.group, e.face2)) : nullptr;
+        // face2 is the second face only when it has the edge as a side (from a to b)
+        bool onEdge = false;
+        for (int32_t j = 0, n = f2 ? corners(*f2) : 0; j < n; ++j) {
+            const int32_t x = f2->vIdx[j], y = f2->vIdx[(j + 1) % n];
+            onEdge = onEdge || (x == a && y == b) || (x == b && y == a);
+        }
+        if (!onEdge) f2 = nullptr;
         const int32_t texSlots = f ? static_cast<int32_t>(f->tIdx.size()) : 0;
         if (e.corner0 >= 0 && e.corner0 < texSlots && e.corner1 >= 0 && e.corner1 < texSlots) {
             const int32_t from = f->tIdx[e.corner1], to = f->tIdx[e.corner0];
@@ -366,9 +373,12 @@ TEST(Reduce, QuadWithTwoMergedNeighboursBecomesInvisible) {
     EXPECT_EQ(m.groups[0].faces[1].visible, 0);  // 1, 1, 3, 4
 }
 
-TEST(Reduce, SecondFaceBeyondTheGroupIsNeitherCountedNorHidden) {
-    // two separate triangles; the first edge names a second face that is no face
-    for (int32_t face2 : {3, 99, 0, -7, INT32_MAX}) {
+// A face2 that is not the edge's second face is neither counted nor hidden: one that
+// names no face, and one that names a face of the group far from the edge, as an edge
+// between two groups does (its second face is numbered in the other group).
+TEST(Reduce, OnlyASecondFaceOnTheEdgeIsCountedAndHidden) {
+    // two separate triangles; the first edge names a second face that is not on it
+    for (int32_t face2 : {2, 3, 99, 0, -7, INT32_MAX}) {
         TKGLModel m = Separate(2);
         m.edges[0].face2 = face2;
         Reduce(m, 1.0);  // goal 2: counting a bogus second face would stop after one collapse
@@ -376,13 +386,43 @@ TEST(Reduce, SecondFaceBeyondTheGroupIsNeitherCountedNorHidden) {
         EXPECT_EQ(m.groups[0].faces[2].visible, 0) << face2;
         EXPECT_EQ(m.vertices[5].target, 4) << face2;
     }
-    // a second face within the group is hidden and counted
+    // a second face on the edge (a triangle over the same side) is hidden and counted
     TKGLModel m = Separate(3);
+    m.groups[0].faces[3].vIdx = TIndexList({2, 1, 9});
     m.edges[0].face2 = 3;
     Reduce(m, 2.0 / 3.0);
     EXPECT_EQ(m.groups[0].faces[1].visible, 0);
     EXPECT_EQ(m.groups[0].faces[3].visible, 0);
     EXPECT_EQ(m.groups[0].faces[2].visible, 1);
+}
+
+// The mend on a loaded model: two groups whose face numbers collide. The edge between
+// them names its second face by its number in the other group; a collapse of it hides
+// its own face and no face far away, and the true second face, left degenerate, is
+// hidden by the degenerate test.
+TEST(Reduce, AnEdgeBetweenGroupsHidesNoFaceFarFromIt) {
+    // group A: a strip of two triangles away from the shared side, then the triangle
+    // on it; group B: one triangle on the shared side (1, 2)
+    const char* obj =
+        "v 0 0 0\nv 1 0 0\nv 0.5 -1 0\nv 5 5 0\nv 6 5 0\nv 5 6 0\nv 6 6 0\nv 0.5 1 0\n"
+        "g A\nf 4 5 6\nf 5 7 6\nf 1 3 2\ng B\nf 1 2 8\n";
+    TKGLModel m;
+    ASSERT_TRUE(LoadOBJFromMemory(m, obj));
+    Reduce(m, 0.0);
+    int32_t shared = -1;
+    for (int32_t e = 0; e <= m.eCount; ++e) {
+        const int32_t a = EdgeVertexA(m, m.edges[e]), b = EdgeVertexB(m, m.edges[e]);
+        if (m.edges[e].face >= 1 && std::min(a, b) == 1 && std::max(a, b) == 2) shared = e;
+    }
+    ASSERT_GE(shared, 0);
+    ASSERT_EQ(m.edges[shared].face2, 1);  // B's face 1, which in A is the far triangle
+    // the shared side first in the table, then a reduction of one collapse
+    std::swap(m.edges[0], m.edges[shared]);
+    Reduce(m, 0.25);
+    EXPECT_EQ(m.groups[0].faces[1].visible, 1) << "a face far from the edge vanished";
+    EXPECT_EQ(m.groups[0].faces[2].visible, 1);
+    EXPECT_EQ(m.groups[0].faces[3].visible, 0);  // the edge's first face
+    EXPECT_EQ(m.groups[1].faces[1].visible, 0);  // its true second face, degenerate now
 }
 
 TEST(Reduce, IndicesThatNameNothingAreSkippedAsTheRulesSay) {
