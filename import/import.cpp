@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "files.h"
 #include "geometry.h"
 #include "import_run.h"
 #include "mapped_file.h"

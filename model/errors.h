@@ -65,12 +65,6 @@ std::string PlaceOf(const std::string& path);
 // the message short and no byte of the file steers the terminal or the dialog.
 std::string QuoteText(std::string_view text, size_t maxLength);
 
-// Opens path for reading when it is a regular file, without ever blocking (a FIFO is
-// refused, not waited on). Returns -1 when nothing is there (the callers stay silent);
-// throws EInOutError located `in "PATH"` when something is there but is no regular file
-// (a folder, a FIFO, a device) or cannot be opened. size: the file's size in bytes.
-int OpenRegularFile(const std::string& path, uint64_t& size);
-
 // Runs work(); a failure of the model core that knows no place yet learns where, and
 // running out of memory (std::bad_alloc) becomes EOutOfMemory "Out of memory" there:
 // the one place where an allocation failure becomes the core's own.

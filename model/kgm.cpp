@@ -23,7 +23,7 @@
 #include "KGLModel.h"
 #include "errors.h"
 #include "face_table.h"
-#include "file_output.h"
+#include "files.h"
 #include "messages.h"
 #include "parallel.h"
 #include "progress.h"

@@ -29,6 +29,7 @@
 #include "KGLModel.h"
 #include "box.h"
 #include "errors.h"
+#include "files.h"
 #include "messages.h"
 #include "parallel.h"
 #include "progress.h"

@@ -12,7 +12,7 @@
 #include "KGLModel.h"
 #include "errors.h"
 #include "face_table.h"
-#include "file_output.h"
+#include "files.h"
 #include "messages.h"
 #include "progress.h"
 #include "reporting.h"

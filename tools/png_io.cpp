@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "errors.h"
-#include "file_output.h"
+#include "files.h"
 
 namespace kgl {
 

@@ -1,6 +1,7 @@
 #pragma once
-// Buffered output shared by the KGM and OBJ writers, and the safe file kglmodel render
-// writes its PNG through.
+// The file helpers: opening a file for reading without ever blocking, the buffered
+// output shared by the KGM and OBJ writers, and the safe file every save and kglmodel
+// render's PNG go through.
 //
 // TOutput collects bytes in a large buffer and hands it either to a std::string (the
 // in-memory writers) or to a file. TSafeFile writes a file next to its target and
@@ -12,6 +13,12 @@
 #include <string>
 
 namespace kgl {
+
+// Opens path for reading when it is a regular file, without ever blocking (a FIFO is
+// refused, not waited on). Returns -1 when nothing is there (the callers stay silent);
+// throws EInOutError located `in "PATH"` when something is there but is no regular file
+// (a folder, a FIFO, a device) or cannot be opened. size: the file's size in bytes.
+int OpenRegularFile(const std::string& path, uint64_t& size);
 
 class TOutput {
 public:

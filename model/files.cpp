@@ -1,10 +1,11 @@
-#include "file_output.h"
+#include "files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "errors.h"
 
@@ -70,6 +71,33 @@ void TSafeFile::Commit() {
         unlink(temp_.c_str());
         Fail("Cannot replace file", target_, err);
     }
+}
+
+int OpenRegularFile(const std::string& path, uint64_t& size) {
+    auto refuse = [&](const std::string& why) {
+        EInOutError e("Cannot read file \"" + QuoteText(path, path.size()) + "\": " + why);
+        e.Locate(PlaceOf(path));
+        throw e;
+    };
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return -1;
+        refuse(std::strerror(errno));
+    }
+    if (S_ISDIR(st.st_mode)) refuse("it is a folder, not a file");
+    if (!S_ISREG(st.st_mode)) refuse("it is not a regular file");
+    // O_NONBLOCK: should the path become a FIFO between the two calls, open returns at once
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT) return -1;
+        refuse(std::strerror(errno));
+    }
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        refuse("it is not a regular file");
+    }
+    size = static_cast<uint64_t>(st.st_size);
+    return fd;
 }
 
 }  // namespace kgl
