@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QSaveFile>
@@ -41,6 +42,7 @@
 #include "errors.h"
 #include "import.h"
 #include "key_help.h"
+#include "menu_bar.h"
 #include "messages.h"
 #include "model_files.h"
 #include "orbit_camera.h"
@@ -241,37 +243,6 @@ void TLabel::SetCaption(const QString& caption) {
     setText(shown);
 }
 
-// ---------------------------------------------------------------- fixed-pitch face
-
-bool HasOneAdvance(const QFont& font, const QString& sample) {
-    if (sample.isEmpty()) return true;
-    const QFontMetricsF metrics(font);
-    const qreal first = metrics.horizontalAdvance(sample.at(0));
-    for (const QChar c : sample)
-        if (metrics.horizontalAdvance(c) != first) return false;
-    return true;
-}
-
-QFont FixedPitchFont(const QString& family, int pixelSize) {
-    // The characters of the information text, narrow and wide.
-    static const QString sample = QStringLiteral("iM.,:0W _lmx");
-    QFont font(family);
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
-    font.setPixelSize(pixelSize);
-    // Measured, not asked: fontconfig does not flag every monospaced face as such
-    // (the URW fonts that ghostscript brings), and a family may map to a face that is
-    // not monospaced at all.
-    if (HasOneAdvance(font, sample)) return font;
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPixelSize(pixelSize);
-    if (HasOneAdvance(fixed, sample)) return fixed;
-    QFont mono(QStringLiteral("monospace"));
-    mono.setStyleHint(QFont::Monospace);
-    mono.setPixelSize(pixelSize);
-    return HasOneAdvance(mono, sample) ? mono : fixed;
-}
-
 // ---------------------------------------------------------------- TForm1
 
 TForm1::TForm1(const QString& programFolder, QWidget* owner) : QWidget(owner) {
@@ -413,10 +384,14 @@ void TForm1::CreateControls() {
         row->addWidget(Label2);
     }
 
-    // The bottom strip spans the whole width; the columns and the view sit above it.
+    // The bottom strip spans the whole width; the columns and the view sit above it, and
+    // the menu bar above all, the window taller by its height.
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
+    MenuBar = CreateMenuBar();
+    outer->setMenuBar(MenuBar);
+    resize(width(), height() + MenuBar->sizeHint().height());
     auto* middle = new QHBoxLayout;
     middle->setSpacing(0);
     middle->addWidget(Panel1);
@@ -446,8 +421,6 @@ void TForm1::CreateControls() {
     OpenGlPanel->OnMouseDoubleClick = [this](QMouseEvent* e) { OpenGlPanelMouseDoubleClick(e); };
     OpenGlPanel->OnMouseWheel = [this](QWheelEvent* e) { OpenGlPanelMouseWheel(e); };
     Timer1->OnTimer = [this](QObject* sender) { Timer1Timer(sender); };
-    auto* saveView = new QShortcut(QKeySequence(Qt::Key_F12), this);
-    connect(saveView, &QShortcut::activated, this, [this] { SaveViewPicture(); });
     TrackBar1->OnChange = [this](QObject* sender) { TrackBar1Change(sender); };
     TrackBar3->OnChange = [this](QObject* sender) { TrackBar3Change(sender); };
     // A reduction track bar's position is an undo step once it settles: the slider let
@@ -459,19 +432,10 @@ void TForm1::CreateControls() {
             if (!bar->isSliderDown()) SettleReduction(bar);
         });
     }
-    auto key = [this](QKeySequence sequence, auto handler) {
-        auto* shortcut = new QShortcut(sequence, this);
-        connect(shortcut, &QShortcut::activated, this, handler);
-    };
-    key(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { Undo(); });
-    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { Redo(); });
-    key(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { Redo(); });
-    key(QKeySequence(Qt::CTRL | Qt::Key_O), [this] { OpenDialog(); });
-    key(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { RecentMenu()->popup(OpenGlPanel->mapToGlobal(QPoint(8, 8))); });
-    key(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { SaveModel(); });
-    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { SaveModelAs(); });
-    key(QKeySequence(Qt::CTRL | Qt::Key_E), [this] { OrderEdgesByError(); });
-    key(QKeySequence(Qt::Key_F1), [this] { ShowKeys(); });
+    // Ctrl+R pops the recent files up over the view; the File menu shows them too.
+    auto* recent = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
+    connect(recent, &QShortcut::activated, this,
+            [this] { RecentMenu()->popup(OpenGlPanel->mapToGlobal(QPoint(8, 8))); });
     auto radio4 = [this](QRadioButton* b) {
         connect(b, &QRadioButton::clicked, this, [this, b] { RadioButton4Click(b); });
     };
@@ -568,7 +532,7 @@ void TForm1::RefreshFileList() {
 
 void TForm1::RefreshInfoText() {
     // The user's decimal separator: "maxArea: 1,00" under a German locale.
-    Label1->SetCaption(QString::fromStdString(kgl::InfoText(Model, '\r', QLocale().decimalPoint().toStdString())));
+    Label1->SetCaption(ShownText(kgl::InfoText(Model, '\r', QLocale().decimalPoint().toStdString())));
 }
 
 void TForm1::Button1Click(QObject*) {
@@ -755,8 +719,10 @@ void TForm1::OpenGlPanelMouseWheel(QWheelEvent* event) {
     const long long notches = sum / 120;
     FWheelRemainder = static_cast<int>(sum - notches * 120);
     if (notches != 0) {
-        const long long target = TrackBar2->Position() + notches * TrackBar2->singleStep();
-        TrackBar2->SetPosition(static_cast<int>(std::clamp<long long>(target, TrackBar2->Min(), TrackBar2->Max())));
+        // the second track bar's steps while they suit the model's size, else a share of the way
+        const kgl::TWheelStep step = kgl::WheelStep(Model, CurrentView(), notches, TrackBar2->Min(), TrackBar2->Max());
+        FCamera->SetDolly(step.dolly);
+        TrackBar2->SetPosition(step.push);
     }
     event->accept();
 }
@@ -773,9 +739,14 @@ void TForm1::TrackBar3Change(QObject*) {
 
 void TForm1::OrderEdgesByError() {
     if (TWorkProgress::Running()) return;
+    try {
+        TWorkProgress progress(this, QStringLiteral("Ordering the edges by geometric error"));
+        kgl::OrderEdgesByError(Model);
+    } catch (const kgl::ECancelled&) {
+        return;  // the table as it was
+    }
     {
         TBusyCursor busy;
-        kgl::OrderEdgesByError(Model);
         kgl::Reduce(Model, FShownFraction);
     }
     FHistory->Clear();
@@ -861,7 +832,10 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-void TForm1::ResetView() { FCamera->Reset(); }
+void TForm1::ResetView() {
+    FCamera->Reset();
+    TrackBar2->SetPosition(0);  // the model framed again, one diagonal away
+}
 
 void TForm1::ShowKeys() { ShowKeyHelp(this); }
 
@@ -890,6 +864,11 @@ bool TForm1::OpenDialog() {
 QMenu* TForm1::RecentMenu() {
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    FillRecentMenu(menu);
+    return menu;
+}
+
+void TForm1::FillRecentMenu(QMenu* menu) {
     const QStringList files = FFiles->Recent().Files();
     if (files.isEmpty()) menu->addAction(QStringLiteral("No file opened yet"))->setEnabled(false);
     for (int i = 0; i < files.size(); ++i) {
@@ -907,7 +886,62 @@ QMenu* TForm1::RecentMenu() {
                 Qt::QueuedConnection);
         });
     }
-    return menu;
+}
+
+QMenuBar* TForm1::CreateMenuBar() {
+    auto command = [](QString text, QList<QKeySequence> keys, std::function<void()> run) {
+        TMenuEntry e;
+        e.text = std::move(text);
+        e.keys = std::move(keys);
+        e.run = std::move(run);
+        return e;
+    };
+    auto shown = [](QString text, QString keys, std::function<void()> run) {
+        TMenuEntry e;
+        e.text = std::move(text);
+        e.keysShown = std::move(keys);
+        e.run = std::move(run);
+        return e;
+    };
+    auto toggle = [](QString text, QAbstractButton* box) {
+        TMenuEntry e;
+        e.text = std::move(text);
+        e.toggle = box;
+        return e;
+    };
+    TMenuEntry recent;
+    recent.text = QStringLiteral("Open &Recent");
+    recent.keysShown = QKeySequence(Qt::CTRL | Qt::Key_R).toString(QKeySequence::NativeText);
+    recent.fill = [this](QMenu* menu) { FillRecentMenu(menu); };
+    const TMenuEntry separator;
+    // The window's own keys, shown in the menu: the controls that take Home keep it.
+    const QString home = QKeySequence(Qt::Key_Home).toString(QKeySequence::NativeText);
+    const std::vector<TMenu> menus = {
+        {QStringLiteral("&File"),
+         {command(QStringLiteral("&Open..."), {QKeySequence(Qt::CTRL | Qt::Key_O)}, [this] { OpenDialog(); }), recent,
+          separator, command(QStringLiteral("&Save"), {QKeySequence(Qt::CTRL | Qt::Key_S)}, [this] { SaveModel(); }),
+          command(QStringLiteral("Save &As..."), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
+                  [this] { SaveModelAs(); }),
+          command(QStringLiteral("Save a &Picture of the View"), {QKeySequence(Qt::Key_F12)},
+                  [this] { SaveViewPicture(); }),
+          separator, command(QStringLiteral("&Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)}, [this] { close(); })}},
+        {QStringLiteral("&Edit"),
+         {command(QStringLiteral("&Undo"), {QKeySequence(Qt::CTRL | Qt::Key_Z)}, [this] { Undo(); }),
+          command(QStringLiteral("&Redo"),
+                  {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)},
+                  [this] { Redo(); }),
+          separator, command(QStringLiteral("Rewrite the &Texture Coordinates"), {}, [this] { Button1Click(Button1); }),
+          command(QStringLiteral("Order the &Edges by Geometric Error"), {QKeySequence(Qt::CTRL | Qt::Key_E)},
+                  [this] { OrderEdgesByError(); })}},
+        {QStringLiteral("&View"),
+         {shown(QStringLiteral("&Home: the Model Framed"), home, [this] { ResetView(); }), separator,
+          toggle(QStringLiteral("&Rotate"), CheckBox1), toggle(QStringLiteral("&X Rot: 90"), CheckBox2),
+          toggle(QStringLiteral("&Wireframe"), CheckBox3), toggle(QStringLiteral("&Bounding Box"), CheckBox4)}},
+        {QStringLiteral("&Help"),
+         {command(QStringLiteral("&Keys and Mouse"), {QKeySequence(Qt::Key_F1)}, [this] { ShowKeys(); }),
+          command(QStringLiteral("&About"), {}, [this] { ShowAbout(this); })}},
+    };
+    return MakeMenuBar(this, menus);
 }
 
 bool TForm1::SaveModel() {

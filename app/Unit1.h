@@ -30,6 +30,7 @@
 
 #include "KGLDisplay.h"
 #include "KGLModel.h"
+#include "window_text.h"
 
 class TOpenGlPanel;
 class TOpenGlBasePanel;
@@ -40,6 +41,7 @@ class QDragEnterEvent;
 class QDropEvent;
 class QKeyEvent;
 class QMenu;
+class QMenuBar;
 class TUndoHistory;
 class TModelFiles;
 class TOrbitCamera;
@@ -189,6 +191,9 @@ public:
     TLabel* Label6;
     QCheckBox* CheckBox3;
     QCheckBox* CheckBox4;
+    // Beyond the design: the menu bar above the controls (File, Edit, View, Help), every
+    // command with its keys.
+    QMenuBar* MenuBar;
 
     // Handlers (public so that tests can raise them as the toolkit would).
     void FormCreate(QObject* sender);
@@ -220,7 +225,8 @@ public:
     void OpenGlPanelMouseDoubleClick(QMouseEvent* event);
     void RadioButton4Click(QObject* sender);
     // One wheel notch (120 eighths of a degree, partial deltas summed) moves TrackBar2
-    // one step through its Position: wheel up brings the camera nearer.
+    // one step through its Position while that suits the model's size, else the camera a
+    // share of its way to the model (kgl::WheelStep): wheel up brings it nearer.
     void OpenGlPanelMouseWheel(QWheelEvent* event);
 
     // A model file (".obj" or ".kgm", any letter case): points the list at its folder,
@@ -253,8 +259,10 @@ public:
     // Ctrl+O: the open dialog, then OpenPath. False when cancelled or not opened.
     bool OpenDialog();
     // Ctrl+R: a menu of the ten files opened last; choosing one opens it with OpenPath.
-    // The caller pops it up; it deletes itself when closed.
+    // The caller pops it up; it deletes itself when closed. File > Open Recent is filled
+    // the same way.
     QMenu* RecentMenu();
+    void FillRecentMenu(QMenu* menu);
     // Ctrl+S: the model and its reduction state as KGM where Button3Click writes it
     // (the selected file's name with ".kgm"), asking before it replaces a file that
     // does not hold the model on display; with no file selected, as SaveModelAs.
@@ -262,11 +270,13 @@ public:
     bool SaveModel();
     // Ctrl+Shift+S: asks where and how (TSaveKind), then saves. True when written.
     bool SaveModelAs();
-    // Home (when the focused control has no use for it): the view as the track bars say.
+    // Home (when the focused control has no use for it): the model framed again: the
+    // orbit, the pan and the wheel's moves undone and TrackBar2 back to 0.
     void ResetView();
     // Ctrl+E: the model's edge table in the order of geometric error (OrderEdgesByError),
     // the reduction on display applied to it again, and a notice. The history starts
     // anew, as after a load: its selection steps name edges by their places in the table.
+    // Long work shows progress; Cancel leaves the table, the reduction and the history.
     void OrderEdgesByError();
     // F1.
     void ShowKeys();
@@ -290,6 +300,7 @@ protected:
 
 private:
     void CreateControls();
+    QMenuBar* CreateMenuBar();
     // A short notice in a tool tip over the view, gone after a few seconds.
     void ShowNotice(const QString& text);
     // Runs the pick of every checked mode (Edge, Group, Face) with pick mode.
@@ -317,14 +328,6 @@ private:
     std::unique_ptr<TModelFiles> FFiles;
     std::unique_ptr<TOrbitCamera> FCamera;
 };
-
-// The face of the information text: family at pixelSize when its glyphs really are
-// all of one advance here; otherwise the system's fixed font at that size (a family
-// name may match a face that is monospaced by design but not flagged so, or not
-// monospaced at all).
-QFont FixedPitchFont(const QString& family, int pixelSize);
-// Whether every character of sample has the same advance in font.
-bool HasOneAdvance(const QFont& font, const QString& sample);
 
 extern TForm1* Form1;
 extern kgl::TKGLModel Model;

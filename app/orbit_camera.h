@@ -12,6 +12,8 @@ public:
     const kgl::TOrbit& Orbit() const { return FOrbit; }
     // The view as the track bars say (Home, a middle double-click, a new model).
     void Reset() { FOrbit = {}; }
+    // The wheel's share of the camera distance (kgl::WheelStep).
+    void SetDolly(double dolly) { FOrbit.dolly = dolly; }
 
     // A drag begins at at (logical pixels); pan: Shift was held.
     void Press(QPointF at, bool pan);

@@ -15,7 +15,7 @@ mkdir -p "$(dirname "$out")"
 
 if [ -z "${KGL_SHOT_XVFB:-}" ]; then
   export KGL_SHOT_XVFB=1
-  exec xvfb-run -a -s "-screen 0 800x480x24" bash "$0" "$out" "$wait_s" "$drag"
+  exec xvfb-run -a -s "-screen 0 800x520x24" bash "$0" "$out" "$wait_s" "$drag"
 fi
 
 cd "$build/bin"

@@ -17,6 +17,7 @@
 #include <QImage>
 #include <QLocale>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -33,6 +34,7 @@
 #include <csignal>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "Application.h"
@@ -323,7 +325,9 @@ private slots:
 
     void ControlsAsDesigned() {
         TForm1& form = OpenWith({});
-        QCOMPARE(form.size(), QSize(774, 452));
+        // the design's size below the menu bar
+        QCOMPARE(form.size(), QSize(774, 452 + form.MenuBar->height()));
+        QCOMPARE(form.MenuBar->geometry().bottom() + 1, form.Panel1->y());
         QCOMPARE(form.Panel1->width(), 129);
         QCOMPARE(form.Panel3->width(), 182);
         QCOMPARE(form.Panel2->height(), 41);
@@ -398,6 +402,27 @@ private slots:
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         ClickEntry(form.FileListBox, 0);
         QCOMPARE(InfoLines(form).mid(7), (QStringList{"minArea: 2,00", "maxArea: 2,00", "scale: 3,46"}));
+        QLocale::setDefault(QLocale::c());
+        // A name's bytes as the window shows them: UTF-8 where they are, Latin-1 where not
+        // (the file and the record keep the bytes).
+        const std::string obj = std::string(kCubeObj);
+        const std::pair<std::string, QString> names[] = {
+            {"\xD0\x9A\xD1\x83\xD0\xB1"
+             "1",
+             QString::fromUtf8("\u041A\u0443\u0431"
+                               "1")},  // Куб1
+            {"W\xFC"
+             "RFEL",
+             QString::fromUtf8("W\u00FCRFEL")},                                             // a Latin-1 exporter
+            {"\xF0\x9F\x99\x82 \xC3", QString::fromUtf8("\U0001F642 \u00C3")},              // a cut sequence at the end
+            {"\xC0\xAF\xED\xA0\x80", QString::fromUtf8("\u00C0\u00AF\u00ED\u00A0\u0080")},  // overlong, surrogate
+        };
+        for (const auto& [bytes, shown] : names) {
+            WriteFile(Obj("cube.obj"), "g default\ng " + bytes + "\n" + obj.substr(obj.find('v')));
+            ClickEntry(form.FileListBox, 0);
+            QCOMPARE(Model.name, bytes);
+            QCOMPARE(InfoLines(form).value(0), QString("name: ") + shown);
+        }
     }
 
     void FixedPitchFaceWhateverTheFamilyMatches() {
@@ -497,6 +522,28 @@ private slots:
         ClickEntry(form.FileListBox, 0);  // loaded anew at full detail, TrackBar1 still at 30
         QTest::keyClick(form.FileListBox, Qt::Key_E, Qt::ControlModifier);
         QCOMPARE(VisibleFaces(Model), 800);
+    }
+
+    // Ctrl+E on a model that takes a while: with progress; cancelled, the table, the
+    // reduction and the history stay.
+    void CancelledEdgeOrderKeepsTheTable() {
+        TForm1& form = OpenObj("grid.obj", GridObj(150));
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.TrackBar3->SetPosition(40);
+        const std::string before = kgl::SaveToKGMBytes(Model);
+        const int steps = form.History().Stack().count();
+        TWorkProgress::ShowAfterMs = 0;
+        int dialogs = 0;
+        TWorkProgress::OnShown = [&](QProgressDialog& d) {
+            ++dialogs;
+            d.cancel();
+        };
+        QTest::keyClick(form.FileListBox, Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(dialogs, 1);
+        QVERIFY(kgl::SaveToKGMBytes(Model) == before);
+        QCOMPARE(form.History().Stack().count(), steps);
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     }
 
     void FacePickSelectsDeselectsAndDragPaints() {
@@ -755,7 +802,10 @@ private slots:
     }
 
     void WheelMovesTheCameraTrackBar() {
-        TForm1& form = OpenObj("plane.obj", kPlaneObj);
+        // a plane of diagonal 80: the track bar's steps suit it from 80 units away
+        const std::string big =
+            "g default\ng plane\nv -28.28 -28.28 0\nv 28.28 -28.28 0\nv 28.28 28.28 0\nv -28.28 28.28 0\nf 1 2 3 4\n";
+        TForm1& form = OpenObjs({{"plane.obj", big}, {"tiny.obj", "v 0 0 0\nv 0.05 0 0\nv 0 0.05 0\nf 1 2 3\n"}});
         ClickButton(form.RadioButton6);
         QWidget* view = form.OpenGlPanel;
         // (wheel deltas, TrackBar2 after them): a notch is 120, up brings the camera nearer
@@ -767,16 +817,28 @@ private slots:
             for (int d : deltas) SendWheel(view, d);
             QCOMPARE(form.TrackBar2->Position(), expected);
         }
-        form.TrackBar2->SetPosition(199);
-        SendWheel(view, 360);
-        QCOMPARE(form.TrackBar2->Position(), 200);  // and at Max
+        QCOMPARE(form.Orbit().dolly, 0.0);
+        form.TrackBar2->SetPosition(75);  // five units from the centre
+        SendWheel(view, 600);
+        QCOMPARE(form.TrackBar2->Position(), 79);  // within a unit: a tenth of the way a notch
+        QVERIFY(form.Orbit().dolly > 0 && form.Orbit().dolly < 1);
+        // A model of diagonal 0.05 moves by a tenth of the way a notch, the bar never.
+        ClickEntry(form.FileListBox, 1);
+        const double d = Model.diagonal;
+        SendWheel(view, 240);
+        QCOMPARE(form.TrackBar2->Position(), 0);
+        QVERIFY(std::fabs(form.Orbit().dolly - d * (1 - 0.81)) < 1e-6 * d);
+        QTest::keyClick(form.OpenGlPanel, Qt::Key_Home);  // framed again
+        QVERIFY(form.Orbit().AtRest());
+        ClickEntry(form.FileListBox, 0);
+        form.TrackBar2->SetPosition(40);
         WaitForFrames(form);
         // The middle button picks nothing and leaves the track bars alone (it orbits).
         kgl::PickPixel = {7, 7, 7};
         const QPoint centre(view->width() / 2, view->height() / 2);
         Drag(view, Qt::MiddleButton, centre, {centre + QPoint(3, 3)});
         QVERIFY((kgl::PickPixel == std::array<uint8_t, 3>{7, 7, 7}));
-        QCOMPARE(form.TrackBar2->Position(), 200);
+        QCOMPARE(form.TrackBar2->Position(), 40);
         QVERIFY(!form.Orbit().AtRest());
     }
 
@@ -1173,6 +1235,40 @@ private slots:
                                    "Shift+middle drag", "middle double-click", "wheel", "Drop"})
             QVERIFY2(box->text().contains(action), action);
         box->close();
+    }
+
+    // The menu bar: every key of the window stands at an entry of it, the View entries
+    // follow the check boxes both ways, and About names the version.
+    void MenuBarHoldsEveryCommandWithItsKeys() {
+        TForm1& form = OpenWith({});
+        QStringList titles, keys;
+        std::map<QString, QAction*> actions;
+        for (QAction* menu : form.MenuBar->actions()) {
+            titles << menu->text();
+            for (QAction* a : menu->menu()->actions()) {
+                if (a->isSeparator()) continue;
+                const QString text = a->text();
+                actions[text.left(text.indexOf('\t')).remove('&')] = a;
+                for (const QKeySequence& k : a->shortcuts()) keys << k.toString();
+                if (text.contains('\t')) keys << text.mid(text.indexOf('\t') + 1);
+            }
+        }
+        QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Help"}));
+        for (const char* key : {"Ctrl+O", "Ctrl+R", "Ctrl+S", "Ctrl+Shift+S", "F12", "Ctrl+Q", "Ctrl+Z", "Ctrl+Shift+Z",
+                                "Ctrl+Y", "Ctrl+E", "Home", "F1"})
+            QVERIFY2(keys.contains(QString::fromLatin1(key)), key);
+        QAction* wireframe = actions["Wireframe"];
+        QVERIFY(wireframe && wireframe->isCheckable() && wireframe->isChecked());
+        wireframe->trigger();
+        QVERIFY(!form.CheckBox3->isChecked());
+        form.CheckBox3->setChecked(true);
+        QVERIFY(wireframe->isChecked());
+        QVERIFY(actions["Rotate"] && !actions["Rotate"]->isChecked());
+        actions["About"]->trigger();
+        QMessageBox* about = form.findChild<QMessageBox*>();
+        QVERIFY(about && about->isVisible() && !about->isModal());
+        QVERIFY2(about->text().contains(QStringLiteral(KGL_VERSION)), qPrintable(about->text()));
+        about->close();
     }
 
     void CloseReleasesModel() {
