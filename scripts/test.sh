@@ -37,6 +37,16 @@ cmake -S . -B "$san" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKGL_SANITIZE=O
 cmake --build "$san"
 (cd "$san" && ctest --output-on-failure -j2)
 
+# The loads, the finishing steps and the import run on several threads: their tests
+# again under ThreadSanitizer, which fails the run on the first race it sees.
+echo "== $SECONDS s so far; ThreadSanitizer build and the model and import tests"
+tsan=${KGL_TSAN_BUILD_DIR:-$root/build-tsan}
+cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKGL_TSAN=ON \
+  -DKGL_BUILD_APP=OFF -DKGL_BUILD_BENCH=OFF
+cmake --build "$tsan" --target model_tests import_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$tsan/tests/model/model_tests" --gtest_brief=1
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$tsan/tests/import/import_tests" --gtest_brief=1
+
 # Every reader's fuzz target for a short, repeatable run over its seed corpus, two at a time.
 echo "== $SECONDS s so far; fuzz targets"
 KGL_FUZZ_REPEATABLE=1 KGL_FUZZ_JOBS=${KGL_FUZZ_JOBS:-2} bash scripts/fuzz.sh "${KGL_FUZZ_SECONDS:-20}"
