@@ -35,8 +35,10 @@ if [ -n "$drag" ]; then
 fi
 # Without a window manager the window sits at the top-left corner and has no title
 # bar: the window's own title (with the frame rate) is read back and set above it.
-title=$(xwininfo -root -tree | sed -n 's/^ *0x[0-9a-f]* "\(Kestivan[^"]*\)".*/\1/p' | head -n 1)
-import -window root -crop 774x452+0+0 +repage "$out.tmp.png"
+line=$(xwininfo -root -tree | grep -m1 '"Kestivan')
+title=$(sed -n 's/^ *0x[0-9a-f]* "\(Kestivan[^"]*\)".*/\1/p' <<<"$line")
+size=$(grep -o '[0-9]*x[0-9]*+' <<<"$line" | head -n 1 | tr -d +)
+import -window root -crop "${size:-774x470}+0+0" +repage "$out.tmp.png"
 convert "$out.tmp.png" -background '#3c3f41' -fill white -font "$(fc-match -f '%{file}' sans)" -pointsize 13 -gravity northwest \
   -splice 0x22 -annotate +8+4 "${title:-?}" -colors 192 "PNG8:$out"
 rm -f "$out.tmp.png"
