@@ -94,7 +94,7 @@ void DrawFrame(TKGLModel& model, const TFrameView& view) {
     if (view.xRot) glRotatef(90, 1, 0, 0);
     glRotated(view.rotationAngle, 0, 1, 0);
     glTranslatef(-model.center.x, -model.center.y, -model.center.z);
-    DrawAxes(TVec3{0, 0, 0}, 100);
+    if (view.axes) DrawAxes(TVec3{0, 0, 0}, 100);
 
     glColor4f(1, 1, 1, 1);
     glBindTexture(GL_TEXTURE_2D, view.texture);
