@@ -80,6 +80,8 @@ bool ParseRenderOptions(const std::vector<std::string>& args, TSteps& steps, kgl
             ok = onOff(options.view.wireframe);
         } else if (name == "--boxes") {
             ok = onOff(options.view.boxes);
+        } else if (name == "--axes") {
+            ok = onOff(options.view.axes);
         } else {
             why = "unknown option '" + name + "'";
             ok = false;

@@ -137,6 +137,9 @@ TEST_F(Render, RedXAxisRunsRightFromTheCentre) {
     // Turned half round about Y, the axis points left.
     const TRgbPicture turned = Picture(BinFile("obj/cube.obj"), "--size 320x240 --angle 180");
     EXPECT_EQ(At(turned, 310, 119), (TPixel{0, 0, 0}));
+    // Left out, it leaves the background.
+    const TRgbPicture without = Picture(BinFile("obj/cube.obj"), "--size 320x240 --axes off");
+    for (int x = 290; x < 320; x += 7) EXPECT_EQ(At(without, x, 119), (TPixel{0, 0, 0})) << "column " << x;
 }
 
 TEST_F(Render, OverlaysFollowTheirSwitches) {
@@ -247,8 +250,8 @@ TEST_F(Render, WrongUsageExitsTwo) {
     const std::string cube = Quote(BinFile("obj/cube.obj")) + " " + Quote(out());
     for (const char* args :
          {"--size 0x10", "--size 10x0", "--size 8193x8", "--size 8x9000", "--size -1x5", "--size 10", "--size 10x",
-          "--size x10", "--size 1.5x2", "--size", "--pull 101", "--push -1", "--xrot yes", "--angle nan", "--reduce",
-          "--edge-order", "--edge-order volume", "--bogus"}) {
+          "--size x10", "--size 1.5x2", "--size", "--pull 101", "--push -1", "--xrot yes", "--axes", "--angle nan",
+          "--reduce", "--edge-order", "--edge-order volume", "--bogus"}) {
         const TRun r = RunProgram(KGLMODEL_PATH, "render " + cube + " " + args, dir);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
