@@ -144,6 +144,8 @@ struct TFrameView {
     bool xRot = true;            // "x rot: 90": a quarter turn about X (model +Y to +Z)
     bool wireframe = true;       // "Wireframe": the outline overlay
     bool boxes = true;           // "Bunding Box": the model's and the groups' boxes
+    bool axes = true;            // the coordinate axes (always on in the window)
+    bool projection = true;      // the frame sets the projection (step 2); false: the caller's stays
     uint32_t texture = 0;        // texture name laid on the model; 0 draws it untextured
     TSelectionDisplay selection = TSelectionDisplay::kFaces;  // "Face" is checked at start
     TOrbit orbit;                                             // the middle button's camera
@@ -213,10 +215,10 @@ void SetFrameProjection(int32_t width, int32_t height);
 //  2. model-view: identity, then translate (orbit.panX, orbit.panY, CameraZ) (rounded to
 //     float); unless yaw and pitch are both 0, the orbit's turns (pitch about X, then yaw
 //     about Y); the quarter turn about X when xRot, the spin about Y, translate by the
-//     negated bounding-box centre; then the projection: gluPerspective(45, the
-//     viewport's aspect, FramePlanes of that model-view) (kept as it was while the
-//     viewport has no height);
-//  3. DrawAxes at the model-space origin, length 100;
+//     negated bounding-box centre; then, when projection, the projection:
+//     gluPerspective(45, the viewport's aspect, FramePlanes of that model-view) (kept as
+//     it was while the viewport has no height);
+//  3. DrawAxes at the model-space origin, length 100, when axes;
 //  4. colour white, texture bound, line and polygon smoothing and blending on; DrawModel;
 //  5. texture 0 bound; DrawWireframe when wireframe; DrawBoundingBoxes(margin 0) when boxes;
 //  6. texture bound again; the selection display chosen by view.selection.

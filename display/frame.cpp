@@ -137,7 +137,7 @@ void DrawFrame(TKGLModel& model, const TFrameView& view) {
     // the planes that hold the model where it now stands; the fixed ones while they do
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
-    if (viewport[3] > 0) {
+    if (view.projection && viewport[3] > 0) {
         double modelView[16];
         glGetDoublev(GL_MODELVIEW_MATRIX, modelView);
         const TDepthPlanes planes = FramePlanes(model, modelView);
@@ -147,7 +147,7 @@ void DrawFrame(TKGLModel& model, const TFrameView& view) {
                        planes.farPlane);
         glMatrixMode(GL_MODELVIEW);
     }
-    DrawAxes(TVec3{0, 0, 0}, 100);
+    if (view.axes) DrawAxes(TVec3{0, 0, 0}, 100);
 
     glColor4f(1, 1, 1, 1);
     glBindTexture(GL_TEXTURE_2D, view.texture);

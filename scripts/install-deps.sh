@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests, the fuzzers and the benchmarks need.
+# Installs every Debian package the build, the tests, the fuzzers, the benchmarks and the
+# Debian package (scripts/package.sh) need.
 # Safe to run again: it installs only what is missing.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ packages=(
   libassimp-dev libseccomp-dev
   clang libclang-rt-14-dev clang-format
   assimp-testmodels
+  dpkg-dev file desktop-file-utils shared-mime-info libglib2.0-bin
 )
 
 missing=()

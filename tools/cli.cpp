@@ -27,7 +27,8 @@ constexpr const char* kUsage =
     "       kglmodel formats\n"
     "       kglmodel render MODEL OUT.png [--size WxH] [--optimize-texcoords] [--edge-order area|error]\n"
     "                [--reduce FRACTION] [--texture IMAGE] [--angle DEGREES] [--pull 0..100] [--push 0..200]\n"
-    "                [--xrot on|off] [--wireframe on|off] [--boxes on|off]\n";
+    "                [--xrot on|off] [--wireframe on|off] [--boxes on|off] [--axes on|off]\n"
+    "       kglmodel thumbnail MODEL OUT SIZE\n";
 
 }  // namespace
 

@@ -1,9 +1,9 @@
 #pragma once
 // What the kglmodel programs share: the usage text, messages on standard error,
 // loading a model as the editor does and the options of the load steps.
-// kglmodel runs every command but render itself; render runs in kglmodel-render
-// beside it, so that only pictures pay for loading the software renderer (OSMesa
-// with LLVM adds some 20 ms to the start of every process that links it).
+// kglmodel runs every command but render and thumbnail itself; those run in
+// kglmodel-render beside it, so that only pictures pay for loading the software
+// renderer (OSMesa with LLVM adds some 20 ms to the start of every process that links it).
 #include <chrono>
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 // kglmodel: the editor's command-line companion for inspecting and converting models.
 // Exit status: 0 success, 1 input cannot be read or written, 2 wrong usage.
-// render runs in kglmodel-render beside this program (see cli.h).
+// render and thumbnail run in kglmodel-render beside this program (see cli.h).
 #include <unistd.h>
 
 #include <cerrno>
@@ -100,8 +100,8 @@ int Image(const std::vector<std::string>& args) {
     return 0;
 }
 
-// Replaces this process by kglmodel-render with the arguments after "render"; returns
-// only when that fails.
+// Replaces this process by kglmodel-render with the arguments from the command
+// ("render" or "thumbnail") on; returns only when that fails.
 int Render(char** renderArgs) {
     const std::string helper = kgl::ProgramFolder() + "kglmodel-render";
     std::vector<char*> argv{const_cast<char*>(helper.c_str())};
@@ -109,7 +109,7 @@ int Render(char** renderArgs) {
     argv.push_back(nullptr);
     std::fflush(nullptr);
     execv(helper.c_str(), argv.data());
-    std::fprintf(stderr, "kglmodel: render needs %s: %s\n", helper.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "kglmodel: %s needs %s: %s\n", renderArgs[0], helper.c_str(), std::strerror(errno));
     return 1;
 }
 
@@ -144,6 +144,7 @@ int Dispatch(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "render") == 0) return Render(argv + 2);
+    if (argc >= 2 && (std::strcmp(argv[1], "render") == 0 || std::strcmp(argv[1], "thumbnail") == 0))
+        return Render(argv + 1);
     return RunGuarded([&] { return Dispatch(std::vector<std::string>(argv + 1, argv + argc)); });
 }

@@ -1,7 +1,8 @@
-// kglmodel-render: `kglmodel render MODEL OUT.png [options]`, run by kglmodel with the
-// arguments after "render". Draws the model as the editor's frame does, offscreen, and
-// writes a PNG. Exit status: 0 success, 1 the model or the picture cannot be read or
-// written (or no offscreen context), 2 wrong usage.
+// kglmodel-render: `kglmodel render MODEL OUT.png [options]` and `kglmodel thumbnail
+// MODEL OUT SIZE`, run by kglmodel with its arguments from the command on. Draws the
+// model as the editor's frame does, offscreen, and writes a PNG. Exit status: 0
+// success, 1 the model or the picture cannot be read or written (or no offscreen
+// context), 2 wrong usage.
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -11,6 +12,7 @@
 #include "cli.h"
 #include "import.h"
 #include "render.h"
+#include "thumbnail.h"
 
 namespace {
 
@@ -80,6 +82,8 @@ bool ParseRenderOptions(const std::vector<std::string>& args, TSteps& steps, kgl
             ok = onOff(options.view.wireframe);
         } else if (name == "--boxes") {
             ok = onOff(options.view.boxes);
+        } else if (name == "--axes") {
+            ok = onOff(options.view.axes);
         } else {
             why = "unknown option '" + name + "'";
             ok = false;
@@ -115,9 +119,41 @@ int Render(const std::vector<std::string>& args) {
     return 0;
 }
 
+// thumbnail MODEL OUT SIZE: OUT is written as PNG whatever its name (thumbnailers name
+// their temporary files as they please), and only once it is complete.
+int Thumbnail(const std::vector<std::string>& args) {
+    if (args.size() != 3) return Usage("thumbnail takes MODEL, OUT and SIZE");
+    int32_t size = 0;
+    if (!ParseInt(args[2], size) || size < 1 || size > kgl::kRenderMaxSide)
+        return Usage(
+            ("SIZE takes a whole number 1 .. " + std::to_string(kgl::kRenderMaxSide) + ", not '" + args[2] + "'")
+                .c_str());
+    kgl::TKGLModel model;
+    if (!Load(model, args[0])) return 1;
+    kgl::TRgbaPicture picture;
+    std::string why;
+    if (!kgl::RenderThumbnail(model, size, kgl::ProgramFolder(), picture, why)) {
+        std::fprintf(stderr, "kglmodel: %s: %s\n", args[0].c_str(), why.c_str());
+        return 1;
+    }
+    try {
+        kgl::WritePng(args[1], picture);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kglmodel: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     InstallStderrMessages();
-    return RunGuarded([&] { return Render(std::vector<std::string>(argv + 1, argv + argc)); });
+    // kglmodel passes the command first: render or thumbnail.
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return Usage(nullptr);
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (args[0] == "render") return RunGuarded([&] { return Render(rest); });
+    if (args[0] == "thumbnail") return RunGuarded([&] { return Thumbnail(rest); });
+    return Usage(("unknown command '" + args[0] + "'").c_str());
 }

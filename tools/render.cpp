@@ -20,8 +20,9 @@ bool FileExists(const std::string& path) {
     return true;
 }
 
-// The texture laid on the model, made in the current context; 0 draws it untextured.
-uint32_t MakeTexture(const TRenderOptions& options) {
+}  // namespace
+
+uint32_t MakeRenderTexture(const TRenderOptions& options) {
     uint32_t texture = 0;
     if (!options.texture.empty()) {
         // The loader shows nothing for a name it has no reader for; say why here.
@@ -44,8 +45,6 @@ uint32_t MakeTexture(const TRenderOptions& options) {
                          image.pixels.data());
 }
 
-}  // namespace
-
 bool RenderModel(TKGLModel& model, const TRenderOptions& options, TRgbPicture& picture, std::string& why) {
     TOffscreenContext context(options.width, options.height);
     if (!context.ok()) {
@@ -55,7 +54,7 @@ bool RenderModel(TKGLModel& model, const TRenderOptions& options, TRgbPicture& p
     }
     context.setViewProjection();
     TFrameView view = options.view;
-    view.texture = MakeTexture(options);
+    view.texture = MakeRenderTexture(options);
     SetEditorFrameState(model, view);
     DrawFrame(model, view);
     picture.width = options.width;

@@ -32,4 +32,8 @@ struct TRenderOptions {
 // can be made (options.view.texture is ignored: the texture is made here).
 bool RenderModel(TKGLModel& model, const TRenderOptions& options, TRgbPicture& picture, std::string& why);
 
+// The texture RenderModel lays on the model (options.texture, else the checker), made in
+// the current context; 0 (after one warning line) when it cannot be read.
+uint32_t MakeRenderTexture(const TRenderOptions& options);
+
 }  // namespace kgl

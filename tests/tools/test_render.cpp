@@ -4,9 +4,11 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "offscreen.h"
 #include "png_io.h"
 #include "test_support.h"
+#include "thumbnail.h"
 
 #ifndef KGLMODEL_PATH
 #error "KGLMODEL_PATH must name the built kglmodel"
@@ -137,6 +140,9 @@ TEST_F(Render, RedXAxisRunsRightFromTheCentre) {
     // Turned half round about Y, the axis points left.
     const TRgbPicture turned = Picture(BinFile("obj/cube.obj"), "--size 320x240 --angle 180");
     EXPECT_EQ(At(turned, 310, 119), (TPixel{0, 0, 0}));
+    // Left out, it leaves the background.
+    const TRgbPicture without = Picture(BinFile("obj/cube.obj"), "--size 320x240 --axes off");
+    for (int x = 290; x < 320; x += 7) EXPECT_EQ(At(without, x, 119), (TPixel{0, 0, 0})) << "column " << x;
 }
 
 TEST_F(Render, OverlaysFollowTheirSwitches) {
@@ -247,8 +253,8 @@ TEST_F(Render, WrongUsageExitsTwo) {
     const std::string cube = Quote(BinFile("obj/cube.obj")) + " " + Quote(out());
     for (const char* args :
          {"--size 0x10", "--size 10x0", "--size 8193x8", "--size 8x9000", "--size -1x5", "--size 10", "--size 10x",
-          "--size x10", "--size 1.5x2", "--size", "--pull 101", "--push -1", "--xrot yes", "--angle nan", "--reduce",
-          "--edge-order", "--edge-order volume", "--bogus"}) {
+          "--size x10", "--size 1.5x2", "--size", "--pull 101", "--push -1", "--xrot yes", "--axes", "--angle nan",
+          "--reduce", "--edge-order", "--edge-order volume", "--bogus"}) {
         const TRun r = RunProgram(KGLMODEL_PATH, "render " + cube + " " + args, dir);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
@@ -258,6 +264,128 @@ TEST_F(Render, WrongUsageExitsTwo) {
         EXPECT_EQ(RunProgram(KGLMODEL_PATH, "render " + args, dir).status, 2) << args;
     }
     EXPECT_FALSE(std::filesystem::exists(out()));
+}
+
+// kglmodel thumbnail: what a file manager's preview needs.
+class Thumbnail : public ::testing::Test {
+protected:
+    TRun Run(const std::string& model, const std::string& out, const std::string& size) {
+        return RunProgram(KGLMODEL_PATH, "thumbnail " + Quote(model) + " " + Quote(out) + " " + size, dir);
+    }
+    // The thumbnail of model at size, read back.
+    TRgbaPicture Picture(const std::string& model, int size) {
+        const TRun r = Run(model, out(), std::to_string(size));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        TRgbaPicture p;
+        std::string why;
+        EXPECT_TRUE(ReadPng(out(), p, why)) << why;
+        return p;
+    }
+    // A thumbnailer names its output as it likes: no extension here.
+    std::string out() const { return dir.file("thumbnail"); }
+    TTempDir dir;
+};
+
+// Columns or rows [first, last] that hold a pixel the model covers.
+struct TExtent {
+    int x0 = INT32_MAX, x1 = -1, y0 = INT32_MAX, y1 = -1;
+};
+TExtent Covered(const TRgbaPicture& p) {
+    TExtent e;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (p.rgba[(static_cast<size_t>(y) * static_cast<size_t>(p.width) + static_cast<size_t>(x)) * 4 + 3] > 0) {
+                e.x0 = std::min(e.x0, x), e.x1 = std::max(e.x1, x);
+                e.y0 = std::min(e.y0, y), e.y1 = std::max(e.y1, y);
+            }
+    return e;
+}
+
+// Filling the square up to the margin in one direction, centred in both.
+void ExpectFramed(const TRgbaPicture& p, const std::string& what) {
+    const TExtent e = Covered(p);
+    ASSERT_GE(e.x1, 0) << what << ": nothing drawn";
+    const int side = p.width, margin = static_cast<int>(side * kThumbnailMargin);
+    const int wide = std::max(e.x1 - e.x0, e.y1 - e.y0) + 1;
+    EXPECT_GE(wide, side - 2 * margin - 2) << what;
+    EXPECT_LE(std::abs(e.x0 - (side - 1 - e.x1)), 2) << what << ": not centred across";
+    EXPECT_LE(std::abs(e.y0 - (side - 1 - e.y1)), 2) << what << ": not centred up and down";
+}
+
+std::string CubeObj(double side, double offset) {
+    std::string text;
+    for (int i = 0; i < 8; ++i)
+        text += "v " + std::to_string(offset + side * (i & 1)) + " " + std::to_string(side * ((i >> 1) & 1)) + " " +
+                std::to_string(side * ((i >> 2) & 1)) + "\n";
+    return text + "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n";
+}
+
+// The untextured cube: a square picture, transparent around the model, the model framed,
+// its three visible sides in three shades (the frame draws without lighting, so a
+// silhouette of one colour would show nothing of its form), no outline.
+TEST_F(Thumbnail, SquareTransparentFramedAndShaded) {
+    for (int size : {256, 100, 37}) {
+        const TRgbaPicture p = Picture(BinFile("obj/cube.obj"), size);
+        ASSERT_EQ(p.width, size);
+        ASSERT_EQ(p.height, size);
+        for (const auto& [x, y] : {std::pair{0, 0}, {size - 1, 0}, {0, size - 1}, {size - 1, size - 1}})
+            EXPECT_EQ(p.rgba[(static_cast<size_t>(y) * size + x) * 4 + 3], 0) << size << " at " << x << "," << y;
+        ExpectFramed(p, "cube at " + std::to_string(size));
+    }
+    const TRgbaPicture p = Picture(BinFile("obj/cube.obj"), 256);
+    std::map<uint32_t, size_t> shades;  // opaque colours and how many pixels each
+    size_t opaque = 0;
+    for (size_t i = 0; i < p.rgba.size(); i += 4) {
+        if (p.rgba[i + 3] != 255) continue;
+        ++opaque;
+        ++shades[uint32_t(p.rgba[i]) << 16 | uint32_t(p.rgba[i + 1]) << 8 | p.rgba[i + 2]];
+        EXPECT_FALSE(p.rgba[i] > 200 && p.rgba[i + 1] > 150 && p.rgba[i + 2] < 60) << "outline colour";
+    }
+    std::vector<size_t> counts;
+    for (const auto& [colour, n] : shades) counts.push_back(n);
+    std::sort(counts.rbegin(), counts.rend());
+    ASSERT_GE(counts.size(), 3u);
+    // each side a tenth of the picture or more
+    EXPECT_GT(counts[2], opaque / 10);
+}
+
+// The near and far planes follow the model: cubes of diagonal 0.05 and 5000, one of them
+// far from the origin, fill their pictures as the bundled ones do.
+TEST_F(Thumbnail, ModelsOfAnySizeAreFramed) {
+    for (const auto& [side, offset] :
+         {std::pair{0.05 / std::sqrt(3.0), 0.0}, {5000 / std::sqrt(3.0), 0.0}, {5000 / std::sqrt(3.0), 1e5}}) {
+        const std::string model = dir.file("cube.obj");
+        WriteFile(model, CubeObj(side, offset));
+        ExpectFramed(Picture(model, 64), "side " + std::to_string(side) + " at " + std::to_string(offset));
+    }
+    ExpectFramed(Picture(BinFile("obj/knot.kgm"), 64), "knot");
+    ExpectFramed(Picture(BinFile("obj/table.obj"), 64), "table");
+}
+
+// A thumbnailer takes a missing picture for "none": nothing is written on a failure, and
+// an existing file stays as it was.
+TEST_F(Thumbnail, FailuresWriteNothing) {
+    const std::string noFaces = dir.file("points.obj"), broken = dir.file("broken.kgm"), flat = dir.file("flat.obj");
+    WriteFile(noFaces, "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
+    WriteFile(broken, "\x0eKGL_Model_file and then nothing a model holds");
+    WriteFile(flat, "v 1 1 1\nv 1 1 1\nv 1 1 1\nf 1 2 3\n");  // no extent
+    for (const std::string& model : {dir.file("missing.obj"), dir.file("model.txt"), noFaces, broken, flat}) {
+        EXPECT_EQ(Run(model, out(), "64").status, 1) << model;
+        EXPECT_FALSE(std::filesystem::exists(out())) << model;
+    }
+    WriteFile(out(), "old picture");
+    EXPECT_EQ(Run(noFaces, out(), "64").status, 1);
+    EXPECT_EQ(ReadFile(out()), "old picture");
+    EXPECT_EQ(Run(BinFile("obj/cube.obj"), dir.file("none/out.png"), "64").status, 1);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+    for (const char* size : {"0", "8193", "-5", "12px", "1.5", ""}) {
+        const TRun r = Run(BinFile("obj/cube.obj"), out(), size);
+        EXPECT_EQ(r.status, 2) << size;
+        EXPECT_NE(r.err.find("usage:"), std::string::npos) << size;
+    }
+    EXPECT_EQ(ReadFile(out()), "old picture");
 }
 
 }  // namespace
