@@ -215,3 +215,61 @@ TEST(Triangulate, LeavesTheModelALoadOfItsTriangles) {
     EXPECT_EQ(counts.triangles, 0);
     EXPECT_EQ(SaveToKGMBytes(m), before);
 }
+
+// A model of several blocks of faces, groups running across the blocks and the ranges of
+// the threads, on one, two and three threads: each time the load of its triangles. Every
+// other row's cells pair into hexagons with a corner in the middle of two sides (clipped
+// from corner 0 on: the middle of the far side blocks the third ear).
+TEST(Triangulate, SameOnEveryNumberOfThreads) {
+    const int n = 300;
+    std::string obj, cut;
+    char line[96];
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+            std::snprintf(line, sizeof line, "v %d %d 0\n", i, j);
+            obj += line;
+        }
+    cut = obj;
+    for (int j = 0; j < n; ++j) {
+        if (j % 100 == 0) {
+            std::snprintf(line, sizeof line, "g rows%d\n", j);
+            obj += line;
+            cut += line;
+        }
+        for (int i = 0; i < n; ++i) {
+            const int a = j * (n + 1) + i + 1, c = a + n + 1;
+            if (j % 2 && i + 1 < n && i % 2 == 0) {
+                std::snprintf(line, sizeof line, "f %d %d %d %d %d %d\n", a, a + 1, a + 2, c + 2, c + 1, c);
+                obj += line;
+                std::snprintf(line, sizeof line, "f %d %d %d\nf %d %d %d\nf %d %d %d\nf %d %d %d\n", a, a + 1, c, a + 1,
+                              a + 2, c, a + 2, c + 2, c + 1, a + 2, c + 1, c);
+                cut += line;
+                ++i;
+            } else {
+                std::snprintf(line, sizeof line, "f %d %d %d %d\n", a, a + 1, c + 1, c);
+                obj += line;
+                std::snprintf(line, sizeof line, "f %d %d %d\nf %d %d %d\n", a, a + 1, c + 1, a, c + 1, c);
+                cut += line;
+            }
+        }
+    }
+    TKGLModel loaded, triangles;
+    ASSERT_TRUE(LoadOBJFromMemory(loaded, obj));
+    ASSERT_TRUE(LoadOBJFromMemory(triangles, cut));
+    Reduce(triangles, 0.0);
+    const std::string expected = SaveToKGMBytes(triangles);
+    ASSERT_GT(loaded.fCount, 65536);  // more than one block of faces
+    struct TRestore {
+        ~TRestore() { SetLoadThreads(0); }
+    } restore;
+    for (const int threads : {1, 2, 3}) {
+        SCOPED_TRACE(threads);
+        SetLoadThreads(threads);
+        TKGLModel m = loaded;
+        TTriangulation counts;
+        ASSERT_TRUE(TriangulateFaces(m, &counts));
+        EXPECT_EQ(counts.split, loaded.fCount);
+        EXPECT_EQ(counts.fans, 0);
+        EXPECT_TRUE(SaveToKGMBytes(m) == expected);
+    }
+}
