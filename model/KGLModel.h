@@ -439,8 +439,9 @@ struct TTriangulation {
 //    triangle turns with the face, and a simple polygon, concave or not, keeps its area;
 //  - a face without such a cut (no plane: collinear or coincident corners, an area below
 //    1e-7 of its longest side squared; self-crossing so that no ear is left; or, over 256
-//    corners, more than about 1024 steps of clipping a corner) is fanned from its first
-//    corner, (0 1 2) (0 2 3) ..., and counted in fans;
+//    corners, more than 1024 steps of clipping a corner, which a comb of thousands of
+//    teeth takes) is fanned from its first corner, (0 1 2) (0 2 3) ..., and counted in
+//    fans;
 //  - positions are read guarded: an index that names no vertex reads as an all-zero one
 //    (and is copied as it is; the finishing steps guard it as after a load);
 //  - then the model is finished as a load finishes it: the box and the running sum of

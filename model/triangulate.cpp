@@ -6,8 +6,10 @@
 //
 // Cuts: a quad along the shorter of the diagonals whose two triangles turn with the face
 // (the rounder pair; the other diagonal of a concave quad lies outside it); a larger face
-// by ear clipping in its plane, each ear tested against the corners that do not turn as
-// the face does (when a corner of a simple polygon lies in an ear, one of those does);
+// by ear clipping in its plane, each ear tested against the corners near it that do not
+// turn as the face does (when a corner of a simple polygon lies in an ear, one of those
+// does), kept in the cells of a grid over the face so that a large face costs about
+// linear time;
 // a face with no such cut is fanned from its first corner.
 //
 // Phases: 1. the triangles of every face, so that each group's table is sized once and
@@ -33,9 +35,9 @@ namespace kgl {
 namespace {
 
 // Ear clipping of n corners gives up (and the face is fanned) after 4 n min(n, this)
-// steps (ears tried and corners tested in them): a simple polygon of up to this many
-// corners never needs that many, and a hostile face of millions of corners costs linear
-// time (1024 steps a corner), not cubic.
+// steps (ears tried, cells and corners looked at): ample for the faces of real models (a
+// comb of a thousand teeth takes some 300 steps a corner; of five thousand, 1500, and is
+// fanned), while a hostile face of millions of corners costs at most 1024 steps a corner.
 constexpr uint64_t kEarQuadratic = 256;
 
 using TTriangle = std::array<uint32_t, 3>;  // corner numbers of one face, the lowest first
@@ -60,7 +62,7 @@ public:
             next_[j] = j + 1 == n ? 0 : j + 1;
             gone_[j] = listed_[j] = 0;
         }
-        reflex_.clear();
+        Grid(n);
         for (uint32_t j = 0; j < n; ++j) Judge(j);
         const uint64_t budget = 4 * uint64_t(n) * std::min<uint64_t>(n, kEarQuadratic) + 64;
         uint64_t work = 0;
@@ -111,6 +113,7 @@ private:
             convex_.resize(n);
             listed_.resize(n);
             gone_.resize(n);
+            link_.resize(n);
         }
         const TPoint p0 = PositionOf(m, face.vIdx[0]);
         for (uint32_t j = 0; j < n; ++j) {
@@ -123,27 +126,65 @@ private:
         return (x_[b] - x_[a]) * (y_[c] - y_[a]) - (y_[b] - y_[a]) * (x_[c] - x_[a]);
     }
     bool SamePlace(uint32_t p, uint32_t q) const { return x_[p] == x_[q] && y_[p] == y_[q]; }
+    // An empty grid of about n / 4 square cells over the face's box (one cell for a face
+    // of a few corners, or for a box that is no number).
+    void Grid(uint32_t n) {
+        double hx = x_[0], hy = y_[0];
+        loX_ = x_[0], loY_ = y_[0];
+        for (uint32_t j = 1; j < n; ++j) {
+            loX_ = std::min(loX_, x_[j]), hx = std::max(hx, x_[j]);
+            loY_ = std::min(loY_, y_[j]), hy = std::max(hy, y_[j]);
+        }
+        const double w = hx - loX_, h = hy - loY_, wanted = std::max(1.0, n / 4.0);
+        const double size = std::sqrt(w * h / wanted);
+        auto count = [&](double extent) {
+            const double k = std::ceil(extent / size);
+            return k >= 1 && k <= wanted ? static_cast<uint32_t>(k) : k > wanted ? static_cast<uint32_t>(wanted) : 1u;
+        };
+        columns_ = count(w);
+        rows_ = count(h);
+        if (uint64_t(columns_) * rows_ > 4 * uint64_t(wanted) + 4) columns_ = rows_ = 1;  // no such box from floats
+        scaleX_ = w > 0 ? columns_ / w : 0;
+        scaleY_ = h > 0 ? rows_ / h : 0;
+        cells_.assign(size_t(columns_) * rows_, kNone);
+    }
+    // The column (or row) of count of a coordinate; one that is not a number in the first.
+    static uint32_t Cell(double v, double lo, double scale, uint32_t count) {
+        const double t = (v - lo) * scale;
+        return t > 0 ? (t < count ? static_cast<uint32_t>(t) : count - 1) : 0;
+    }
     // Whether corner j turns with the face where the ring now stands; one that does not
-    // is listed for the ear tests (clipping may turn a listed corner, which then stays
-    // listed but is passed over).
+    // goes into its cell for the ear tests (clipping may turn it, and it stays there,
+    // passed over).
     void Judge(uint32_t j) {
         convex_[j] = Area2(prev_[j], j, next_[j]) > 0;
         if (convex_[j] || listed_[j]) return;
         listed_[j] = 1;
-        reflex_.push_back(j);
+        const size_t cell = size_t(Cell(y_[j], loY_, scaleY_, rows_)) * columns_ + Cell(x_[j], loX_, scaleX_, columns_);
+        link_[j] = cells_[cell];
+        cells_[cell] = j;
     }
-    // Corner b is an ear: it turns with the face and no listed corner lies in its
-    // triangle (its sides included), but for corners placed on the triangle's own.
+    // Corner b is an ear: it turns with the face and no listed corner in the cells of its
+    // triangle's box lies in the triangle (its sides included), but for corners placed on
+    // the triangle's own.
     bool IsEar(uint32_t b, uint64_t& work) const {
         ++work;
         if (!convex_[b]) return false;
         const uint32_t a = prev_[b], c = next_[b];
-        for (uint32_t p : reflex_) {
-            ++work;
-            if (gone_[p] || convex_[p] || p == a || p == b || p == c) continue;
-            if (SamePlace(p, a) || SamePlace(p, b) || SamePlace(p, c)) continue;
-            if (Area2(a, b, p) >= 0 && Area2(b, c, p) >= 0 && Area2(c, a, p) >= 0) return false;
-        }
+        const uint32_t x0 = Cell(std::min({x_[a], x_[b], x_[c]}), loX_, scaleX_, columns_),
+                       x1 = Cell(std::max({x_[a], x_[b], x_[c]}), loX_, scaleX_, columns_),
+                       y0 = Cell(std::min({y_[a], y_[b], y_[c]}), loY_, scaleY_, rows_),
+                       y1 = Cell(std::max({y_[a], y_[b], y_[c]}), loY_, scaleY_, rows_);
+        for (uint32_t cy = y0; cy <= y1; ++cy)
+            for (uint32_t cx = x0; cx <= x1; ++cx) {
+                ++work;
+                for (uint32_t p = cells_[size_t(cy) * columns_ + cx]; p != kNone; p = link_[p]) {
+                    ++work;
+                    if (gone_[p] || convex_[p] || p == a || p == b || p == c) continue;
+                    if (SamePlace(p, a) || SamePlace(p, b) || SamePlace(p, c)) continue;
+                    if (Area2(a, b, p) >= 0 && Area2(b, c, p) >= 0 && Area2(c, a, p) >= 0) return false;
+                }
+            }
         return true;
     }
     // A triangle in the face's order, rotated to start at its lowest corner.
@@ -156,9 +197,13 @@ private:
             tris_.push_back({a, b, c});
     }
 
+    static constexpr uint32_t kNone = UINT32_MAX;
     std::vector<double> x_, y_;
-    std::vector<uint32_t> prev_, next_, reflex_;
+    std::vector<uint32_t> prev_, next_;
     std::vector<TBool> convex_, listed_, gone_;
+    std::vector<uint32_t> cells_, link_;  // the first listed corner of each cell, the next of each corner
+    double loX_ = 0, loY_ = 0, scaleX_ = 0, scaleY_ = 0;
+    uint32_t columns_ = 1, rows_ = 1;
     std::vector<TTriangle> tris_;
 };
 
