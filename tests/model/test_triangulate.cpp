@@ -55,7 +55,7 @@ TEST(Triangulate, CutsPolygonsInTheirPlanes) {
         int fans;                                 // 1: no cut, fanned from corner 0
         std::vector<std::array<int32_t, 3>> cut;  // the triangles as vertex numbers, when fixed
     };
-    const std::vector<TCase> cases = {
+    std::vector<TCase> cases = {
         {"square: a tie goes 0-2", {{0, 0}, {1, 0}, {1, 1}, {0, 1}}, 0, {{1, 2, 3}, {1, 3, 4}}},
         {"quad, 1-3 the shorter", {{0, 0}, {2, 1}, {4, 0}, {2, -1}}, 0, {{1, 2, 4}, {2, 3, 4}}},
         {"quad, 0-2 the shorter", {{0, -1}, {2, 0}, {0, 1}, {-2, 0}}, 0, {{1, 2, 3}, {1, 3, 4}}},
@@ -96,6 +96,13 @@ TEST(Triangulate, CutsPolygonsInTheirPlanes) {
         // clipping the large loop leaves the small one, turned the other way
         {"figure of eight, loops unequal", {{0, 0}, {4, 4}, {4, 2}, {4, 0}, {0, 1}}, 1, {}},
     };
+    // a comb of a thousand teeth: a reflex corner at the foot of each, and ears that reach
+    // across the whole back once the teeth are gone
+    cases.push_back({"comb of 4003 corners", {}, 0, {}});
+    for (int t = 0; t < 1000; ++t)
+        cases.back().corners.insert(cases.back().corners.end(),
+                                    {{2.0 * t, 0}, {2.0 * t, 10}, {2.0 * t + 1, 10}, {2.0 * t + 1, 1}});
+    cases.back().corners.insert(cases.back().corners.end(), {{2000, 1}, {2000, -1}, {0, -1}});
     for (const TCase& c : cases) {
         for (const bool tilted : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (tilted ? ", tilted" : ", flat"));
