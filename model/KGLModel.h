@@ -436,7 +436,9 @@ struct TTriangulation {
 //    (0 1 2) (0 2 3) along 0-2, (0 1 3) (1 2 3) along 1-3. So a concave quad is cut
 //    inside itself;
 //  - a larger face is cut by ear clipping in its own plane (the Newell normal's): every
-//    triangle turns with the face, and a simple polygon, concave or not, keeps its area;
+//    triangle turns with the face, and a simple polygon, concave or not, keeps its area
+//    (a self-crossing one that still has ears, such as a star of crossing sides, is cut
+//    all the same, into triangles that overlap);
 //  - a face without such a cut (no plane: collinear or coincident corners, an area below
 //    1e-7 of its longest side squared; self-crossing so that no ear is left; or, over 256
 //    corners, more than 1024 steps of clipping a corner, which a comb of thousands of
