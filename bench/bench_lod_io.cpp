@@ -9,7 +9,14 @@
 //  - SaveToOBJ;
 //  - BakeReduction (the model as shown) at 0, 0.5 and 0.9.
 // Figures are medians of the runs; ratios are printed beside them.
+// --quality [MODEL...] measures instead what the levels of detail look like: for each
+// model (any format LoadModelFile reads; by default quad-dominant ones of Debian's
+// assimp-testmodels, the benchmark surface as 20,000 quads, and two triangle models),
+// ordered by error and reduced to 0.5 and 0.9, the mean and the largest vertex-to-surface
+// distance against the full model (triangulated), as ratios to what meshopt_simplify
+// leaves at the same triangle count: as loaded, and cut into triangles first.
 // usage: bench_lod_io [--runs N] [--reduce-only] [--order-only] [TRIANGLES]
+//        bench_lod_io --quality [MODEL...]
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +33,8 @@
 
 #include "KGLModel.h"
 #include "bench_models.h"
+#include "import.h"
+#include "lod_error.h"
 #include "messages.h"
 
 namespace {
@@ -89,6 +98,72 @@ int Hidden(const kgl::TKGLModel& m) {
     return n;
 }
 
+// The levels of detail of each model against meshopt_simplify's at the same counts.
+int Quality(std::vector<std::string> files) {
+    kgl::SetImporterProgram(IMPORTER_PATH);
+    if (files.empty()) {
+        const std::string assimp = "/usr/share/assimp/models/";
+        files = {assimp + "Collada/duck.dae",
+                 assimp + "AC/SphereWithLight.ac",
+                 assimp + "AC/sample_subdiv.ac",
+                 assimp + "LWO/LWO2/UglyVertexColors.lwo",
+                 kgl::bench::EnsureBenchQuadModel(20000).path,
+                 assimp + "OBJ/WusonOBJ.obj",
+                 assimp + "OBJ/spider.obj"};
+    }
+    std::printf("ratios to meshopt_simplify at the same triangle count; as loaded / cut into triangles first\n");
+    std::printf("%-28s %7s %7s %6s %6s  %5s %15s %15s %15s\n", "model", "tris", "quads", "polys", "split", "frac",
+                "triangles", "mean ratio", "largest ratio");
+    for (const std::string& file : files) {
+        kgl::TKGLModel loaded;
+        if (!kgl::LoadModelFile(loaded, file)) return 1;
+        int64_t sizes[3] = {0, 0, 0};
+        for (int32_t g = 0; g <= loaded.gCount; ++g)
+            for (int32_t f = 1; f <= loaded.groups[g].fCount; ++f)
+                ++sizes[std::clamp(loaded.groups[g].faces[f].count, 3, 5) - 3];
+        kgl::TKGLModel cut = loaded;
+        kgl::TTriangulation counts;
+        if (!kgl::TriangulateFaces(cut, &counts)) return 1;
+        const std::vector<float> positions = kgl::bench::VertexPositions(cut);
+        const kgl::bench::TTriangles full = kgl::bench::ShownTriangles(cut);
+        std::vector<unsigned> indices;
+        for (const auto& t : full) indices.insert(indices.end(), t.begin(), t.end());
+        kgl::TKGLModel before = loaded, after = cut;
+        kgl::OrderEdgesByError(before);
+        kgl::OrderEdgesByError(after);
+        const std::string name = std::filesystem::path(file).filename().string();
+        for (double fraction : {0.5, 0.9}) {
+            struct TSide {
+                size_t triangles = 0;
+                double mean = 0, largest = 0;
+            } side[2];
+            for (int k = 0; k < 2; ++k) {
+                kgl::TKGLModel& m = k == 0 ? before : after;
+                kgl::Reduce(m, fraction);
+                const kgl::bench::TTriangles ours = kgl::bench::ShownTriangles(m);
+                std::vector<unsigned> dest(indices.size());
+                const size_t n =
+                    meshopt_simplify(dest.data(), indices.data(), indices.size(), positions.data(),
+                                     positions.size() / 3, sizeof(float) * 3, ours.size() * 3, 1.0f, 0, nullptr);
+                kgl::bench::TTriangles peer(n / 3);
+                for (size_t i = 0; i < n / 3; ++i) peer[i] = {dest[3 * i], dest[3 * i + 1], dest[3 * i + 2]};
+                const kgl::bench::TSurfaceError e = kgl::bench::SurfaceError(positions, full, ours),
+                                                p = kgl::bench::SurfaceError(positions, full, peer);
+                side[k] = {ours.size(), e.mean / std::max(p.mean, 1e-12), e.largest / std::max(p.largest, 1e-12)};
+            }
+            char tris[32], mean[32], largest[32];
+            std::snprintf(tris, sizeof tris, "%zu / %zu", side[0].triangles, side[1].triangles);
+            std::snprintf(mean, sizeof mean, "%.2f / %.2f", side[0].mean, side[1].mean);
+            std::snprintf(largest, sizeof largest, "%.2f / %.2f", side[0].largest, side[1].largest);
+            std::printf("%-28s %7lld %7lld %6lld %6lld  %5.1f %15s %15s %15s\n", fraction == 0.5 ? name.c_str() : "",
+                        static_cast<long long>(sizes[0]), static_cast<long long>(sizes[1]),
+                        static_cast<long long>(sizes[2]), static_cast<long long>(counts.split), fraction, tris, mean,
+                        largest);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +178,8 @@ int main(int argc, char** argv) {
             reduceOnly = true;
         else if (a == "--order-only")
             orderOnly = true;
+        else if (a == "--quality")
+            return Quality(std::vector<std::string>(argv + i + 1, argv + argc));
         else
             triangles = std::atoll(a.c_str());
     }

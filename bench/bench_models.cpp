@@ -99,7 +99,8 @@ std::vector<float> Positions(const TGrid& g) {
     return p;
 }
 
-void WriteModel(const TGrid& g, const std::string& path) {
+// quads: every cell one quad instead of its two triangles.
+void WriteModel(const TGrid& g, const std::string& path, bool quads) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) throw std::runtime_error("cannot create " + path);
     TOut out(f);
@@ -156,16 +157,24 @@ void WriteModel(const TGrid& g, const std::string& path) {
             out.Int(b);
             out.Char('\n');
         }
-        RowTriangles(g, j, [&](const int64_t* t) {
-            out.Chars("f ");
-            corner(t[0] + 1);
-            out.Char(' ');
-            corner(t[1] + 1);
-            out.Char(' ');
-            corner(t[2] + 1);
+        auto face = [&](const int64_t* c, int n) {
+            out.Chars("f");
+            for (int k = 0; k < n; ++k) {
+                out.Char(' ');
+                corner(c[k] + 1);
+            }
             out.Char('\n');
             out.Flush(false);
-        });
+        };
+        if (!quads) {
+            RowTriangles(g, j, [&](const int64_t* t) { face(t, 3); });
+            continue;
+        }
+        for (int64_t i = 0; i < g.nx; ++i) {
+            const int64_t a = j * (g.nx + 1) + i, c = a + g.nx + 1;
+            const int64_t q[4] = {a, a + 1, c + 1, c};  // turning as the triangles do
+            face(q, 4);
+        }
     }
     out.Flush(true);
     bool bad = out.failed();
@@ -306,6 +315,21 @@ void EnsureFile(const std::string& path, F&& writer) {
     fs::rename(tmp, path);
 }
 
+// The cached OBJ file of grid g as "<stem>_<faces>_v<version>.obj" in dir, written by
+// WriteModel unless it is there.
+TBenchModel EnsureGridFile(const TGrid& g, const std::string& dir, const char* stem, int64_t faces, bool quads) {
+    namespace fs = std::filesystem;
+    TBenchModel m;
+    m.triangles = 2 * g.nx * g.ny;
+    m.vertices = (g.nx + 1) * (g.ny + 1);
+    m.groups = static_cast<int32_t>(std::min<int64_t>(kBands, g.ny));
+    fs::create_directories(dir);
+    m.path = dir + "/" + stem + "_" + std::to_string(faces) + "_v" + std::to_string(kGeneratorVersion) + ".obj";
+    EnsureFile(m.path, [&](const std::string& tmp) { WriteModel(g, tmp, quads); });
+    m.bytes = fs::file_size(m.path);
+    return m;
+}
+
 }  // namespace
 
 std::string BenchModelDir() {
@@ -314,17 +338,13 @@ std::string BenchModelDir() {
 }
 
 TBenchModel EnsureBenchModel(int64_t triangles, const std::string& dir) {
-    namespace fs = std::filesystem;
-    TGrid g = GridFor(triangles);
-    TBenchModel m;
-    m.triangles = 2 * g.nx * g.ny;
-    m.vertices = (g.nx + 1) * (g.ny + 1);
-    m.groups = static_cast<int32_t>(std::min<int64_t>(kBands, g.ny));
-    fs::create_directories(dir);
-    m.path = dir + "/surface_" + std::to_string(m.triangles) + "_v" + std::to_string(kGeneratorVersion) + ".obj";
-    EnsureFile(m.path, [&](const std::string& tmp) { WriteModel(g, tmp); });
-    m.bytes = fs::file_size(m.path);
-    return m;
+    const TGrid g = GridFor(triangles);
+    return EnsureGridFile(g, dir, "surface", 2 * g.nx * g.ny, false);
+}
+
+TBenchModel EnsureBenchQuadModel(int64_t quads, const std::string& dir) {
+    const TGrid g = GridFor(2 * quads);
+    return EnsureGridFile(g, dir, "surface_quads", g.nx * g.ny, true);
 }
 
 TBenchModel EnsureBenchModelAs(int64_t triangles, const std::string& extension, const std::string& dir) {

@@ -28,6 +28,11 @@ std::string BenchModelDir();
 // Throws std::runtime_error when the file cannot be written.
 TBenchModel EnsureBenchModel(int64_t triangles, const std::string& dir = BenchModelDir());
 
+// The same surface with every cell of the grid one quad instead of two triangles (v, vt
+// and vn lines as above, faces "f v/t/n" of four corners): about `quads` quads; triangles
+// says how many triangles they make (two a quad). Cached beside the triangle files.
+TBenchModel EnsureBenchQuadModel(int64_t quads, const std::string& dir = BenchModelDir());
+
 // The same surface (positions and triangles only: no texture coordinates, no normals
 // beyond STL's facet normals) in a binary format of another program: ".ply" (binary
 // little-endian, float x y z, uchar/int face lists), ".stl" (binary) or ".glb" (one

@@ -412,6 +412,62 @@ int32_t ResolveTexCoord(const TKGLModel& model, int32_t index);
 // EOutOfMemory ..." message).
 bool BakeReduction(const TKGLModel& model, TKGLModel& baked);
 
+// ---- triangulation (triangulate.cpp) ----
+
+// What TriangulateFaces did.
+struct TTriangulation {
+    int64_t split = 0;      // faces of more than three corners, each replaced by its triangles
+    int64_t triangles = 0;  // the triangles they became (corners - 2 each)
+    int64_t fans = 0;       // of the split faces, those fanned for want of a cut (below)
+    int64_t listsLeft = 0;  // of the split faces, those whose tIdx or nIdx the triangles left off
+};
+
+// Cuts every face of more than three corners into triangles, so that the reduction, which
+// hides the faces along each collapsed edge, hides a triangle where it would have hidden
+// a whole polygon (and opened a hole):
+//  - a face's corners are its first ReadableCorners (count, never past vIdx). A face of at
+//    most three corners (none, one, two or a triangle) is kept as it is, count and lists
+//    included;
+//  - a face of n > 3 corners becomes n - 2 triangles in its place (its group, the group's
+//    face order, one after another). Each triangle lists its corners in the face's order
+//    from the lowest, so it turns as the face does, and takes each corner's vertex index,
+//    and its tIdx / nIdx entry when that list has an entry for every corner (entry j is
+//    corner j's, as the drawing reads it). A shorter list (a face whose corners mix the
+//    forms v, v/t, v//n) cannot say which entry is whose corner: the triangles leave it
+//    off, empty (counted in listsLeft). Normals, texture coordinates and vertices stay the
+//    entries they were;
+//  - a quad (corners 0 1 2 3) is cut along a diagonal whose two triangles both turn with
+//    the face (along its Newell normal): the shorter one when both do, 0-2 on a tie;
+//    (0 1 2) (0 2 3) along 0-2, (0 1 3) (1 2 3) along 1-3. So a concave quad is cut
+//    inside itself;
+//  - a larger face is cut by ear clipping in its own plane (the Newell normal's): every
+//    triangle turns with the face, and a simple polygon, concave or not, keeps its area
+//    (a self-crossing one that still has ears, such as a star of crossing sides, is cut
+//    all the same, into triangles that overlap);
+//  - a face without such a cut (no plane: collinear or coincident corners, an area below
+//    1e-7 of its longest side squared; self-crossing so that no ear is left; or, over 256
+//    corners, more than 1024 steps of clipping a corner, which a comb of thousands of
+//    teeth takes) is fanned from its first corner, (0 1 2) (0 2 3) ..., and counted in
+//    fans;
+//  - positions are read guarded: an index that names no vertex reads as an all-zero one
+//    (and is copied as it is; the finishing steps guard it as after a load);
+//  - then the model is finished as a load finishes it: the box and the running sum of
+//    vertices 1 .. vCount, FinishOBJ (measures, the edge table by areas, the name), last
+//    Reduce(model, 0.0). So it is the model a load of the same triangles gives: at full
+//    detail, a reduction, an edge order and vertex and texture targets (but pinned ones)
+//    are gone;
+//  - selections: groupSel is kept (the groups are the same), faceSel (unless empty) gets
+//    fCount + 2 entries with every triangle selected as its face was, edgeSel is emptied
+//    (the table is new); drawCount and the colours are kept.
+// A model without a face of more than three corners is left exactly as it is. Progress
+// goes through the progress service (progress.h) in faces, twice over. False, the model
+// exactly as it was, when cancelled (no message) or when it fails, shown as "Exception
+// Name: ..." (ERangeError when the model or a group would hold more than kCountMax faces,
+// or the triangles more sides than the edge table can hold; EOutOfMemory). counts, when
+// given, is filled in on success. Linear time on every core (but ear clipping's, up to
+// quadratic in the corners of one face); the model's tables are held twice meanwhile.
+bool TriangulateFaces(TKGLModel& model, TTriangulation* counts = nullptr);
+
 // ---- KGM format (kgm.cpp) ----
 //
 // Little-endian, no alignment: a 387-byte header (magic "KGL_Model_file" and version "0.1"

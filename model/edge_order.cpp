@@ -44,6 +44,7 @@
 #include "errors.h"
 #include "face_table.h"
 #include "large_table.h"
+#include "polygon.h"
 #include "progress.h"
 #include "reduction_tables.h"
 
@@ -63,7 +64,6 @@ constexpr double kLengthShare = 1e-6;              // share of the squared edge 
 constexpr double kFeatureShare = 10;               // that share again times this when b carries such an edge,
                                                    // so that a flat interior goes before its straight border
 constexpr double kTurnCos = 0.0;                   // a face turns over when its normal's cosine to the old falls below
-constexpr double kSliver = 1e-7;                   // area below this share of the longest side squared: no plane
 constexpr uint32_t kTurnCorners = 16;              // larger faces are not judged for turns: the check costs their
                                                    // size at every step around them
 constexpr uint32_t kTurnFaces = 64;                // a vertex drawn on more faces turns one over, so to speak:
@@ -73,13 +73,6 @@ constexpr float kRekeySlack = 0.05f;  // a key that comes out grown by no more t
                                       // else the many entries of a vertex that keeps growing
                                       // would come out again at each step
 constexpr int32_t kNil = -1;
-
-struct TPoint {
-    double x = 0, y = 0, z = 0;
-};
-TPoint operator-(TPoint a, TPoint b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-TPoint Cross(TPoint a, TPoint b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double Dot(TPoint a, TPoint b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // Sum of weighted squared distances to planes: p'Ap + 2b'p + c; w the sum of weights.
 struct TQuadric {
@@ -203,28 +196,6 @@ struct TFaceRec {
     uint8_t n;     // corners, or kLong
     uint8_t state;
 };
-
-// Newell's normal of a polygon of n corners placed by at(j): twice the area, along the
-// normal. False when it has no plane: fewer than three corners, or an area below
-// kSliver of its longest side squared (corners that coincide but for the last bits give
-// normals of any direction).
-template <class At>
-bool FaceNormal(uint32_t n, At at, TPoint& normal) {
-    normal = {};
-    if (n < 3) return false;
-    const TPoint p0 = at(0);
-    TPoint prev = at(1) - p0;
-    double longest = Dot(prev, prev);
-    for (uint32_t j = 2; j < n; ++j) {
-        const TPoint cur = at(j) - p0;
-        const TPoint c = Cross(prev, cur), side = cur - prev;
-        normal = {normal.x + c.x, normal.y + c.y, normal.z + c.z};
-        longest = std::max({longest, Dot(cur, cur), Dot(side, side)});
-        prev = cur;
-    }
-    const double twice = std::sqrt(Dot(normal, normal));
-    return twice > kSliver * longest && std::isfinite(twice);
-}
 
 // The corner after corner j, the closing side included (a face's sides as the edge
 // table has them: (j, j + 1) and (n - 1, 0)).

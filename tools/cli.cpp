@@ -20,14 +20,15 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kglmodel info FILE\n"
-    "       kglmodel dump FILE [--optimize-texcoords] [--edge-order area|error] [--reduce FRACTION]\n"
-    "       kglmodel convert IN OUT [--optimize-texcoords] [--edge-order area|error] [--reduce FRACTION]\n"
-    "                [--as-shown]\n"
+    "       kglmodel dump FILE [--triangulate] [--optimize-texcoords] [--edge-order area|error] [--reduce FRACTION]\n"
+    "       kglmodel convert IN OUT [--triangulate] [--optimize-texcoords] [--edge-order area|error]\n"
+    "                [--reduce FRACTION] [--as-shown]\n"
     "       kglmodel image FILE\n"
     "       kglmodel formats\n"
-    "       kglmodel render MODEL OUT.png [--size WxH] [--optimize-texcoords] [--edge-order area|error]\n"
-    "                [--reduce FRACTION] [--texture IMAGE] [--angle DEGREES] [--pull 0..100] [--push 0..200]\n"
-    "                [--xrot on|off] [--wireframe on|off] [--boxes on|off] [--axes on|off]\n"
+    "       kglmodel render MODEL OUT.png [--size WxH] [--triangulate] [--optimize-texcoords]\n"
+    "                [--edge-order area|error] [--reduce FRACTION] [--texture IMAGE] [--angle DEGREES]\n"
+    "                [--pull 0..100] [--push 0..200] [--xrot on|off] [--wireframe on|off] [--boxes on|off]\n"
+    "                [--axes on|off]\n"
     "       kglmodel thumbnail MODEL OUT SIZE\n";
 
 }  // namespace
@@ -108,6 +109,10 @@ bool ParseInt(const std::string& text, int32_t& value) {
 }
 
 TOption ParseStepOption(const std::vector<std::string>& args, size_t& i, TSteps& steps, std::string& why) {
+    if (args[i] == "--triangulate") {
+        steps.triangulate = true;
+        return TOption::kOk;
+    }
     if (args[i] == "--optimize-texcoords") {
         steps.optimize = true;
         return TOption::kOk;
@@ -162,11 +167,13 @@ bool Load(TKGLModel& model, const std::string& path) {
     return false;
 }
 
-void ApplySteps(TKGLModel& model, const TSteps& steps) {
+bool ApplySteps(TKGLModel& model, const TSteps& steps) {
+    if (steps.triangulate && !TriangulateFaces(model)) return false;  // the message said why
     if (steps.optimize) OptimizeTexCoords(model);
     if (steps.order == TEdgeOrder::kArea) BuildEdges(model);
     if (steps.order == TEdgeOrder::kError) OrderEdgesByError(model);
     if (steps.reduce || steps.order != TEdgeOrder::kAsLoaded) Reduce(model, steps.reduce ? steps.fraction : 0.0);
+    return true;
 }
 
 int RunGuarded(const std::function<int()>& command) {

@@ -55,20 +55,22 @@ bool Load(TKGLModel& model, const std::string& path);
 // (OrderEdgesByError).
 enum class TEdgeOrder { kAsLoaded, kArea, kError };
 
-// The steps after a load, in this order: texture-coordinate rewrite, edge order,
-// reduction. A new edge order without a reduction is shown at full detail.
+// The steps after a load, in this order: triangulation, texture-coordinate rewrite, edge
+// order, reduction. A new edge order without a reduction is shown at full detail.
 struct TSteps {
+    bool triangulate = false;
     bool optimize = false;
     TEdgeOrder order = TEdgeOrder::kAsLoaded;
     bool reduce = false;
     double fraction = 0;
 };
-void ApplySteps(TKGLModel& model, const TSteps& steps);
+// False when the triangulation failed (its message on standard error): no later step runs.
+bool ApplySteps(TKGLModel& model, const TSteps& steps);
 
 // One option at args[i], its value (if any) taken too: kNotMine when it is not one the
 // parser knows, kBad (why set) when it or its value is wrong.
 enum class TOption { kOk, kNotMine, kBad };
-// --optimize-texcoords, --edge-order area|error, --reduce FRACTION.
+// --triangulate, --optimize-texcoords, --edge-order area|error, --reduce FRACTION.
 TOption ParseStepOption(const std::vector<std::string>& args, size_t& i, TSteps& steps, std::string& why);
 // Every option from args[from] on is a step option; false (why set) on wrong usage.
 bool ParseSteps(const std::vector<std::string>& args, size_t from, TSteps& steps, std::string& why);

@@ -37,7 +37,7 @@ int Dump(const std::vector<std::string>& args) {
     if (!ParseSteps(args, 2, steps, why)) return Usage(why.c_str());
     kgl::TKGLModel model;
     if (!Load(model, args[1])) return 1;
-    ApplySteps(model, steps);
+    if (!ApplySteps(model, steps)) return 1;
     std::string json = kgl::ModelToJson(model);
     std::fwrite(json.data(), 1, json.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
@@ -57,7 +57,8 @@ int Convert(std::vector<std::string> args) {
     kgl::TKGLModel model;
     progress.Doing("reading " + args[1]);
     if (!Load(model, args[1])) return 1;
-    ApplySteps(model, steps);
+    progress.Doing("triangulating " + args[1]);  // the one step that reports
+    if (!ApplySteps(model, steps)) return 1;
     if (asShown) {
         progress.Doing("baking the model as shown");
         if (!kgl::BakeReduction(model, model)) return 1;

@@ -103,7 +103,7 @@ int Render(const std::vector<std::string>& args) {
     if (kgl::LowerExtension(out) != ".png") return Usage("OUT must end in .png");
     kgl::TKGLModel model;
     if (!Load(model, args[0])) return 1;
-    ApplySteps(model, steps);
+    if (!ApplySteps(model, steps)) return 1;
     options.checkerFolder = kgl::ProgramFolder();
     kgl::TRgbPicture picture;
     if (!kgl::RenderModel(model, options, picture, why)) {

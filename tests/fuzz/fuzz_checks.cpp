@@ -75,6 +75,17 @@ void ExerciseModel(TKGLModel& model) {
     Reduce(model, 0.0);
     (void)SaveToKGMBytes(model);
     (void)SaveToOBJText(model, "fuzz");
+    // the model cut into triangles, reduced, ordered and written again
+    TTriangulation cut;
+    if (!TriangulateFaces(model, &cut) || cut.split == 0) return;
+    for (int32_t g = 0; g <= model.gCount; ++g)
+        for (int32_t f = 1; f <= model.groups[g].fCount; ++f)
+            if (model.groups[g].faces[f].count > 3) Fail("a face of more than three corners after the triangulation");
+    Reduce(model, 0.5);
+    OrderEdgesByError(model);
+    Reduce(model, 0.9);
+    (void)ModelToJson(model);
+    (void)SaveToKGMBytes(model);
 }
 
 // The faces in file order; group boundaries aside, since a writer may drop groups that

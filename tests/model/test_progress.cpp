@@ -1,6 +1,6 @@
 // Progress and cancellation of the long work of the model core: both readers (which
-// read big files on several threads), both writers and the bake report rising work of a
-// known total, on the calling thread only, and a handler that asks to stop leaves the
+// read big files on several threads), both writers, the bake and the triangulation report
+// rising work of a known total, on the calling thread only, and a handler that asks to stop leaves the
 // model and every file as they were, without a message.
 #include <gtest/gtest.h>
 
@@ -23,15 +23,20 @@ using kgl::test::WriteFile;
 
 namespace {
 
-// A triangulated n x n grid as OBJ text: big enough (some MB, some 10^5 records) that
-// every meter reports more than once.
-std::string GridText(int n) {
+// An n x n grid of triangles (or quads) as OBJ text: big enough (some MB, some 10^5
+// records) that every meter reports more than once.
+std::string GridText(int n, bool quads = false) {
     std::string s = "g grid\n";
     for (int j = 0; j <= n; ++j)
         for (int i = 0; i <= n; ++i) s += "v " + std::to_string(i) + " " + std::to_string(j) + " 0\n";
     for (int j = 0; j < n; ++j)
         for (int i = 0; i < n; ++i) {
             const int a = j * (n + 1) + i + 1, b = a + 1, c = a + n + 1, d = c + 1;
+            if (quads) {
+                s += "f " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(d) + " " +
+                     std::to_string(c) + "\n";
+                continue;
+            }
             s += "f " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(d) + "\n";
             s += "f " + std::to_string(a) + " " + std::to_string(d) + " " + std::to_string(c) + "\n";
         }
@@ -77,6 +82,9 @@ TEST(Progress, EveryLongWorkReportsAndStopsWhenAsked) {
     ASSERT_TRUE(LoadFromFile(grid, obj));
     SaveToKGM(grid, kgm);
     Reduce(grid, 0.5);
+    TKGLModel quads;
+    ASSERT_TRUE(LoadOBJFromMemory(quads, GridText(260, true)));
+    const std::string quadBytes = SaveToKGMBytes(quads);
     const std::string outObj = dir.file("out.obj"), outKgm = dir.file("out.kgm");
 
     // Each work: run it into the model `into` (which it may change only on success).
@@ -89,6 +97,19 @@ TEST(Progress, EveryLongWorkReportsAndStopsWhenAsked) {
         {"OBJ load", [&](TKGLModel& into) { return LoadOBJ(into, obj); }, ""},
         {"KGM load", [&](TKGLModel& into) { return LoadKGM(into, kgm); }, ""},
         {"bake", [&](TKGLModel& into) { return BakeReduction(grid, into); }, ""},
+        {"triangulation",
+         [&](TKGLModel& into) {
+             TKGLModel cut = quads;
+             if (!TriangulateFaces(cut)) {
+                 TProgressHandler recording = SetProgressHandler({});  // the save reports too
+                 EXPECT_EQ(SaveToKGMBytes(cut), quadBytes);
+                 SetProgressHandler(std::move(recording));
+                 return false;
+             }
+             into = std::move(cut);
+             return true;
+         },
+         ""},
         {"KGM save",
          [&](TKGLModel&) {
              try {

@@ -52,16 +52,22 @@ TEST(Convert, RealObjFilesBothWays) {
         }
         ASSERT_EQ(toObj.status, 0) << name << ": " << toObj.err;
         // the steps in their order, and a file that keeps the edge order
-        TResult back = RunKglmodel("convert " + Q(tmp.file("c.obj")) + " " + Q(tmp.file("d.kgm")) +
-                                       " --reduce 0.5 --edge-order error --optimize-texcoords",
-                                   tmp);
-        EXPECT_EQ(back.status, 0) << name << ": " << back.err;
-        kgl::TKGLModel here;
-        ASSERT_TRUE(kgl::LoadFromFile(here, tmp.file("c.obj"))) << name;
-        kgl::OptimizeTexCoords(here);
-        kgl::OrderEdgesByError(here);
-        kgl::Reduce(here, 0.5);
-        EXPECT_TRUE(ReadFile(tmp.file("d.kgm")) == kgl::SaveToKGMBytes(here)) << name;
+        for (const bool triangulate : {false, true}) {
+            TResult back = RunKglmodel("convert " + Q(tmp.file("c.obj")) + " " + Q(tmp.file("d.kgm")) +
+                                           " --reduce 0.5 --edge-order error --optimize-texcoords" +
+                                           (triangulate ? " --triangulate" : ""),
+                                       tmp);
+            EXPECT_EQ(back.status, 0) << name << ": " << back.err;
+            kgl::TKGLModel here;
+            ASSERT_TRUE(kgl::LoadFromFile(here, tmp.file("c.obj"))) << name;
+            if (triangulate) {
+                ASSERT_TRUE(kgl::TriangulateFaces(here)) << name;
+            }
+            kgl::OptimizeTexCoords(here);
+            kgl::OrderEdgesByError(here);
+            kgl::Reduce(here, 0.5);
+            EXPECT_TRUE(ReadFile(tmp.file("d.kgm")) == kgl::SaveToKGMBytes(here)) << name << triangulate;
+        }
     }
     EXPECT_GE(converted, 5);
 }

@@ -65,6 +65,12 @@ TEST(Kglmodel, DumpOfACube) {
         r.out.find("{\"count\": 4, \"vIdx\": [1,2,3,4], \"tIdx\": [], \"nIdx\": [], \"area\": 0, \"visible\": 1}"),
         std::string::npos);
     EXPECT_EQ(r.out.back(), '\n');
+    // cut into triangles first: each square along its 0-2 diagonal (both are as long)
+    r = RunTool(dir, "dump " + Quote(dir.file("cube.obj")) + " --triangulate --reduce 0");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"fCount\": 12, \"eCount\": 18, "), std::string::npos) << r.out.substr(0, 300);
+    EXPECT_NE(r.out.find("{\"count\": 3, \"vIdx\": [1,2,3], "), std::string::npos);
+    EXPECT_NE(r.out.find("{\"count\": 3, \"vIdx\": [1,3,4], "), std::string::npos);
 }
 
 TEST(Kglmodel, UnreadableInputExitsOneWithOneRefusal) {
