@@ -530,6 +530,35 @@ std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime);
 // decimals, as the nearest float. value must be finite (else EConvertError).
 float AsWrittenInOBJ(float value);
 
+// ---- other formats out (formats_out.cpp) ----
+//
+// Each writes beside fileName and renames over it once complete, so a failure never
+// destroys an existing file; it throws EInOutError (ERangeError for a model beyond the
+// format), or ECancelled when the progress handler asks to stop. Progress in faces (and
+// vertices). Numbers in text are the shortest that read back as the same float; binary
+// numbers are little-endian float32 and int32. Faces of fewer than three corners, and
+// faces with a corner that names no vertex, are left out.
+//
+// STL: every face of three or more corners as the fan of triangles from its first
+// corner (the face's orientation kept), each with its facet normal from its positions
+// (the unit normal as its corners run; 0 without area). Binary: an 80-byte header that
+// does not start with "solid", the count, 50 bytes a triangle (attribute 0), all groups
+// in one. Text (ascii): one "solid NAME" a group that has triangles, NAME the group's
+// name with blanks and control bytes as "_" (the text form ends a name at a blank); the
+// binary form keeps no name. Normals and texture coordinates of the model are not kept.
+void SaveToSTL(const TKGLModel& model, const std::string& fileName, bool ascii = false);
+std::string SaveToSTLBytes(const TKGLModel& model, bool ascii = false);
+// PLY, binary little-endian (or ascii): one vertex element of the vertices the faces use
+// (float x y z, then nx ny nz and s t when every corner of every face has them: see
+// GeometryToWrite, geometry.h), one face element with its polygons kept (a list of uchar
+// count, uint when a face has more than 255 corners, and int indices); no groups.
+void SaveToPLY(const TKGLModel& model, const std::string& fileName, bool ascii = false);
+std::string SaveToPLYBytes(const TKGLModel& model, bool ascii = false);
+// OFF: the vertices the faces use and the polygons, 0-based; no normals, texture
+// coordinates or groups.
+void SaveToOFF(const TKGLModel& model, const std::string& fileName);
+std::string SaveToOFFBytes(const TKGLModel& model);
+
 // ---- texture-coordinate rewriting (texcoords.cpp) ----
 
 // Keeps each distinct (u, v) used by a face once, numbered in first-use order (groups 0 ..

@@ -73,6 +73,18 @@ void TSafeFile::Commit() {
     }
 }
 
+int WriteFully(int fd, const void* p, size_t n) {
+    const char* c = static_cast<const char*>(p);
+    while (n > 0) {
+        const ssize_t w = write(fd, c, n < (size_t(1) << 30) ? n : size_t(1) << 30);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return w < 0 ? errno : EIO;
+        c += w;
+        n -= static_cast<size_t>(w);
+    }
+    return 0;
+}
+
 int OpenRegularFile(const std::string& path, uint64_t& size) {
     auto refuse = [&](const std::string& why) {
         EInOutError e("Cannot read file \"" + QuoteText(path, path.size()) + "\": " + why);

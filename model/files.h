@@ -20,6 +20,10 @@ namespace kgl {
 // (a folder, a FIFO, a device) or cannot be opened. size: the file's size in bytes.
 int OpenRegularFile(const std::string& path, uint64_t& size);
 
+// Writes all n bytes at p to the descriptor fd, however many calls that takes; 0 when
+// written, else the errno of the failure (EIO when the descriptor took nothing).
+int WriteFully(int fd, const void* p, size_t n);
+
 class TOutput {
 public:
     static constexpr size_t kBufferSize = size_t(1) << 20;

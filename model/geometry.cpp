@@ -16,6 +16,8 @@
 
 #include "box.h"
 #include "errors.h"
+#include "face_table.h"
+#include "files.h"
 #include "parallel.h"
 
 namespace kgl {
@@ -148,18 +150,27 @@ void WriteGeometry(const TGeometry& g, int fd) {
     const THeader h = HeaderOf(g);
     const std::string groups = GroupRecords(g);
     ForEachSection(g, h, groups, [&](const void* p, size_t n) {
-        const char* c = static_cast<const char*>(p);
-        while (n > 0) {
-            const ssize_t w = write(fd, c, std::min<size_t>(n, size_t(1) << 30));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) throw EInOutError(std::string("Cannot hand the model over: ") + std::strerror(errno));
-            c += w;
-            n -= static_cast<size_t>(w);
-        }
+        if (const int err = WriteFully(fd, p, n))
+            throw EInOutError(std::string("Cannot hand the model over: ") + std::strerror(err));
     });
 }
 
-void ReadGeometry(std::string_view bytes, TKGLModel& m) {
+namespace {
+
+// The bytes checked: the header, where each section starts, and how the faces' corners
+// add up on each range of faces of ParallelRanges over threads.
+struct TSums {
+    uint64_t corners = 0, tex = 0, normals = 0;
+    bool bad = false;
+};
+struct TChecked {
+    THeader h;
+    TSections s;
+    size_t threads;
+    std::vector<TSums> sums;
+};
+
+TChecked Check(std::string_view bytes) {
     if (bytes.size() < kGeometryHeaderBytes || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
         Bad("it does not start with its header");
     THeader h;
@@ -183,10 +194,6 @@ void ReadGeometry(std::string_view bytes, TKGLModel& m) {
 
     // faces: corner counts, and what they add up to, on every core
     const size_t threads = WorkThreads(h.faces, kItemsPerThread);
-    struct TSums {
-        uint64_t corners = 0, tex = 0, normals = 0;
-        bool bad = false;
-    };
     std::vector<TSums> sums(threads);
     ParallelRanges(threads, h.faces, [&](size_t t, uint64_t b, uint64_t e) {
         TSums& sum = sums[t];
@@ -215,6 +222,53 @@ void ReadGeometry(std::string_view bytes, TKGLModel& m) {
     CheckIndices(s.vIdx, h.corners, h.vertices, "vertex");
     CheckIndices(s.tIdx, h.texCorners, h.texCoords, "texture-coordinate");
     CheckIndices(s.nIdx, h.normalCorners, h.normals, "normal");
+
+    return {h, s, threads, std::move(sums)};
+}
+
+// Where each range of faces starts in the corner sections.
+std::vector<TSums> Starts(const TChecked& c) {
+    std::vector<TSums> starts(c.threads + 1);
+    for (size_t t = 0; t < c.threads; ++t) {
+        starts[t + 1] = starts[t];
+        starts[t + 1].corners += c.sums[t].corners;
+        starts[t + 1].tex += c.sums[t].tex;
+        starts[t + 1].normals += c.sums[t].normals;
+    }
+    return starts;
+}
+
+template <class T>
+void CopySection(const uint8_t* from, uint64_t count, TLargeTable<T>& to) {
+    to.resize(count);
+    if (count) std::memcpy(to.data(), from, count * sizeof(T));
+}
+
+}  // namespace
+
+TGeometry ReadGeometryTables(std::string_view bytes) {
+    const TChecked c = Check(bytes);
+    const THeader& h = c.h;
+    TGeometry g;
+    CopySection(c.s.positions, uint64_t(h.vertices) * 3, g.positions);
+    CopySection(c.s.normals, uint64_t(h.normals) * 3, g.normals);
+    CopySection(c.s.texCoords, uint64_t(h.texCoords) * 2, g.texCoords);
+    for (uint32_t i = 0; i < h.groups; ++i) {
+        const uint8_t* r = c.s.groups + uint64_t(i) * kGeometryGroupBytes;
+        g.groups.push_back({std::string(reinterpret_cast<const char*>(r + 5), r[4]), U32(r)});
+    }
+    CopySection(c.s.faces, h.faces, g.faces);
+    CopySection(c.s.vIdx, h.corners, g.vIdx);
+    CopySection(c.s.tIdx, h.texCorners, g.tIdx);
+    CopySection(c.s.nIdx, h.normalCorners, g.nIdx);
+    return g;
+}
+
+void ReadGeometry(std::string_view bytes, TKGLModel& m) {
+    const TChecked c = Check(bytes);
+    const THeader& h = c.h;
+    const TSections& s = c.s;
+    const size_t threads = c.threads;
 
     // the model, as an OBJ load fills it before its finishing steps
     InitModel(m);
@@ -268,13 +322,7 @@ void ReadGeometry(std::string_view bytes, TKGLModel& m) {
 
     // faces on every core: each range finds where its corners start, then fills its faces
     const TFaceRows rows(m, 1);
-    std::vector<TSums> starts(threads + 1);
-    for (size_t t = 0; t < threads; ++t) {
-        starts[t + 1] = starts[t];
-        starts[t + 1].corners += sums[t].corners;
-        starts[t + 1].tex += sums[t].tex;
-        starts[t + 1].normals += sums[t].normals;
-    }
+    const std::vector<TSums> starts = Starts(c);
     ParallelRanges(threads, h.faces, [&](size_t t, uint64_t b, uint64_t e) {
         uint64_t v = starts[t].corners, tex = starts[t].tex, nor = starts[t].normals;
         uint64_t k = b;
@@ -296,6 +344,104 @@ void ReadGeometry(std::string_view bytes, TKGLModel& m) {
     });
     FinishOBJ(m);
     Reduce(m, 0.0);
+}
+
+// ---------------------------------------------------------------- writing
+
+TGeometry GeometryToWrite(const TKGLModel& model, const TWriteLayout& layout) {
+    TGeometry out;
+    const int32_t lastV = LastSlot(model.vertices, model.vCount), lastT = LastSlot(model.texCoords, model.tCount),
+                  lastN = LastSlot(model.normals, model.nCount);
+    auto unit = [&](int32_t n, std::array<float, 3>& u) {
+        if (n < 1 || n > lastN) return false;
+        const TVec3& v = model.normals[static_cast<size_t>(n)];
+        const double length = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
+        if (!(length > 0) || !std::isfinite(length)) return false;
+        u = {float(v.x / length), float(v.y / length), float(v.z / length)};
+        return true;
+    };
+    // what every corner of each group has
+    const int32_t lastG = LastGroup(model);
+    std::vector<std::pair<bool, bool>> has(static_cast<size_t>(lastG + 1), {true, true});
+    bool everywhereT = true, everywhereN = true;
+    for (int32_t g = 0; g <= lastG; ++g) {
+        const TGroup& group = model.groups[static_cast<size_t>(g)];
+        auto& [tex, normals] = has[static_cast<size_t>(g)];
+        std::array<float, 3> scratch;
+        for (int32_t f = 1; f <= LastFace(group); ++f) {
+            const TFace& face = group.faces[static_cast<size_t>(f)];
+            const uint32_t n = ReadableCorners(face);
+            if (n < 3) continue;
+            for (uint32_t c = 0; c < n; ++c) {
+                tex = tex && c < face.tIdx.size() && face.tIdx[c] >= 1 && face.tIdx[c] <= lastT;
+                normals = normals && c < face.nIdx.size() && unit(face.nIdx[c], scratch);
+            }
+        }
+        everywhereT = everywhereT && tex;
+        everywhereN = everywhereN && normals;
+    }
+    for (auto& [tex, normals] : has) {
+        if (layout.attributes == TWriteLayout::kNone) tex = normals = false;
+        if (layout.attributes == TWriteLayout::kEverywhere) {
+            tex = everywhereT;
+            normals = everywhereN;
+        }
+    }
+    TWeld<3, int32_t> split(static_cast<size_t>(std::max(model.vCount, 0)));
+    std::vector<std::array<int32_t, 3>> keys;
+    for (int32_t g = 0; g <= lastG; ++g) {
+        const TGroup& group = model.groups[static_cast<size_t>(g)];
+        const auto [tex, normals] = has[static_cast<size_t>(g)];
+        std::string name = ShortString(group.name, kGroupNameMax);
+        for (char& c : name)  // a name holds no control byte in the form (an OBJ name may)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
+        out.groups.push_back({std::move(name), 0});
+        const uint32_t flags = (tex ? kFaceHasTexCoords : 0) | (normals ? kFaceHasNormals : 0);
+        std::vector<int32_t> corners;
+        for (int32_t f = 1; f <= LastFace(group); ++f) {
+            const TFace& face = group.faces[static_cast<size_t>(f)];
+            const uint32_t n = ReadableCorners(face);
+            if (n < 3) continue;
+            bool inside = true;
+            for (uint32_t c = 0; c < n; ++c) inside = inside && face.vIdx[c] >= 1 && face.vIdx[c] <= lastV;
+            if (!inside) continue;  // a corner that names no vertex: the face has no position
+            corners.clear();
+            for (uint32_t c = 0; c < n; ++c) {
+                const std::array<int32_t, 3> key{face.vIdx[c], tex ? face.tIdx[c] : 0, normals ? face.nIdx[c] : 0};
+                const uint32_t s = split.Add(key);
+                if (s == keys.size()) keys.push_back(key);
+                corners.push_back(static_cast<int32_t>(s) + 1);
+            }
+            auto emit = [&](const int32_t* c, uint32_t count) {
+                out.faces.push_back(count | flags);
+                for (uint32_t k = 0; k < count; ++k) {
+                    out.vIdx.push_back(c[k]);
+                    if (tex) out.tIdx.push_back(c[k]);
+                    if (normals) out.nIdx.push_back(c[k]);
+                }
+                ++out.groups.back().faces;
+            };
+            if (!layout.triangles) {
+                emit(corners.data(), n);
+                continue;
+            }
+            for (uint32_t k = 1; k + 1 < n; ++k) {
+                const int32_t fan[3] = {corners[0], corners[k], corners[k + 1]};
+                emit(fan, 3);
+            }
+        }
+    }
+    // the split vertices' values
+    for (const auto& [v, t, n] : keys) {
+        const TVertex& p = model.vertices[static_cast<size_t>(v)];
+        out.positions.insert(out.positions.end(), {p.x, p.y, p.z});
+        const TTexCoord c = t >= 1 ? model.texCoords[static_cast<size_t>(t)] : TTexCoord{};
+        out.texCoords.insert(out.texCoords.end(), {c.u, c.v});
+        std::array<float, 3> u{0, 0, 0};
+        unit(n, u);
+        out.normals.insert(out.normals.end(), u.begin(), u.end());
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------- building

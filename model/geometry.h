@@ -65,6 +65,31 @@ void WriteGeometry(const TGeometry& geometry, int fd);
 // that do not add up, a name too long or with a control byte, a value that is not
 // finite), ERangeError for an index outside its table; fresh is then unspecified.
 void ReadGeometry(std::string_view bytes, TKGLModel& fresh);
+// The tables of the bytes, checked as ReadGeometry checks them (and throwing as it
+// does), for a program that hands them on (the exporter).
+TGeometry ReadGeometryTables(std::string_view bytes);
+
+// How GeometryToWrite lays the model out for a format.
+struct TWriteLayout {
+    bool triangles = false;  // every face of more than three corners cut into a fan
+    // where texture coordinates and normals go: per group (each group that has them on
+    // every corner), in every group or none (one vertex table for the whole file), or
+    // nowhere (positions alone)
+    enum TAttributes : uint8_t { kPerGroup, kEverywhere, kNone } attributes = kPerGroup;
+};
+// The geometry of model as a writer of another format hands it to its library (or writes
+// it itself): one vertex for every distinct (vertex, texture coordinate, normal) a corner
+// names, so that one index a corner serves all three and nothing the model keeps apart
+// is welded; vIdx, tIdx and nIdx of a corner are then the same number. A group has
+// texture coordinates when every corner of its faces has one within the table, normals
+// when every corner has one of finite, non-zero length (written as unit vectors), as the
+// layout allows; faces of fewer than three corners, or with a corner that names no
+// vertex, are left out; with triangles, every other face is cut into a fan from its
+// first corner (n - 2 triangles, the face's orientation kept). Groups keep their order
+// and names (a control byte in one as "_"), an empty one too (0 faces). Vertices are numbered in the order the corners
+// first name them; the tables hold a value for every vertex (zeros where its group has
+// no such attribute).
+TGeometry GeometryToWrite(const TKGLModel& model, const TWriteLayout& layout);
 
 // The importer's side: meshes in, geometry out, by this mapping:
 //  - every mesh is one group, in the order added, named as given;

@@ -1,5 +1,5 @@
 #pragma once
-// Numbering distinct values, tuples of N floats, in the order of first use: an
+// Numbering distinct values, tuples of N floats (or of N integers), in the order of first use: an
 // open-addressing table over their bit patterns, one 4-byte slot per place and no node
 // per entry, so that numbering n values takes time linear in n.
 //
@@ -9,23 +9,26 @@
 //    in number order; Count() is their number.
 //  - Equality is that of the numbers, component by component: -0 equals +0 (the first
 //    one added is kept), and a value holding a NaN equals nothing, not even itself, so
-//    it gets a number of its own every time.
+//    it gets a number of its own every time. Integers are equal when they are.
 //  - The table starts with room for `expected` values (or Reserve's) and doubles when
 //    half full; the caller bounds the count (Add never refuses).
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "large_table.h"
 
 namespace kgl {
 
-template <size_t N>
+template <size_t N, class T = float>
 class TWeld {
+    static_assert(sizeof(T) == 4, "the key holds 32 bits a component");
+
 public:
-    using TValue = std::array<float, N>;
+    using TValue = std::array<T, N>;
 
     explicit TWeld(size_t expected = 0) { Reserve(expected); }
 
@@ -99,8 +102,10 @@ private:
         uint64_t key = 0;
         for (size_t i = 0; i < N; ++i) {
             uint32_t bits = std::bit_cast<uint32_t>(value[i]);
-            if ((bits << 1) > 0xFF000000u) return false;
-            if ((bits << 1) == 0) bits = 0;
+            if constexpr (std::is_floating_point_v<T>) {
+                if ((bits << 1) > 0xFF000000u) return false;
+                if ((bits << 1) == 0) bits = 0;
+            }
             key ^= i % 2 == 0 ? uint64_t(bits) << 32 : bits;
             if (i >= 2) key += bits * 0x9E3779B97F4A7C15ull;
         }
