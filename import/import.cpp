@@ -42,11 +42,15 @@ bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>&
     const int fd = OpenRegularFile(path, size);
     if (fd < 0) return false;
     close(fd);
-    const TImportLimits limits = FixedLimits().wallSeconds ? FixedLimits() : ImportLimitsFor(size);
+    const TImportLimits limits = ChildLimits(size);
     const std::string program = ImporterProgram().empty() ? ProgramFolder() + "kglmodel-import" : ImporterProgram();
-    const TImportRun run = RunImporter(program, path, limits, Sandbox());
+    TChildCall call;
+    call.program = program;
+    call.args = {path};
+    call.readable = path;
+    const TImportRun run = RunChild(call, limits, ChildSandbox());
     CheckImportRun(run, limits);
-    const TMappedFile geometry(run.geometry.Get());
+    const TMappedFile geometry(run.handedOver.Get());
     ReadGeometry(geometry.Bytes(), fresh);
     warnings = run.warnings;
     return true;
@@ -93,6 +97,10 @@ void SetImporterProgram(const std::string& path) { ImporterProgram() = path; }
 void SetImportLimits(const TImportLimits& limits) { FixedLimits() = limits; }
 
 void SetImportSandbox(TSandboxMode mode) { Sandbox() = mode; }
+
+TSandboxMode ChildSandbox() { return Sandbox(); }
+
+TImportLimits ChildLimits(uint64_t bytes) { return FixedLimits().wallSeconds ? FixedLimits() : ImportLimitsFor(bytes); }
 
 std::string ImportProtections() { return ProtectionsLine(); }
 

@@ -47,7 +47,8 @@ TImportLimits ImportLimitsFor(uint64_t fileBytes);
 std::string ProgramFolder();
 
 // For tests: the importer program to run (empty: kglmodel-import beside the running
-// program) and the limits to use instead of ImportLimitsFor (all zero: computed).
+// program) and the limits to use instead of ImportLimitsFor, for the importer and the
+// exporter (all zero: computed).
 void SetImporterProgram(const std::string& path);
 void SetImportLimits(const TImportLimits& limits);
 

@@ -72,42 +72,47 @@ void TImportOutput::Line(std::string_view line, TImportRun& run, const TProgress
     }
 }
 
-void CheckImportRun(const TImportRun& run, const TImportLimits& limits) {
+void CheckImportRun(const TImportRun& run, const TImportLimits& limits, const std::string& who) {
+    // what an importer could not do is a file that cannot be read; an exporter's, one
+    // that cannot be written
+    const std::string the = "The " + who;
+    auto fail = [&](const std::string& text) {
+        if (who == "importer") throw EReadError(text);
+        throw EInOutError(text);
+    };
     if (!run.forbiddenCall.empty())
-        throw EReadError("The importer was stopped: it tried a forbidden system call (" +
-                         QuoteText(run.forbiddenCall, 60) + ")");
+        fail(the + " was stopped: it tried a forbidden system call (" + QuoteText(run.forbiddenCall, 60) + ")");
     if (run.exited && run.exitCode == 0) return;
     const std::string said = QuoteText(run.errorText.substr(0, run.errorText.find('\n')), 300);
-    if (!run.exited && run.signal == SIGSYS)  // the importer's own filter: no new program
-        throw EReadError("The importer was stopped: it tried a forbidden system call");
+    if (!run.exited && run.signal == SIGSYS)  // the child's own filter: no new program
+        fail(the + " was stopped: it tried a forbidden system call");
     if (!run.exited && run.signal == SIGXFSZ)
-        throw EReadError("The importer handed over more than its " + std::to_string(limits.addressSpace >> 20) + " MB");
-    if (run.timedOut)
-        throw EReadError("The importer did not finish within " + std::to_string(limits.wallSeconds) + " s");
+        fail(the + " handed over more than its " + std::to_string(limits.addressSpace >> 20) + " MB");
+    if (run.timedOut) fail(the + " did not finish within " + std::to_string(limits.wallSeconds) + " s");
     if (run.exited) {
         if (run.exitCode == 1)
-            throw EReadError(said.empty() ? std::string("The importer could not read the file") : said);
+            fail(!said.empty()       ? said
+                 : who == "importer" ? the + " could not read the file"
+                                     : the + " could not write the file");
         if (run.exitCode == 3)
-            throw EOutOfMemory("The importer needed more than its " + std::to_string(limits.addressSpace >> 20) +
+            throw EOutOfMemory(the + " needed more than its " + std::to_string(limits.addressSpace >> 20) +
                                " MB of memory");
-        if (run.exitCode == 126 && !said.empty()) throw EReadError(said);  // its sandbox could not be set up
-        throw EReadError("The importer ended with status " + std::to_string(run.exitCode) +
-                         (said.empty() ? std::string() : ": " + said));
+        if (run.exitCode == 126 && !said.empty()) fail(said);  // its sandbox could not be set up
+        fail(the + " ended with status " + std::to_string(run.exitCode) + (said.empty() ? std::string() : ": " + said));
     }
     if (run.signal == SIGXCPU || run.signal == SIGKILL)
-        throw EReadError("The importer used more than its " + std::to_string(limits.cpuSeconds) +
-                         " s of processor time");
+        fail(the + " used more than its " + std::to_string(limits.cpuSeconds) + " s of processor time");
     const char* name = strsignal(run.signal);
-    throw EReadError("The importer crashed (signal " + std::to_string(run.signal) + ": " +
-                     QuoteText(name ? name : "unknown", 60) + ")");
+    fail(the + " crashed (signal " + std::to_string(run.signal) + ": " + QuoteText(name ? name : "unknown", 60) + ")");
 }
 
 namespace {
 
 // The descriptors the child starts with: 0 /dev/null, 1 and 2 the pipes, 3 the memory
-// file for the geometry; 4 and 5 the sandbox's (EnterSandbox closes them before exec).
+// file of its output, 4 its input (when it has one); 5 and 6 the sandbox's (EnterSandbox
+// closes them before exec).
 struct TChildFds {
-    int out, err, geometry, ruleset, socket;
+    int out, err, output, input, ruleset, socket;
 };
 
 // The child's side between fork and exec: only calls that are safe there.
@@ -115,14 +120,14 @@ struct TChildFds {
                              const TImportLimits& limits, bool sandboxed) {
     setpgid(0, 0);
     // each descriptor first above every target, then into its place
-    int from[5] = {fds.out, fds.err, fds.geometry, fds.ruleset, fds.socket};
+    int from[6] = {fds.out, fds.err, fds.output, fds.input, fds.ruleset, fds.socket};
     for (int& fd : from)
         if (fd >= 0 && (fd = fcntl(fd, F_DUPFD_CLOEXEC, 10)) < 0) _exit(126);
     const int null = open("/dev/null", O_RDONLY);
     if (null < 0 || dup2(null, 0) < 0) _exit(126);
-    for (int target = 1; target <= 5; ++target)
+    for (int target = 1; target <= 6; ++target)
         if (from[target - 1] >= 0 && dup2(from[target - 1], target) < 0) _exit(126);
-    syscall(SYS_close_range, 6u, ~0u, 0u);  // nothing of the caller's but these
+    syscall(SYS_close_range, 7u, ~0u, 0u);  // nothing of the caller's but these
     // the soft limit sends SIGXCPU, the hard one a second later SIGKILL
     const rlimit cpu{limits.cpuSeconds, limits.cpuSeconds + 1};
     if (setrlimit(RLIMIT_CPU, &cpu) != 0) _exit(126);
@@ -138,7 +143,7 @@ struct TChildFds {
     if (setrlimit(RLIMIT_FSIZE, &fsize) != 0) _exit(126);
     const rlimit core{0, 0};  // a crash leaves no core file behind
     setrlimit(RLIMIT_CORE, &core);
-    if (sandboxed) EnterSandbox(fds.ruleset >= 0 ? 4 : -1, 5);
+    if (sandboxed) EnterSandbox(fds.ruleset >= 0 ? 5 : -1, 6);
     execve(program, argv, envp);
     _exit(127);
 }
@@ -179,7 +184,7 @@ private:
 struct TPipe {
     int fd[2] = {-1, -1};
     TPipe() {
-        if (pipe2(fd, O_CLOEXEC) != 0) throw EInOutError(std::string("Cannot start the importer: ") + strerror(errno));
+        if (pipe2(fd, O_CLOEXEC) != 0) throw EInOutError(std::string("Cannot start a child: ") + strerror(errno));
     }
     ~TPipe() { CloseAll(); }
     void CloseWrite() {
@@ -225,32 +230,36 @@ TOwnedFd& TOwnedFd::operator=(TOwnedFd&& other) noexcept {
     return *this;
 }
 
-TImportRun RunImporter(const std::string& program, const std::string& in, const TImportLimits& limits,
-                       TSandboxMode mode) {
+TImportRun RunChild(const TChildCall& call, const TImportLimits& limits, TSandboxMode mode) {
+    const std::string& program = call.program;
     if (access(program.c_str(), X_OK) != 0)
-        throw EInOutError("Cannot start the importer \"" + QuoteText(program, program.size()) +
+        throw EInOutError("Cannot start the " + call.who + " \"" + QuoteText(program, program.size()) +
                           "\": " + strerror(errno));
     const bool sandboxed = mode != TSandboxMode::kOff;
     if (sandboxed && !KernelProtections().filter)
-        throw EInOutError("Cannot start the importer: this kernel offers no system-call filter to run it under");
-    const TLandlockRules rules(program, in, mode);
+        throw EInOutError("Cannot start the " + call.who +
+                          ": this kernel offers no system-call filter to run it under");
+    const TLandlockRules rules(program, call.readable, mode);
     TPipe output, errors;
     TOwnedFd geometry(static_cast<int>(syscall(SYS_memfd_create, "kgl-import", MFD_CLOEXEC | MFD_ALLOW_SEALING)));
     int sockets[2] = {-1, -1};
     if (geometry.Get() < 0 || socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
-        throw EInOutError(std::string("Cannot start the importer: ") + strerror(errno));
+        throw EInOutError("Cannot start the " + call.who + ": " + strerror(errno));
     TOwnedFd ours(sockets[0]), theirs(sockets[1]);
-    std::string arg0 = program, arg1 = in;
-    char* const argv[] = {arg0.data(), arg1.data(), nullptr};
+    std::vector<std::string> args{program};
+    args.insert(args.end(), call.args.begin(), call.args.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     std::vector<std::string> env = ImporterEnvironment();
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    const TChildFds fds{output.fd[1], errors.fd[1], geometry.Get(), rules.Fd(), theirs.Get()};
+    const TChildFds fds{output.fd[1], errors.fd[1], geometry.Get(), call.input, rules.Fd(), theirs.Get()};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.wallSeconds);
     const pid_t pid = fork();
-    if (pid < 0) throw EInOutError(std::string("Cannot start the importer: ") + strerror(errno));
-    if (pid == 0) StartChild(program.c_str(), argv, envp.data(), fds, limits, sandboxed);
+    if (pid < 0) throw EInOutError("Cannot start the " + call.who + ": " + strerror(errno));
+    if (pid == 0) StartChild(program.c_str(), argv.data(), envp.data(), fds, limits, sandboxed);
     TChild child(pid);
     setpgid(pid, pid);  // also here, so that a kill before the child's own call reaches it
     output.CloseWrite();
@@ -282,8 +291,7 @@ TImportRun RunImporter(const std::string& program, const std::string& in, const 
             break;
         }
         const int ready = poll(polled, 3, static_cast<int>(std::min<int64_t>(left.count(), 200)));
-        if (ready < 0 && errno != EINTR)
-            throw EInOutError(std::string("Cannot follow the importer: ") + strerror(errno));
+        if (ready < 0 && errno != EINTR) throw EInOutError("Cannot follow the " + call.who + ": " + strerror(errno));
         if (polled[2].fd >= 0 && (polled[2].revents & POLLIN)) {
             if (watch.Next(run.forbiddenCall)) child.Kill();
         } else if (polled[2].revents & (POLLHUP | POLLERR | POLLNVAL)) {
@@ -314,8 +322,8 @@ TImportRun RunImporter(const std::string& program, const std::string& in, const 
     constexpr int kSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
     if (run.exited && run.exitCode == 0 && run.forbiddenCall.empty()) {
         if (fcntl(geometry.Get(), F_ADD_SEALS, kSeals) != 0)
-            throw EReadError(std::string("The importer's model cannot be taken over: ") + strerror(errno));
-        run.geometry = std::move(geometry);
+            throw EInOutError("What the " + call.who + " handed over cannot be taken over: " + strerror(errno));
+        run.handedOver = std::move(geometry);
     }
     return run;
 }

@@ -42,7 +42,7 @@ struct TImportRun {
     std::string errorText;              // its standard error, at most kImportErrorTextMax bytes
     std::vector<std::string> warnings;  // its "warning" lines, at most kImportWarningsMax
     std::string forbiddenCall;          // the system call the sandbox stopped it at, if any
-    TOwnedFd geometry;                  // the memory file it wrote its geometry to, sealed
+    TOwnedFd handedOver;                // the memory file it handed its output over in, sealed
 };
 constexpr size_t kImportErrorTextMax = 4096;
 constexpr size_t kImportWarningsMax = 8;
@@ -62,20 +62,37 @@ private:
     bool overlong_ = false;
 };
 
-// Returns when the run wrote its model (exit 0); else throws the failure it is, as an
-// EModelError without a place: EOutOfMemory for exit 3, EReadError otherwise, with the
+// Returns when the run handed its output over (exit 0); else throws the failure it is,
+// as an EModelError without a place: EOutOfMemory for exit 3, EReadError otherwise
+// (EInOutError when who, the child's name in the messages, is not "importer"), with the
 // reason the child gave (its first line of standard error, escaped), the limit it
 // passed, or the forbidden system call it was stopped at.
-void CheckImportRun(const TImportRun& run, const TImportLimits& limits);
+void CheckImportRun(const TImportRun& run, const TImportLimits& limits, const std::string& who = "importer");
 
-// Runs "program IN" as a child under limits and in the sandbox of mode (sandbox.h),
-// with no standard input, its output read into a TImportRun and its descriptor 3 a
-// memory file of ours for the geometry (which it may fill up to the address-space
-// limit; RLIMIT_FSIZE). While it runs, the progress service hears its progress at least
-// every 0.2 s; when that asks to stop (ECancelled), or the wall-clock limit passes, or it
-// tries a forbidden system call, the child and everything it started are killed before
-// this returns or throws. Throws EInOutError when the child cannot be started.
-TImportRun RunImporter(const std::string& program, const std::string& in, const TImportLimits& limits,
-                       TSandboxMode mode);
+// A child to run: program with args, the folder of readable (and of the file a link there
+// leads to) readable beside the libraries (none when empty), and input a descriptor the
+// child gets as its descriptor 4, for reading (-1: none). It writes no file anywhere: what
+// it makes it hands over on descriptor 3. who names it in messages ("importer").
+struct TChildCall {
+    std::string program;
+    std::vector<std::string> args;
+    std::string readable;
+    int input = -1;
+    std::string who = "importer";
+};
+
+// Runs the call as a child under limits and in the sandbox of mode (sandbox.h), with no
+// standard input, its output read into a TImportRun and its descriptor 3 a memory file
+// of ours for what it hands over (which it may fill up to the address-space limit;
+// RLIMIT_FSIZE). While it runs, the progress service hears its progress at least every
+// 0.2 s; when that asks to stop (ECancelled), or the wall-clock limit passes, or it tries
+// a forbidden system call, the child and everything it started are killed before this
+// returns or throws. Throws EInOutError when the child cannot be started.
+TImportRun RunChild(const TChildCall& call, const TImportLimits& limits, TSandboxMode mode);
+
+// The sandbox every child runs in (SetImportSandbox), and the limits of one that works on
+// bytes of input (SetImportLimits, else ImportLimitsFor).
+TSandboxMode ChildSandbox();
+TImportLimits ChildLimits(uint64_t bytes);
 
 }  // namespace kgl

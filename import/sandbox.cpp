@@ -213,10 +213,12 @@ TLandlockRules::TLandlockRules(const std::string& program, const std::string& in
     try {
         constexpr uint64_t read = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
         constexpr uint64_t run = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_EXECUTE;
-        AllowPath(fd_, FolderOf(input), read);
-        std::error_code ec;
-        const std::filesystem::path target = std::filesystem::canonical(input, ec);
-        if (!ec) AllowPath(fd_, target.parent_path().string(), read);
+        if (!input.empty()) {
+            AllowPath(fd_, FolderOf(input), read);
+            std::error_code ec;
+            const std::filesystem::path target = std::filesystem::canonical(input, ec);
+            if (!ec) AllowPath(fd_, target.parent_path().string(), read);
+        }
         // the importer, and what the kernel runs to start it: a script's interpreter,
         // the loader of the ELF file that is run
         AllowPath(fd_, program, run);

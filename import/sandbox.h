@@ -40,10 +40,10 @@ const TKernelProtections& KernelProtections();
 // One line for kglmodel formats: which protections are in force.
 std::string ProtectionsLine();
 
-// The Landlock rules for running program on the file input: made in the caller before
-// fork, passed on to the child, which restricts itself with them. Fd() is -1 when the
-// kernel has no Landlock or the mode does without it. Throws EInOutError when a rule
-// cannot be made.
+// The Landlock rules for running program on the file input (empty: a child that reads
+// no file of the user's): made in the caller before fork, passed on to the child, which
+// restricts itself with them. Fd() is -1 when the kernel has no Landlock or the mode does
+// without it. Throws EInOutError when a rule cannot be made.
 class TLandlockRules {
 public:
     TLandlockRules(const std::string& program, const std::string& input, TSandboxMode mode);

@@ -22,7 +22,7 @@ constexpr const char* kUsage =
     "usage: kglmodel info FILE\n"
     "       kglmodel dump FILE [--triangulate] [--optimize-texcoords] [--edge-order area|error] [--reduce FRACTION]\n"
     "       kglmodel convert IN OUT [--triangulate] [--optimize-texcoords] [--edge-order area|error]\n"
-    "                [--reduce FRACTION] [--as-shown]\n"
+    "                [--reduce FRACTION] [--as-shown] [--ascii]\n"
     "       kglmodel image FILE\n"
     "       kglmodel formats\n"
     "       kglmodel render MODEL OUT.png [--size WxH] [--triangulate] [--optimize-texcoords]\n"

@@ -13,6 +13,7 @@
 #include "KGLModel.h"
 #include "cli.h"
 #include "errors.h"
+#include "export.h"
 #include "image_decode.h"
 #include "import.h"
 #include "model_json.h"
@@ -47,42 +48,49 @@ int Convert(std::vector<std::string> args) {
     if (args.size() < 3) return Usage("convert takes IN and OUT");
     // --as-shown: the model as the reduction shows it instead of the full model
     const bool asShown = std::erase(args, std::string("--as-shown")) > 0;
+    // --ascii: the text form of STL and PLY
+    const bool ascii = std::erase(args, std::string("--ascii")) > 0;
     TSteps steps;
     std::string why;
     if (!ParseSteps(args, 3, steps, why)) return Usage(why.c_str());
     const std::string& out = args[2];
     std::string ext = kgl::LowerExtension(out);
-    if (ext != ".obj" && ext != ".kgm") return Usage("OUT must end in .obj or .kgm");
+    if (ext != ".obj" && ext != ".kgm" && !kgl::IsExportedExtension(ext))
+        return Usage("OUT must end in .obj, .kgm or an extension kglmodel formats lists as written");
+    if (ascii && ext != ".stl" && ext != ".ply") return Usage("--ascii is for .stl and .ply");
     TTerminalProgress progress;
     kgl::TKGLModel model;
     progress.Doing("reading " + args[1]);
     if (!Load(model, args[1])) return 1;
-    progress.Doing("triangulating " + args[1]);  // the one step that reports
     if (!ApplySteps(model, steps)) return 1;
     if (asShown) {
         progress.Doing("baking the model as shown");
         if (!kgl::BakeReduction(model, model)) return 1;
     }
     progress.Doing("writing " + out);
-    if (ext == ".kgm") {
-        try {
-            kgl::SaveToKGM(model, out);
-        } catch (const kgl::EModelError& e) {
-            std::fprintf(stderr, "%s\n", kgl::FormatExceptionText(e).c_str());
-            return 1;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "kglmodel: %s: %s\n", out.c_str(), e.what());
-            return 1;
-        }
-        return 0;
-    }
-    if (model.fCount < 1) {
-        std::fprintf(stderr, "kglmodel: %s: the model has no faces, so no OBJ file is written\n", out.c_str());
+    if (ext != ".kgm" && model.fCount < 1) {
+        std::fprintf(stderr, "kglmodel: %s: the model has no faces, so no %s file is written\n", out.c_str(),
+                     ext == ".obj" ? "OBJ" : "such");
         return 1;
     }
-    const int before = MessageCount();
-    kgl::SaveToOBJ(model, out);
-    return MessageCount() == before ? 0 : 1;
+    if (ext == ".obj") {
+        const int before = MessageCount();
+        kgl::SaveToOBJ(model, out);
+        return MessageCount() == before ? 0 : 1;
+    }
+    try {
+        if (ext == ".kgm")
+            kgl::SaveToKGM(model, out);
+        else
+            kgl::ExportModelFile(model, out, {ascii});
+    } catch (const kgl::EModelError& e) {
+        std::fprintf(stderr, "%s\n", kgl::FormatExceptionText(e).c_str());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kglmodel: %s: %s\n", out.c_str(), e.what());
+        return 1;
+    }
+    return 0;
 }
 
 int Image(const std::vector<std::string>& args) {
@@ -114,14 +122,19 @@ int Render(char** renderArgs) {
     return 1;
 }
 
-// The extensions read, one a line: ours first, then the importer's; last the
-// protections the importer runs under here.
+// The extensions read, one a line: ours first, then the importer's; then the extensions
+// written; last the protections the importer and the exporter run under here.
 int Formats(const std::vector<std::string>& args) {
     if (args.size() != 1) return Usage("formats takes nothing");
-    std::printf("obj\tWavefront OBJ (our reader)\nkgm\tKGM (our reader)\n");
+    std::printf("read:\nobj\tWavefront OBJ (our reader)\nkgm\tKGM (our reader)\n");
     for (const std::string& ext : kgl::ImportedExtensions())
         std::printf("%s\tthrough kglmodel-import%s\n", ext.c_str() + 1,
                     ext == ".stl" || ext == ".ply" ? " (the binary forms by its own reader)" : "");
+    std::printf("written:\nobj\tWavefront OBJ (our writer)\nkgm\tKGM (our writer)\n");
+    for (const kgl::TExportFormat& format : kgl::ExportFormats()) {
+        std::printf("%s\t%s (%s)\n", format.extension.c_str() + 1, format.description.c_str(),
+                    format.throughExporter ? "through kglmodel-export" : "our writer");
+    }
     std::printf("%s\n", kgl::ImportProtections().c_str());
     return 0;
 }

@@ -12,6 +12,7 @@
 //    signal, is a crash.
 //  - standard output: lines "progress DONE TOTAL" while the importer works, and
 //    "warning TEXT" for what was skipped.
+#include <assimp/config.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <assimp/DefaultLogger.hpp>
@@ -88,6 +89,9 @@ int Import(const std::string& in) {
     if (!ReadOurselves(in, geometry, skipped)) {
         auto* importer = new Assimp::Importer;
         importer->SetProgressHandler(new TProgressLines);  // the importer owns it
+        // COLLADA nodes by the names their files give them, not by their ids (which an
+        // exporter makes unique and fit for XML: "OFFSET U" as "OFFSETWU")
+        importer->SetPropertyBool(AI_CONFIG_IMPORT_COLLADA_USE_COLLADA_NAMES, true);
         // points and lines are counted and skipped by the mapping, not removed here; the
         // structure is validated so that no index the mapping follows is out of range
         const aiScene* scene = importer->ReadFile(in, aiProcess_ValidateDataStructure);

@@ -9,6 +9,7 @@
 #include "KGLModel.h"
 #include "binary_readers.h"
 #include "errors.h"
+#include "file_set.h"
 #include "geometry.h"
 #include "image_decode.h"
 #include "import_run.h"
@@ -204,12 +205,24 @@ void CheckImportBoundary(const uint8_t* data, size_t size) {
     };
     for (const std::string& w : run.warnings) oneLine(w, 4 * 200 + 3);  // each byte escaped at most
     try {
-        CheckImportRun(run, TImportLimits{uint64_t(1) << 30, 20, 50});
+        CheckImportRun(run, TImportLimits{uint64_t(1) << 30, 20, 50}, data[0] & 4 ? "exporter" : "importer");
         if (!(run.exited && run.exitCode == 0)) Fail("a failed run passed as written");
     } catch (const EModelError& e) {
         if (run.exited && run.exitCode == 0) Fail("a run that wrote its model failed");
         oneLine(e.what(), 4 * 300 + 100);
         return;
+    }
+    // as the exporter's files: names of files only, contents within the bytes
+    try {
+        for (const auto& [name, bytes] : ReadFileSet(geometry)) {
+            if (name.empty() || name.size() > kFileSetNameMax || name.find('/') != std::string::npos ||
+                name == "." || name == "..")
+                Fail("a file set passed a name that is no file's");
+            if (bytes.data() < geometry.data() || bytes.data() + bytes.size() > geometry.data() + geometry.size())
+                Fail("a file of the set lies outside the bytes");
+        }
+    } catch (const EModelError& e) {
+        oneLine(e.what(), 4 * 255 + 200);
     }
     // what a successful child handed over goes through the checking reader
     TKGLModel model;

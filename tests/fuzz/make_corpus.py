@@ -196,6 +196,19 @@ put("import", "written_two_groups.bin", child(0, 0, b"progress 1000 1000", b"", 
     normals=[(0, 0, 1), (0, 1, 0), (1, 0, 0)], tex=[(0, 0), (1, 0), (1, 1), (0, 1)])))
 
 
+
+def file_set(files):
+    """The exporter's files: (name, bytes) pairs."""
+    out = b"KGLFILE1" + struct.pack("<I", len(files))
+    for name, data in files:
+        out += struct.pack("<I", len(name)) + name.encode() + struct.pack("<Q", len(data)) + data
+    return out
+
+
+put("import", "exported.bin", child(4, 0, b"", b"", file_set([("model.glb", b"glTF\2\0\0\0")])))
+put("import", "exported_two.bin", child(4, 0, b"", b"", file_set([("a.gltf", b"{}"), ("a.bin", b"")])))
+
+
 # ---- the importer's own binary readers: binary STL and PLY ----
 def stl(triangles):
     out = b"binary stl seed".ljust(80, b" ") + struct.pack("<I", len(triangles))

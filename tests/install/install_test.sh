@@ -22,7 +22,7 @@ fail() {
 }
 skipped() { echo "SKIPPED: $*"; }
 
-programs=(kglmodel kglmodel-import kglmodel-render)
+programs=(kglmodel kglmodel-import kglmodel-export kglmodel-render)
 commands=(kglmodel)
 if [ "$app" = 1 ]; then
     programs+=(kgl-editor)

@@ -92,6 +92,9 @@ TEST(Convert, HostileKgmGivesOneLineAndStatusOneAndKeepsTheOutput) {
     EXPECT_NE(r.err.find("is not a KGM model file"), std::string::npos) << r.err;
     r = RunKglmodel("convert " + Q(tmp.file("missing.obj")) + " " + Q(tmp.file("out.kgm")), tmp);
     EXPECT_EQ(r.status, 1);
-    r = RunKglmodel("convert " + Q(tmp.file("bad.kgm")) + " " + Q(tmp.file("out.ply")), tmp);
+    // wrong usage, before anything is read: a format not written here, --ascii beyond STL and PLY
+    r = RunKglmodel("convert " + Q(tmp.file("bad.kgm")) + " " + Q(tmp.file("out.xyz")), tmp);
+    EXPECT_EQ(r.status, 2);
+    r = RunKglmodel("convert " + Q(tmp.file("bad.kgm")) + " " + Q(tmp.file("out.glb")) + " --ascii", tmp);
     EXPECT_EQ(r.status, 2);
 }
