@@ -5,10 +5,12 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <cstring>
 #include <new>
 
 #include "dialogs.h"
 #include "errors.h"
+#include "export.h"
 #include "import.h"
 #include "messages.h"
 #include "work_progress.h"
@@ -48,14 +50,33 @@ private:
     int FCount = 0;
 };
 
-const QStringList& SaveFilterList() {
-    static const QStringList filters = {
-        QStringLiteral("KGM with its reduction state (*.kgm)"),
-        QStringLiteral("OBJ of the full model (*.obj)"),
-        QStringLiteral("The model as shown, as OBJ (*.obj)"),
-        QStringLiteral("The model as shown, as KGM (*.kgm)"),
-    };
-    return filters;
+// The save dialog's choices: its filter texts and the kinds they stand for, in order.
+struct TSaveChoices {
+    QStringList filters;
+    std::vector<TSaveKind> kinds;
+};
+
+const TSaveChoices& SaveChoices() {
+    static const TSaveChoices choices = [] {
+        TSaveChoices c;
+        c.filters = {
+            QStringLiteral("KGM with its reduction state (*.kgm)"),
+            QStringLiteral("OBJ of the full model (*.obj)"),
+            QStringLiteral("The model as shown, as OBJ (*.obj)"),
+            QStringLiteral("The model as shown, as KGM (*.kgm)"),
+        };
+        c.kinds = {TSaveKind::kKgm, TSaveKind::kFullObj, TSaveKind::kShownObj, TSaveKind::kShownKgm};
+        for (const kgl::TExportFormat& format : kgl::ExportFormats()) {
+            const QString name = QString::fromStdString(format.description);
+            const QString pattern = QStringLiteral("(*%1)").arg(QString::fromStdString(format.extension));
+            c.filters << QStringLiteral("%1 of the full model %2").arg(name, pattern)
+                      << QStringLiteral("The model as shown, as %1 %2").arg(name, pattern);
+            c.kinds.push_back({format.extension.c_str(), false});
+            c.kinds.push_back({format.extension.c_str(), true});
+        }
+        return c;
+    }();
+    return choices;
 }
 
 }  // namespace
@@ -72,7 +93,16 @@ QStringList TModelFiles::OpenFilters() {
     return {QStringLiteral("Model files (%1)").arg(patterns.join(QLatin1Char(' '))), QStringLiteral("All files (*)")};
 }
 
-QStringList TModelFiles::SaveFilters() { return SaveFilterList(); }
+QStringList TModelFiles::SaveFilters() { return SaveChoices().filters; }
+
+const std::vector<TSaveKind>& TModelFiles::SaveKinds() { return SaveChoices().kinds; }
+
+const TSaveKind TSaveKind::kKgm{".kgm", false}, TSaveKind::kFullObj{".obj", false}, TSaveKind::kShownObj{".obj", true},
+    TSaveKind::kShownKgm{".kgm", true};
+
+bool TSaveKind::operator==(const TSaveKind& other) const {
+    return std::strcmp(format, other.format) == 0 && asShown == other.asShown;
+}
 
 std::optional<QString> TModelFiles::AskOpenPath(const QString& folder) {
     QFileDialog dialog(FOwner, QStringLiteral("Open a model"), folder);
@@ -91,29 +121,19 @@ std::optional<TModelFiles::TSaveChoice> TModelFiles::AskSavePath(const QString& 
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(SaveFilterList());
+    dialog.setNameFilters(SaveFilters());
     dialog.selectFile(suggested);
     if (RunDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    const int choice = std::max<qsizetype>(0, SaveFilterList().indexOf(dialog.selectedNameFilter()));
-    const TSaveKind kind = static_cast<TSaveKind>(choice);
+    const qsizetype choice = std::max<qsizetype>(0, SaveFilters().indexOf(dialog.selectedNameFilter()));
+    const TSaveKind kind = SaveKinds()[static_cast<size_t>(choice)];
     QString path = dialog.selectedFiles().first();
-    const QString ext = QFileInfo(path).suffix().toLower();
-    switch (kind) {
-        case TSaveKind::kKgm:
-            if (ext != QLatin1String("kgm")) path += QStringLiteral(".kgm");
-            return TSaveChoice{path, kind};
-        case TSaveKind::kFullObj:
-            if (ext != QLatin1String("obj")) path += QStringLiteral(".obj");
-            return TSaveChoice{path, kind};
-        case TSaveKind::kShownObj:
-        case TSaveKind::kShownKgm:
-            // the model as shown goes as the name says, else as the filter says
-            if (ext == QLatin1String("obj")) return TSaveChoice{path, TSaveKind::kShownObj};
-            if (ext == QLatin1String("kgm")) return TSaveChoice{path, TSaveKind::kShownKgm};
-            path += kind == TSaveKind::kShownObj ? QStringLiteral(".obj") : QStringLiteral(".kgm");
-            return TSaveChoice{path, kind};
-    }
-    return std::nullopt;
+    const QString ext = QStringLiteral(".") + QFileInfo(path).suffix().toLower();
+    // the model as shown in OBJ or KGM goes as the name says, else as the filter says
+    if ((kind == TSaveKind::kShownObj || kind == TSaveKind::kShownKgm) &&
+        (ext == QLatin1String(".obj") || ext == QLatin1String(".kgm")))
+        return TSaveChoice{path, ext == QLatin1String(".obj") ? TSaveKind::kShownObj : TSaveKind::kShownKgm};
+    if (ext != QLatin1String(kind.format)) path += QLatin1String(kind.format);
+    return TSaveChoice{path, kind};
 }
 
 void TModelFiles::Loaded(const QString& path) { FHolding = QStringList{Identity(path)}; }
@@ -131,32 +151,35 @@ bool TModelFiles::ConfirmReplace(const QString& path) {
 
 bool TModelFiles::Save(const kgl::TKGLModel& model, const QString& path, TSaveKind kind) {
     if (QFileInfo::exists(path) && !HoldsShownModel(path) && !ConfirmReplace(path)) return false;
-    const bool obj = kind == TSaveKind::kFullObj || kind == TSaveKind::kShownObj;
-    const bool asShown = kind == TSaveKind::kShownObj || kind == TSaveKind::kShownKgm;
+    const std::string format = kind.format;
     const QString name = QFileInfo(path).fileName();
     TWorkProgress progress(FOwner, QStringLiteral("Saving %1").arg(name));
     kgl::TKGLModel baked;
     const kgl::TKGLModel* out = &model;
-    if (asShown) {
+    if (kind.asShown) {
         progress.SetLabel(QStringLiteral("Making the model as shown for %1").arg(name));
         if (!kgl::BakeReduction(model, baked)) return false;  // cancelled, or said why
         out = &baked;
     }
-    if (obj && out->fCount < 1) {
-        kgl::ShowMessage(QStringLiteral("\"%1\" is not written: the model has no faces, and OBJ text needs them")
-                             .arg(Shown(path))
-                             .toStdString());
+    if (format != ".kgm" && out->fCount < 1) {
+        kgl::ShowMessage(
+            QStringLiteral("\"%1\" is not written: the model has no faces, and %2 needs them")
+                .arg(Shown(path), format == ".obj" ? QStringLiteral("OBJ text") : QStringLiteral("the format"))
+                .toStdString());
         return false;
     }
     progress.SetLabel(QStringLiteral("Writing %1").arg(name));
     bool written = false;
-    if (obj) {
+    if (format == ".obj") {
         TMessageCount messages;
         kgl::SaveToOBJ(*out, LocalPath(path));
         written = messages.Count() == 0 && !progress.Cancelled();
     } else {
         try {
-            kgl::SaveToKGM(*out, LocalPath(path));
+            if (format == ".kgm")
+                kgl::SaveToKGM(*out, LocalPath(path));
+            else
+                kgl::ExportModelFile(*out, LocalPath(path));
             written = true;
         } catch (const kgl::ECancelled&) {
             // the user asked for it: nothing to say

@@ -36,8 +36,8 @@ const std::vector<TWay>& Ways() {
     static const std::vector<TWay> ways = {
         {{".glb", "glTF 2.0, binary", true}, "glb", kTriangles},
         {{".gltf", "glTF 2.0, its buffer embedded (a data URI)", true}, "gltf", kTriangles},
-        {{".stl", "STL, binary (text with --ascii)", false}, nullptr, {}},
-        {{".ply", "PLY, binary little-endian (text with --ascii)", false}, nullptr, {}},
+        {{".stl", "STL, binary", false}, nullptr, {}},
+        {{".ply", "PLY, binary little-endian", false}, nullptr, {}},
         {{".off", "OFF", false}, nullptr, {}},
         {{".dae", "COLLADA", true}, "collada", kPolygons},
         {{".fbx", "FBX, text", true}, "fbxa", kPolygons},

@@ -132,8 +132,9 @@ int Formats(const std::vector<std::string>& args) {
                     ext == ".stl" || ext == ".ply" ? " (the binary forms by its own reader)" : "");
     std::printf("written:\nobj\tWavefront OBJ (our writer)\nkgm\tKGM (our writer)\n");
     for (const kgl::TExportFormat& format : kgl::ExportFormats()) {
-        std::printf("%s\t%s (%s)\n", format.extension.c_str() + 1, format.description.c_str(),
-                    format.throughExporter ? "through kglmodel-export" : "our writer");
+        const bool text = format.extension == ".stl" || format.extension == ".ply";
+        std::printf("%s\t%s (%s%s)\n", format.extension.c_str() + 1, format.description.c_str(),
+                    format.throughExporter ? "through kglmodel-export" : "our writer", text ? "; --ascii: text" : "");
     }
     std::printf("%s\n", kgl::ImportProtections().c_str());
     return 0;

@@ -44,6 +44,7 @@
 #include "Unit1.h"
 #include "dialogs.h"
 #include "errors.h"
+#include "export.h"
 #include "import.h"
 #include "model_files.h"
 #include "test_support.h"
@@ -284,6 +285,7 @@ class TWindowTest : public QObject {
 private slots:
     void init() {
         kgl::SetImporterProgram(KGL_BIN_DIR "/kglmodel-import");
+        kgl::SetExporterProgram(KGL_BIN_DIR "/kglmodel-export");
         FStartDir = QDir::currentPath();
         FMessages = std::make_unique<TMessageRecorder>();
         FCursorAtMessage.clear();
@@ -1065,7 +1067,8 @@ private slots:
         QTRY_COMPARE(Model.fCount, 200);
         QCOMPARE(TRecentFiles().Files().value(0), grid);
 
-        // Ctrl+Shift+S: each choice, the extension added when missing.
+        // Ctrl+Shift+S: each choice, the extension added when missing; the other formats
+        // of the full model and of the model as shown (glTF, STL).
         form.TrackBar3->SetPosition(50);
         const int visible = VisibleFaces(Model);
         struct TCase {
@@ -1077,7 +1080,8 @@ private slots:
         for (const TCase& c :
              {TCase{0, "state", "state.kgm", 200, visible}, TCase{1, "full", "full.obj", 200, 200},
               TCase{2, "shown", "shown.obj", visible, visible}, TCase{2, "shown.kgm", "shown.kgm", visible, visible},
-              TCase{3, "shown2", "shown2.kgm", visible, visible}}) {
+              TCase{3, "shown2", "shown2.kgm", visible, visible}, TCase{4, "full", "full.glb", 200, 200},
+              TCase{9, "printed", "printed.stl", visible, visible}}) {
             FAnswers.push_back([&](QDialog& d) {
                 auto& files = dynamic_cast<QFileDialog&>(d);
                 files.selectNameFilter(TModelFiles::SaveFilters()[c.filter]);
@@ -1087,7 +1091,10 @@ private slots:
             QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
             kgl::TKGLModel back;
             const std::string path = (dir + "/" + c.written).toStdString();
-            QVERIFY2(path.ends_with(".obj") ? kgl::LoadOBJ(back, path) : kgl::LoadKGM(back, path), c.written);
+            const bool loaded = path.ends_with(".obj")   ? kgl::LoadOBJ(back, path)
+                                : path.ends_with(".kgm") ? kgl::LoadKGM(back, path)  // with its reduction state
+                                                         : kgl::LoadModelFile(back, path);
+            QVERIFY2(loaded, c.written);
             QCOMPARE(back.fCount, c.fCount);
             QCOMPARE(VisibleFaces(back), c.visible);  // a KGM keeps the reduction state as it was saved
         }
