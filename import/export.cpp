@@ -129,4 +129,14 @@ void ExportModelFile(const TKGLModel& model, const std::string& path, const TExp
 
 void SetExporterProgram(const std::string& path) { ExporterProgram() = path; }
 
+void ExportModelFileThrough(const TKGLModel& model, const std::string& path, const std::string& exporter) {
+    LocatedAt(PlaceOf(path), [&] {
+        const TWay* way = WayOf(LowerExtension(path));
+        if (!way || !way->exporter) throw EConvertError("No exporter writes the extension of this file");
+        TWay through = *way;
+        through.exporter = exporter.c_str();
+        ExportThroughChild(model, path, through);
+    });
+}
+
 }  // namespace kgl

@@ -55,5 +55,8 @@ void ExportModelFile(const TKGLModel& model, const std::string& path, const TExp
 // For tests: the exporter program to run (empty: kglmodel-export beside the running
 // program).
 void SetExporterProgram(const std::string& path);
+// For benchmarks: path written by kglmodel-export's format exporter (say "glb2", the
+// library's own glTF exporter) with the geometry laid out as for path's extension.
+void ExportModelFileThrough(const TKGLModel& model, const std::string& path, const std::string& exporter);
 
 }  // namespace kgl

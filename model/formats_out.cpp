@@ -148,8 +148,11 @@ void WriteSTL(const TKGLModel& m, bool ascii, TOutput& out) {
 void WritePLY(const TKGLModel& m, bool ascii, TOutput& out) {
     TWriteLayout layout;
     layout.attributes = TWriteLayout::kEverywhere;  // one vertex element
+    layout.attributeIndices = false;
     const TGeometry g = GeometryToWrite(m, layout);
-    const bool normals = !g.nIdx.empty(), tex = !g.tIdx.empty();
+    // every face alike: what the first has, they all have
+    const bool normals = !g.faces.empty() && (g.faces[0] & kFaceHasNormals),
+               tex = !g.faces.empty() && (g.faces[0] & kFaceHasTexCoords);
     const size_t vertices = g.positions.size() / 3;
     uint32_t most = 0;
     for (const uint32_t w : g.faces) most = std::max(most, w & kFaceCornerBits);
@@ -215,6 +218,7 @@ void WritePLY(const TKGLModel& m, bool ascii, TOutput& out) {
 void WriteOFF(const TKGLModel& m, TOutput& out) {
     TWriteLayout layout;
     layout.attributes = TWriteLayout::kNone;
+    layout.attributeIndices = false;
     const TGeometry g = GeometryToWrite(m, layout);
     const size_t vertices = g.positions.size() / 3;
     out.Text("OFF\n");

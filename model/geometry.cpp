@@ -239,28 +239,28 @@ std::vector<TSums> Starts(const TChecked& c) {
 }
 
 template <class T>
-void CopySection(const uint8_t* from, uint64_t count, TLargeTable<T>& to) {
-    to.resize(count);
-    if (count) std::memcpy(to.data(), from, count * sizeof(T));
+std::span<const T> Section(const uint8_t* at, uint64_t count) {
+    return {reinterpret_cast<const T*>(at), static_cast<size_t>(count)};
 }
 
 }  // namespace
 
-TGeometry ReadGeometryTables(std::string_view bytes) {
+TGeometryView ReadGeometryView(std::string_view bytes) {
+    if (reinterpret_cast<uintptr_t>(bytes.data()) % 4 != 0) Bad("its bytes are not aligned");
     const TChecked c = Check(bytes);
     const THeader& h = c.h;
-    TGeometry g;
-    CopySection(c.s.positions, uint64_t(h.vertices) * 3, g.positions);
-    CopySection(c.s.normals, uint64_t(h.normals) * 3, g.normals);
-    CopySection(c.s.texCoords, uint64_t(h.texCoords) * 2, g.texCoords);
+    TGeometryView g;
+    g.positions = Section<float>(c.s.positions, uint64_t(h.vertices) * 3);
+    g.normals = Section<float>(c.s.normals, uint64_t(h.normals) * 3);
+    g.texCoords = Section<float>(c.s.texCoords, uint64_t(h.texCoords) * 2);
     for (uint32_t i = 0; i < h.groups; ++i) {
         const uint8_t* r = c.s.groups + uint64_t(i) * kGeometryGroupBytes;
         g.groups.push_back({std::string(reinterpret_cast<const char*>(r + 5), r[4]), U32(r)});
     }
-    CopySection(c.s.faces, h.faces, g.faces);
-    CopySection(c.s.vIdx, h.corners, g.vIdx);
-    CopySection(c.s.tIdx, h.texCorners, g.tIdx);
-    CopySection(c.s.nIdx, h.normalCorners, g.nIdx);
+    g.faces = Section<uint32_t>(c.s.faces, h.faces);
+    g.vIdx = Section<int32_t>(c.s.vIdx, h.corners);
+    g.tIdx = Section<int32_t>(c.s.tIdx, h.texCorners);
+    g.nIdx = Section<int32_t>(c.s.nIdx, h.normalCorners);
     return g;
 }
 
@@ -352,43 +352,93 @@ TGeometry GeometryToWrite(const TKGLModel& model, const TWriteLayout& layout) {
     TGeometry out;
     const int32_t lastV = LastSlot(model.vertices, model.vCount), lastT = LastSlot(model.texCoords, model.tCount),
                   lastN = LastSlot(model.normals, model.nCount);
-    auto unit = [&](int32_t n, std::array<float, 3>& u) {
-        if (n < 1 || n > lastN) return false;
-        const TVec3& v = model.normals[static_cast<size_t>(n)];
+    // the normals of a length (finite, not 0), once
+    auto unit = [&](int32_t i) -> std::array<float, 3> {
+        const TVec3& v = model.normals[static_cast<size_t>(i)];
         const double length = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
-        if (!(length > 0) || !std::isfinite(length)) return false;
-        u = {float(v.x / length), float(v.y / length), float(v.z / length)};
-        return true;
+        if (!(length > 0) || !std::isfinite(length)) return {0, 0, 0};
+        return {float(v.x / length), float(v.y / length), float(v.z / length)};
     };
-    // what every corner of each group has
+    std::vector<uint8_t> isUnit(static_cast<size_t>(lastN + 1), 0);
+    for (int32_t i = 1; i <= lastN; ++i) isUnit[static_cast<size_t>(i)] = unit(i) != std::array<float, 3>{0, 0, 0};
+    // the faces written: three corners or more, each naming a vertex
+    auto written = [&](const TFace& face) {
+        const uint32_t n = ReadableCorners(face);
+        if (n < 3) return 0u;
+        for (uint32_t c = 0; c < n; ++c)
+            if (face.vIdx[c] < 1 || face.vIdx[c] > lastV) return 0u;
+        return n;
+    };
+    // what every corner of each group has, and how many faces and corners go out
     const int32_t lastG = LastGroup(model);
     std::vector<std::pair<bool, bool>> has(static_cast<size_t>(lastG + 1), {true, true});
+    std::vector<uint64_t> groupCorners(static_cast<size_t>(lastG + 1), 0);
     bool everywhereT = true, everywhereN = true;
+    uint64_t faces = 0, corners = 0;
     for (int32_t g = 0; g <= lastG; ++g) {
         const TGroup& group = model.groups[static_cast<size_t>(g)];
         auto& [tex, normals] = has[static_cast<size_t>(g)];
-        std::array<float, 3> scratch;
         for (int32_t f = 1; f <= LastFace(group); ++f) {
             const TFace& face = group.faces[static_cast<size_t>(f)];
-            const uint32_t n = ReadableCorners(face);
-            if (n < 3) continue;
-            for (uint32_t c = 0; c < n; ++c) {
-                tex = tex && c < face.tIdx.size() && face.tIdx[c] >= 1 && face.tIdx[c] <= lastT;
-                normals = normals && c < face.nIdx.size() && unit(face.nIdx[c], scratch);
+            const uint32_t n = written(face);
+            if (n == 0) continue;
+            faces += layout.triangles ? n - 2 : 1;
+            groupCorners[static_cast<size_t>(g)] += layout.triangles ? 3 * (n - 2) : n;
+            tex = tex && face.tIdx.size() >= n;
+            normals = normals && face.nIdx.size() >= n;
+            for (uint32_t c = 0; c < n && (tex || normals); ++c) {
+                tex = tex && face.tIdx[c] >= 1 && face.tIdx[c] <= lastT;
+                normals = normals && face.nIdx[c] >= 1 && face.nIdx[c] <= lastN && isUnit[size_t(face.nIdx[c])];
             }
         }
         everywhereT = everywhereT && tex;
         everywhereN = everywhereN && normals;
+        corners += groupCorners[static_cast<size_t>(g)];
     }
-    for (auto& [tex, normals] : has) {
+    uint64_t texCorners = 0, normalCorners = 0;
+    for (size_t g = 0; g < has.size(); ++g) {
+        auto& [tex, normals] = has[g];
         if (layout.attributes == TWriteLayout::kNone) tex = normals = false;
         if (layout.attributes == TWriteLayout::kEverywhere) {
             tex = everywhereT;
             normals = everywhereN;
         }
+        texCorners += tex && layout.attributeIndices ? groupCorners[g] : 0;
+        normalCorners += normals && layout.attributeIndices ? groupCorners[g] : 0;
     }
-    TWeld<3, int32_t> split(static_cast<size_t>(std::max(model.vCount, 0)));
+    // the tables sized once, their pages faulted in on every core
+    ResizeFaultedIn(out.faces, faces);
+    ResizeFaultedIn(out.vIdx, corners);
+    ResizeFaultedIn(out.tIdx, texCorners);
+    ResizeFaultedIn(out.nIdx, normalCorners);
+    uint64_t atFace = 0, atCorner = 0, atTex = 0, atNormal = 0;
+
+    // a vertex a distinct (position, texture coordinate, normal), numbered by first use:
+    // the first one each position meets is kept beside it, any other in a weld
+    const size_t slots = static_cast<size_t>(lastV) + 1;
+    std::vector<int32_t> firstOf(slots, -1);
+    std::vector<std::array<int32_t, 2>> firstKey(slots);
+    TWeld<3, int32_t> others;
+    std::vector<uint32_t> otherNumbers;  // what each key of the weld is numbered
     std::vector<std::array<int32_t, 3>> keys;
+    keys.reserve(slots);
+    auto number = [&](const std::array<int32_t, 3>& key) -> int32_t {
+        const auto v = static_cast<size_t>(key[0]);
+        if (firstOf[v] < 0) {
+            firstOf[v] = static_cast<int32_t>(keys.size());
+            firstKey[v] = {key[1], key[2]};
+            keys.push_back(key);
+            return firstOf[v];
+        }
+        if (firstKey[v][0] == key[1] && firstKey[v][1] == key[2]) return firstOf[v];
+        const uint32_t k = others.Add(key);
+        if (k == otherNumbers.size()) {
+            otherNumbers.push_back(static_cast<uint32_t>(keys.size()));
+            keys.push_back(key);
+        }
+        return static_cast<int32_t>(otherNumbers[k]);
+    };
+    std::vector<int32_t> numbered;
     for (int32_t g = 0; g <= lastG; ++g) {
         const TGroup& group = model.groups[static_cast<size_t>(g)];
         const auto [tex, normals] = has[static_cast<size_t>(g)];
@@ -397,49 +447,48 @@ TGeometry GeometryToWrite(const TKGLModel& model, const TWriteLayout& layout) {
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
         out.groups.push_back({std::move(name), 0});
         const uint32_t flags = (tex ? kFaceHasTexCoords : 0) | (normals ? kFaceHasNormals : 0);
-        std::vector<int32_t> corners;
+        const bool tIdx = tex && layout.attributeIndices, nIdx = normals && layout.attributeIndices;
+        auto emit = [&](const int32_t* c, uint32_t count) {
+            out.faces[atFace++] = count | flags;
+            for (uint32_t k = 0; k < count; ++k) {
+                out.vIdx[atCorner++] = c[k];
+                if (tIdx) out.tIdx[atTex++] = c[k];
+                if (nIdx) out.nIdx[atNormal++] = c[k];
+            }
+            ++out.groups.back().faces;
+        };
         for (int32_t f = 1; f <= LastFace(group); ++f) {
             const TFace& face = group.faces[static_cast<size_t>(f)];
-            const uint32_t n = ReadableCorners(face);
-            if (n < 3) continue;
-            bool inside = true;
-            for (uint32_t c = 0; c < n; ++c) inside = inside && face.vIdx[c] >= 1 && face.vIdx[c] <= lastV;
-            if (!inside) continue;  // a corner that names no vertex: the face has no position
-            corners.clear();
-            for (uint32_t c = 0; c < n; ++c) {
-                const std::array<int32_t, 3> key{face.vIdx[c], tex ? face.tIdx[c] : 0, normals ? face.nIdx[c] : 0};
-                const uint32_t s = split.Add(key);
-                if (s == keys.size()) keys.push_back(key);
-                corners.push_back(static_cast<int32_t>(s) + 1);
-            }
-            auto emit = [&](const int32_t* c, uint32_t count) {
-                out.faces.push_back(count | flags);
-                for (uint32_t k = 0; k < count; ++k) {
-                    out.vIdx.push_back(c[k]);
-                    if (tex) out.tIdx.push_back(c[k]);
-                    if (normals) out.nIdx.push_back(c[k]);
-                }
-                ++out.groups.back().faces;
-            };
+            const uint32_t n = written(face);
+            if (n == 0) continue;
+            numbered.clear();
+            for (uint32_t c = 0; c < n; ++c)
+                numbered.push_back(number({face.vIdx[c], tex ? face.tIdx[c] : 0, normals ? face.nIdx[c] : 0}) + 1);
             if (!layout.triangles) {
-                emit(corners.data(), n);
+                emit(numbered.data(), n);
                 continue;
             }
             for (uint32_t k = 1; k + 1 < n; ++k) {
-                const int32_t fan[3] = {corners[0], corners[k], corners[k + 1]};
+                const int32_t fan[3] = {numbered[0], numbered[k], numbered[k + 1]};
                 emit(fan, 3);
             }
         }
     }
-    // the split vertices' values
-    for (const auto& [v, t, n] : keys) {
+    // the vertices' values
+    ResizeFaultedIn(out.positions, keys.size() * 3);
+    ResizeFaultedIn(out.texCoords, keys.size() * 2);
+    ResizeFaultedIn(out.normals, keys.size() * 3);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const auto [v, t, n] = keys[i];
         const TVertex& p = model.vertices[static_cast<size_t>(v)];
-        out.positions.insert(out.positions.end(), {p.x, p.y, p.z});
+        out.positions[3 * i] = p.x;
+        out.positions[3 * i + 1] = p.y;
+        out.positions[3 * i + 2] = p.z;
         const TTexCoord c = t >= 1 ? model.texCoords[static_cast<size_t>(t)] : TTexCoord{};
-        out.texCoords.insert(out.texCoords.end(), {c.u, c.v});
-        std::array<float, 3> u{0, 0, 0};
-        unit(n, u);
-        out.normals.insert(out.normals.end(), u.begin(), u.end());
+        out.texCoords[2 * i] = c.u;
+        out.texCoords[2 * i + 1] = c.v;
+        const std::array<float, 3> u = n >= 1 ? unit(n) : std::array<float, 3>{0, 0, 0};
+        std::copy(u.begin(), u.end(), &out.normals[3 * i]);
     }
     return out;
 }

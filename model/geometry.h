@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,9 +66,16 @@ void WriteGeometry(const TGeometry& geometry, int fd);
 // that do not add up, a name too long or with a control byte, a value that is not
 // finite), ERangeError for an index outside its table; fresh is then unspecified.
 void ReadGeometry(std::string_view bytes, TKGLModel& fresh);
-// The tables of the bytes, checked as ReadGeometry checks them (and throwing as it
-// does), for a program that hands them on (the exporter).
-TGeometry ReadGeometryTables(std::string_view bytes);
+// The tables of the bytes in place, checked as ReadGeometry checks them (and throwing as
+// it does), for a program that hands them on (the exporter). The bytes must stay while
+// the view is used and start 4-byte aligned (a mapped file).
+struct TGeometryView {
+    std::span<const float> positions, normals, texCoords;
+    std::vector<TGeometry::TPart> groups;
+    std::span<const uint32_t> faces;
+    std::span<const int32_t> vIdx, tIdx, nIdx;
+};
+TGeometryView ReadGeometryView(std::string_view bytes);
 
 // How GeometryToWrite lays the model out for a format.
 struct TWriteLayout {
@@ -76,6 +84,9 @@ struct TWriteLayout {
     // every corner), in every group or none (one vertex table for the whole file), or
     // nowhere (positions alone)
     enum TAttributes : uint8_t { kPerGroup, kEverywhere, kNone } attributes = kPerGroup;
+    // tIdx and nIdx filled, as the hand-over needs them; without, they stay empty (they
+    // would repeat vIdx) and the face words alone say what the vertices have
+    bool attributeIndices = true;
 };
 // The geometry of model as a writer of another format hands it to its library (or writes
 // it itself): one vertex for every distinct (vertex, texture coordinate, normal) a corner

@@ -53,8 +53,8 @@ private:
 };
 
 // The mesh of the group's faces [firstFace, firstFace + faces), corners from corner.
-tinygltf::Mesh MeshOf(const TGeometry& g, const std::string& name, uint64_t firstFace, uint32_t faces, uint64_t corner,
-                      std::vector<uint32_t>& local, TGltfBuilder& out) {
+tinygltf::Mesh MeshOf(const TGeometryView& g, const std::string& name, uint64_t firstFace, uint32_t faces,
+                      uint64_t corner, std::vector<uint32_t>& local, TGltfBuilder& out) {
     const uint32_t word = g.faces[firstFace];
     const bool normals = word & kFaceHasNormals, tex = word & kFaceHasTexCoords;
     std::vector<uint32_t> used, indices;
@@ -112,7 +112,7 @@ tinygltf::Mesh MeshOf(const TGeometry& g, const std::string& name, uint64_t firs
 
 }  // namespace
 
-std::string GeometryToGltf(const TGeometry& g, bool binary) {
+std::string GeometryToGltf(const TGeometryView& g, bool binary) {
     tinygltf::Model m;
     m.asset.version = "2.0";
     m.asset.generator = "KGL model editor";
@@ -120,6 +120,8 @@ std::string GeometryToGltf(const TGeometry& g, bool binary) {
     material.name = "default";
     m.materials.push_back(material);
     TGltfBuilder out(m);
+    // room for every table once (a vertex in two groups is in each: more, seldom)
+    m.buffers[0].data.reserve(g.positions.size() / 3 * 32 + g.vIdx.size() * 4);
     std::vector<uint32_t> local(g.positions.size() / 3, 0);
     tinygltf::Scene scene;
     uint64_t face = 0, corner = 0;

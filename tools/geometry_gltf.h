@@ -19,6 +19,6 @@ namespace kgl {
 
 // The bytes of the .glb file (binary) or of the .gltf file. Throws EInOutError when the
 // library refuses the model.
-std::string GeometryToGltf(const TGeometry& geometry, bool binary);
+std::string GeometryToGltf(const TGeometryView& geometry, bool binary);
 
 }  // namespace kgl

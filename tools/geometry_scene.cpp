@@ -19,7 +19,7 @@ aiString NameOf(const std::string& bytes) {
 }
 
 // The mesh of the faces [firstFace, firstFace + faces) whose corners start at corner.
-aiMesh* MeshOf(const TGeometry& g, const std::string& name, uint64_t firstFace, uint32_t faces, uint64_t corner,
+aiMesh* MeshOf(const TGeometryView& g, const std::string& name, uint64_t firstFace, uint32_t faces, uint64_t corner,
                std::vector<uint32_t>& local) {
     auto* mesh = new aiMesh;
     mesh->mName = NameOf(name);
@@ -69,7 +69,7 @@ aiMesh* MeshOf(const TGeometry& g, const std::string& name, uint64_t firstFace, 
 
 }  // namespace
 
-std::unique_ptr<aiScene> GeometryToScene(const TGeometry& g) {
+std::unique_ptr<aiScene> GeometryToScene(const TGeometryView& g) {
     auto scene = std::make_unique<aiScene>();
     scene->mNumMaterials = 1;
     scene->mMaterials = new aiMaterial*[1];

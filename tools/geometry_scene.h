@@ -19,6 +19,6 @@ struct aiScene;
 
 namespace kgl {
 
-std::unique_ptr<aiScene> GeometryToScene(const TGeometry& geometry);
+std::unique_ptr<aiScene> GeometryToScene(const TGeometryView& geometry);
 
 }  // namespace kgl

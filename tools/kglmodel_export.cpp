@@ -91,7 +91,7 @@ void Fail(const std::string& why) { std::fprintf(stderr, "%s\n", kgl::QuoteText(
 
 int Export(const std::string& format, const std::string& name) {
     const kgl::TMappedFile handed(kGeometryFd);
-    kgl::TGeometry geometry = kgl::ReadGeometryTables(handed.Bytes());
+    kgl::TGeometryView geometry = kgl::ReadGeometryView(handed.Bytes());
     TFiles files;
     if (format == "glb" || format == "gltf") {  // through tinygltf
         files[name] = kgl::GeometryToGltf(geometry, format == "glb");
