@@ -750,7 +750,40 @@ void TForm1::OrderEdgesByError() {
         kgl::Reduce(Model, FShownFraction);
     }
     FHistory->Clear();
+    // once a session: a model of polygons keeps its shape better cut into triangles first
+    bool polygons = false;
+    for (int32_t g = 0; g <= Model.gCount && !polygons && g < static_cast<int32_t>(Model.groups.size()); ++g)
+        for (int32_t f = 1; f <= Model.groups[g].fCount && !polygons; ++f)
+            polygons = Model.groups[g].faces[f].count > 3;
+    if (polygons && !FToldTriangulate) {
+        FToldTriangulate = true;
+        ShowNotice(
+            QStringLiteral("Edges ordered by geometric error. This model has faces of more than three corners: "
+                           "cut into triangles first (Ctrl+T), it keeps its shape better as it is reduced"));
+        return;
+    }
     ShowNotice(QStringLiteral("Edges ordered by geometric error"));
+}
+
+void TForm1::TriangulateModel() {
+    if (TWorkProgress::Running()) return;
+    kgl::TTriangulation counts;
+    bool done = false;
+    FHistory->Triangulate([&](kgl::TKGLModel& replaced) {
+        {
+            TWorkProgress progress(this, QStringLiteral("Cutting the faces into triangles"));
+            done = kgl::TriangulateFaces(Model, &counts, &replaced);  // false: cancelled, or said why
+        }
+        if (!done || counts.split == 0) return false;
+        TBusyCursor busy;
+        kgl::Reduce(Model, FShownFraction);  // the reduction on display, of the triangles
+        RefreshInfoText();
+        return true;
+    });
+    if (!done) return;
+    ShowNotice(counts.split == 0
+                   ? QStringLiteral("No face has more than three corners: nothing to cut")
+                   : QStringLiteral("%L1 faces cut into %L2 triangles").arg(counts.split).arg(counts.triangles));
 }
 
 void TForm1::SettleReduction(TTrackBar* bar) { FHistory->Settle(bar, bar->Position(), bar->Position() / 100.0); }
@@ -931,6 +964,8 @@ QMenuBar* TForm1::CreateMenuBar() {
                   {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)},
                   [this] { Redo(); }),
           separator, command(QStringLiteral("Rewrite the &Texture Coordinates"), {}, [this] { Button1Click(Button1); }),
+          command(QStringLiteral("&Triangulate: Every Polygon into Triangles"), {QKeySequence(Qt::CTRL | Qt::Key_T)},
+                  [this] { TriangulateModel(); }),
           command(QStringLiteral("Order the &Edges by Geometric Error"), {QKeySequence(Qt::CTRL | Qt::Key_E)},
                   [this] { OrderEdgesByError(); })}},
         {QStringLiteral("&View"),

@@ -278,6 +278,10 @@ public:
     // anew, as after a load: its selection steps name edges by their places in the table.
     // Long work shows progress; Cancel leaves the table, the reduction and the history.
     void OrderEdgesByError();
+    // Ctrl+T: every face of more than three corners cut into triangles (TriangulateFaces),
+    // the reduction on display applied to the triangles, and a notice; one undo step.
+    // Long work shows progress; Cancel leaves the model as it was.
+    void TriangulateModel();
     // F1.
     void ShowKeys();
 
@@ -321,9 +325,10 @@ private:
 
     QString FProgramFolder;
     QString FLastNotice;
-    int FWheelRemainder = 0;    // wheel delta not yet making a whole notch
-    QString FShownFile;         // the file the model on display was loaded from
-    double FShownFraction = 0;  // the fraction the model on display was reduced by
+    int FWheelRemainder = 0;        // wheel delta not yet making a whole notch
+    QString FShownFile;             // the file the model on display was loaded from
+    double FShownFraction = 0;      // the fraction the model on display was reduced by
+    bool FToldTriangulate = false;  // the hint to triangulate before a reduction was shown
     std::unique_ptr<TUndoHistory> FHistory;
     std::unique_ptr<TModelFiles> FFiles;
     std::unique_ptr<TOrbitCamera> FCamera;

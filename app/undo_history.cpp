@@ -85,6 +85,32 @@ private:
     TUndoHistory::TRefresh FRefresh;
 };
 
+// The model record before the triangulation and the one after: undo and redo swap them.
+class TTriangulationStep : public TStep {
+public:
+    TTriangulationStep(TKGLModel& model, TKGLModel&& other, TUndoHistory::TRefresh refresh)
+        : TStep(QStringLiteral("Triangulate")), FModel(model), FOther(std::move(other)), FRefresh(std::move(refresh)) {}
+    size_t Bytes() const override {
+        size_t n = FOther.vertices.capacity() * sizeof(kgl::TVertex) + FOther.normals.capacity() * sizeof(kgl::TVec3) +
+                   FOther.texCoords.capacity() * sizeof(kgl::TTexCoord) + FOther.edges.capacity() * sizeof(kgl::TEdge);
+        for (const kgl::TGroup& g : FOther.groups) n += g.faces.capacity() * sizeof(kgl::TFace);
+        return n;
+    }
+    void undo() override { Swap(); }
+
+protected:
+    void Again() override { Swap(); }
+
+private:
+    void Swap() {
+        std::swap(FModel, FOther);
+        if (FRefresh) FRefresh();
+    }
+    TKGLModel& FModel;
+    TKGLModel FOther;
+    TUndoHistory::TRefresh FRefresh;
+};
+
 }  // namespace
 
 class TReductionStep : public TStep {
@@ -168,6 +194,12 @@ void TUndoHistory::Settle(TTrackBar* bar, int position, double fraction) {
     FStack.push(new TReductionStep(*this, bar, at, position, FSettledFraction, fraction));
     at = position;
     FSettledFraction = fraction;
+}
+
+void TUndoHistory::Triangulate(const std::function<bool(kgl::TKGLModel& replaced)>& triangulate) {
+    TKGLModel replaced;
+    if (!triangulate(replaced)) return;
+    FStack.push(new TTriangulationStep(FModel, std::move(replaced), FRefresh));
 }
 
 void TUndoHistory::Rewrite(const std::function<void()>& rewrite) {

@@ -11,7 +11,10 @@
 //  - the texture-coordinate rewrite: what it replaced (TTexCoordState: 12 bytes a table
 //    slot, 4 a texture index); redone by rewriting again. A rewrite that changes nothing
 //    is no step, so the history holds at most one such state: a second one needs the
-//    first undone, and a new step drops what was undone.
+//    first undone, and a new step drops what was undone;
+//  - the triangulation: the whole model record it replaced (moved out, not copied), and
+//    undo and redo swap the two records. A model of triangles only is no step, and a
+//    triangulated one has no polygon left, so the history holds one such record at most.
 // At most kSteps steps are kept (the oldest go first). Loading a file starts a new
 // history (Clear).
 #include <QUndoStack>
@@ -64,6 +67,12 @@ public:
     // Runs rewrite (which rewrites the model's texture coordinates and shows the result)
     // and records a step when it changed them.
     void Rewrite(const std::function<void()>& rewrite);
+
+    // ---- the triangulation ----
+    // Runs triangulate (which cuts the model's faces, TriangulateFaces, handing the
+    // record it replaced to its argument, and returns true when it cut any) and records a
+    // step when it did. refresh shows either model after an undo or a redo.
+    void Triangulate(const std::function<bool(kgl::TKGLModel& replaced)>& triangulate);
 
 private:
     kgl::TKGLModel& FModel;

@@ -464,9 +464,11 @@ struct TTriangulation {
 // exactly as it was, when cancelled (no message) or when it fails, shown as "Exception
 // Name: ..." (ERangeError when the model or a group would hold more than kCountMax faces,
 // or the triangles more sides than the edge table can hold; EOutOfMemory). counts, when
-// given, is filled in on success. Linear time on every core (but ear clipping's, up to
-// quadratic in the corners of one face); the model's tables are held twice meanwhile.
-bool TriangulateFaces(TKGLModel& model, TTriangulation* counts = nullptr);
+// given, is filled in on success; replaced, when given, receives the model as it was when
+// a face was cut (its record, moved: nothing is copied), so that an undo can put it back.
+// Linear time on every core (but ear clipping's, up to quadratic in the corners of one
+// face); the model's tables are held twice meanwhile.
+bool TriangulateFaces(TKGLModel& model, TTriangulation* counts = nullptr, TKGLModel* replaced = nullptr);
 
 // ---- KGM format (kgm.cpp) ----
 //

@@ -353,7 +353,7 @@ void Triangulate(const TKGLModel& m, TKGLModel& out, TTriangulation& counts) {
 
 }  // namespace
 
-bool TriangulateFaces(TKGLModel& model, TTriangulation* counts) {
+bool TriangulateFaces(TKGLModel& model, TTriangulation* counts, TKGLModel* replaced) {
     TKGLModel fresh;
     TTriangulation made;
     const bool ok = ReportFailure(
@@ -372,13 +372,14 @@ bool TriangulateFaces(TKGLModel& model, TTriangulation* counts) {
         std::string());
     if (!ok) return false;
     if (counts) *counts = made;
-    if (made.split == 0) return true;            // nothing to cut: the model stays as it is
-    fresh.groupSel = std::move(model.groupSel);  // the groups are the same
+    if (made.split == 0) return true;  // nothing to cut: the model stays as it is
+    fresh.groupSel = model.groupSel;   // the groups are the same
     fresh.drawCount = model.drawCount;
     fresh.selColor = model.selColor;
     fresh.wireColor = model.wireColor;
     fresh.unselColor = model.unselColor;
     std::swap(model, fresh);
+    if (replaced) *replaced = std::move(fresh);
     return true;
 }
 

@@ -548,6 +548,69 @@ private slots:
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     }
 
+    // Ctrl+T: the quads cut into triangles and reduced as the bar shows, one undo step that
+    // gives the very model back and redoes it; Ctrl+E tells once that a model of polygons
+    // is better cut first; a model of triangles is no step; a cancel leaves the model.
+    void CtrlTTriangulatesAsOneUndoStep() {
+        TForm1& form = OpenPlain("plane.obj", kPlaneObj);
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTest::keyClick(form.FileListBox, Qt::Key_E, Qt::ControlModifier);
+        QVERIFY2(form.LastNotice().contains("Ctrl+T"), qPrintable(form.LastNotice()));
+        QTest::keyClick(form.FileListBox, Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(form.LastNotice(), QStringLiteral("Edges ordered by geometric error"));  // told once
+
+        form.TrackBar3->SetPosition(30);
+        const std::string quads = kgl::SaveToKGMBytes(Model);
+        const int steps = form.History().Stack().count();
+        QTest::keyClick(form.FileListBox, Qt::Key_T, Qt::ControlModifier);
+        QCOMPARE(form.LastNotice(), QStringLiteral("4 faces cut into 8 triangles"));
+        kgl::TKGLModel expected;
+        QVERIFY(kgl::LoadOBJFromMemory(expected, kPlaneObj));
+        QVERIFY(kgl::TriangulateFaces(expected));
+        kgl::Reduce(expected, 0.3);
+        const std::string triangles = kgl::SaveToKGMBytes(Model);
+        QVERIFY(triangles == kgl::SaveToKGMBytes(expected));
+        QCOMPARE(form.History().Stack().count(), steps + 1);
+        QVERIFY(form.Label1->Caption().contains("fCount: 8"));
+        form.Undo();
+        QVERIFY(kgl::SaveToKGMBytes(Model) == quads);
+        QVERIFY(form.Label1->Caption().contains("fCount: 4"));
+        form.Redo();
+        QVERIFY(kgl::SaveToKGMBytes(Model) == triangles);
+        QTest::keyClick(form.FileListBox, Qt::Key_T, Qt::ControlModifier);  // nothing left to cut
+        QCOMPARE(form.History().Stack().count(), steps + 1);
+        QVERIFY(kgl::SaveToKGMBytes(Model) == triangles);
+        QVERIFY(form.LastNotice().startsWith("No face has more than three corners"));
+
+        // a cancel, on quads enough for the work to report
+        constexpr int kSide = 300;  // 90,000 quads: the work reports every 65,536 faces
+        std::string grid = "g quads\n";
+        for (int j = 0; j <= kSide; ++j)
+            for (int i = 0; i <= kSide; ++i) grid += "v " + std::to_string(i) + " " + std::to_string(j) + " 0\n";
+        for (int j = 0; j < kSide; ++j)
+            for (int i = 0; i < kSide; ++i) {
+                const int v = j * (kSide + 1) + i + 1;
+                grid += "f " + std::to_string(v) + " " + std::to_string(v + 1) + " " + std::to_string(v + kSide + 2) +
+                        " " + std::to_string(v + kSide + 1) + "\n";
+            }
+        TForm1& big = OpenPlain("quads.obj", grid);
+        big.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&big));
+        const std::string before = kgl::SaveToKGMBytes(Model);
+        TWorkProgress::ShowAfterMs = 0;
+        int dialogs = 0;
+        TWorkProgress::OnShown = [&](QProgressDialog& d) {
+            ++dialogs;
+            d.cancel();
+        };
+        QTest::keyClick(big.FileListBox, Qt::Key_T, Qt::ControlModifier);
+        QCOMPARE(dialogs, 1);
+        QVERIFY(kgl::SaveToKGMBytes(Model) == before);
+        QCOMPARE(big.History().Stack().count(), 0);
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    }
+
     void FacePickSelectsDeselectsAndDragPaints() {
         TForm1& form = OpenPlain("plane.obj", kPlaneObj);  // straight down -Z onto the plane
         QVERIFY(Model.faceSel.empty());                    // "Face" checked at start, but not yet clicked
