@@ -758,7 +758,7 @@ void TForm1::OrderEdgesByError() {
     if (polygons && !FToldTriangulate) {
         FToldTriangulate = true;
         ShowNotice(
-            QStringLiteral("Edges ordered by geometric error. This model has faces of more than three corners: "
+            QStringLiteral("Edges ordered by geometric error.\nThis model has faces of more than three corners:\n"
                            "cut into triangles first (Ctrl+T), it keeps its shape better as it is reduced"));
         return;
     }
