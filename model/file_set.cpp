@@ -1,5 +1,7 @@
 #include "file_set.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,27 +15,55 @@ namespace {
 
 constexpr char kMagic[8] = {'K', 'G', 'L', 'F', 'I', 'L', 'E', '1'};
 
-void WriteAll(int fd, const void* p, size_t n) {
-    if (const int err = WriteFully(fd, p, n))
-        throw EInOutError(std::string("Cannot hand the files over: ") + std::strerror(err));
-}
-
 [[noreturn]] void Bad(const std::string& why) { throw EInOutError("The exporter handed over broken files: " + why); }
 
 }  // namespace
 
+TFileSetWriter::TFileSetWriter(int fd) : fd_(fd) {
+    const uint32_t none = 0;
+    Bytes(kMagic, sizeof kMagic);
+    Bytes(&none, 4);
+}
+
+void TFileSetWriter::At(uint64_t offset, const void* p, size_t n) {
+    const ssize_t w = pwrite(fd_, p, n, static_cast<off_t>(offset));
+    if (w != static_cast<ssize_t>(n))
+        throw EInOutError(std::string("Cannot hand the files over: ") + std::strerror(w < 0 ? errno : EIO));
+}
+
+void TFileSetWriter::Begin(const std::string& name) {
+    const auto length = static_cast<uint32_t>(name.size());
+    const uint64_t none = 0;
+    Bytes(&length, 4);
+    Bytes(name.data(), name.size());
+    sizeAt_ = at_;
+    Bytes(&none, 8);
+    size_ = 0;
+}
+
+void TFileSetWriter::Bytes(const void* p, size_t n) {
+    if (const int err = WriteFully(fd_, p, n))
+        throw EInOutError(std::string("Cannot hand the files over: ") + std::strerror(err));
+    at_ += n;
+    size_ += n;
+}
+
+void TFileSetWriter::End() {
+    const uint64_t size = size_;
+    At(sizeAt_, &size, 8);
+    ++count_;
+}
+
+void TFileSetWriter::Finish() { At(sizeof kMagic, &count_, 4); }
+
 void WriteFileSet(const std::map<std::string, std::string>& files, int fd) {
-    WriteAll(fd, kMagic, sizeof kMagic);
-    const auto count = static_cast<uint32_t>(files.size());
-    WriteAll(fd, &count, 4);
+    TFileSetWriter set(fd);
     for (const auto& [name, bytes] : files) {
-        const auto length = static_cast<uint32_t>(name.size());
-        const uint64_t size = bytes.size();
-        WriteAll(fd, &length, 4);
-        WriteAll(fd, name.data(), name.size());
-        WriteAll(fd, &size, 8);
-        WriteAll(fd, bytes.data(), bytes.size());
+        set.Begin(name);
+        set.Bytes(bytes.data(), bytes.size());
+        set.End();
     }
+    set.Finish();
 }
 
 std::vector<std::pair<std::string, std::string_view>> ReadFileSet(std::string_view bytes) {

@@ -15,8 +15,27 @@ namespace kgl {
 
 constexpr size_t kFileSetMax = 8, kFileSetNameMax = 255;
 
-// Writes files (name -> bytes) to the open descriptor fd; throws EInOutError when it
-// refuses them.
+// Writes a set to the open descriptor fd file by file, each file's bytes as they come, so
+// that a large file need not be held whole first: Begin(name), Bytes() any number of
+// times, End(); Finish() after the last file. The sizes and the count are filled in when
+// they are known (fd must take pwrite: a memory file). Throws EInOutError when fd
+// refuses the bytes.
+class TFileSetWriter {
+public:
+    explicit TFileSetWriter(int fd);
+    void Begin(const std::string& name);
+    void Bytes(const void* p, size_t n);
+    void End();
+    void Finish();
+
+private:
+    void At(uint64_t offset, const void* p, size_t n);
+    int fd_;
+    uint64_t at_ = 0, sizeAt_ = 0, size_ = 0;
+    uint32_t count_ = 0;
+};
+
+// Writes files (name -> bytes) to fd as one set; throws as TFileSetWriter.
 void WriteFileSet(const std::map<std::string, std::string>& files, int fd);
 
 // The files of bytes, their contents as views into bytes. Throws EInOutError when the

@@ -5,7 +5,6 @@
 #include <tiny_gltf.h>
 
 #include <cstring>
-#include <sstream>
 #include <vector>
 
 #include "errors.h"
@@ -112,7 +111,7 @@ tinygltf::Mesh MeshOf(const TGeometryView& g, const std::string& name, uint64_t 
 
 }  // namespace
 
-std::string GeometryToGltf(const TGeometryView& g, bool binary) {
+void GeometryToGltf(const TGeometryView& g, bool binary, std::ostream& bytes) {
     tinygltf::Model m;
     m.asset.version = "2.0";
     m.asset.generator = "KGL model editor";
@@ -139,11 +138,9 @@ std::string GeometryToGltf(const TGeometryView& g, bool binary) {
     }
     m.scenes.push_back(std::move(scene));
     m.defaultScene = 0;
-    std::ostringstream bytes;
     tinygltf::TinyGLTF writer;
-    if (!writer.WriteGltfSceneToStream(&m, bytes, false, binary))
+    if (!writer.WriteGltfSceneToStream(&m, bytes, false, binary) || !bytes.flush())
         throw EInOutError("The glTF writer refused the model");
-    return std::move(bytes).str();
 }
 
 }  // namespace kgl

@@ -11,14 +11,14 @@
 //    4 bytes, so every view and accessor is aligned): in the .glb file its binary chunk,
 //    in a .gltf file embedded as a data URI, so that the file stands alone.
 // The faces must be triangles (GeometryToWrite with triangles).
-#include <string>
+#include <ostream>
 
 #include "geometry.h"
 
 namespace kgl {
 
-// The bytes of the .glb file (binary) or of the .gltf file. Throws EInOutError when the
-// library refuses the model.
-std::string GeometryToGltf(const TGeometryView& geometry, bool binary);
+// Writes the .glb file (binary) or the .gltf file to out. Throws EInOutError when the
+// library refuses the model or out its bytes.
+void GeometryToGltf(const TGeometryView& geometry, bool binary, std::ostream& out);
 
 }  // namespace kgl

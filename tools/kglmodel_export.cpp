@@ -25,7 +25,10 @@
 #include <exception>
 #include <map>
 #include <new>
+#include <ostream>
+#include <streambuf>
 #include <string>
+#include <vector>
 
 #include "errors.h"
 #include "file_set.h"
@@ -87,15 +90,66 @@ private:
     TFiles& files_;
 };
 
+// A stream into one file of the set on descriptor 3, in pieces of a megabyte (a larger
+// write goes straight through): the file is never held whole. A failure of the
+// descriptor is kept and thrown once the writer is done (a stream swallows exceptions).
+class TSetFileStream : public std::streambuf {
+public:
+    explicit TSetFileStream(kgl::TFileSetWriter& set) : set_(set), buffer_(size_t(1) << 20) {
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+    }
+    // Writes what is left and throws what failed.
+    void Close() {
+        if (!Drain()) throw kgl::EInOutError(failure_);
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!Drain()) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        if (n < static_cast<std::streamsize>(buffer_.size())) return std::streambuf::xsputn(s, n);
+        return Drain() && Put(s, static_cast<size_t>(n)) ? n : 0;
+    }
+    int sync() override { return Drain() ? 0 : -1; }
+
+private:
+    bool Drain() {
+        const bool ok = Put(pbase(), static_cast<size_t>(pptr() - pbase()));
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return ok;
+    }
+    bool Put(const char* p, size_t n) {
+        if (!failure_.empty()) return false;
+        try {
+            set_.Bytes(p, n);
+        } catch (const kgl::EModelError& e) {
+            failure_ = e.what();
+        }
+        return failure_.empty();
+    }
+    kgl::TFileSetWriter& set_;
+    std::vector<char> buffer_;
+    std::string failure_;
+};
+
 void Fail(const std::string& why) { std::fprintf(stderr, "%s\n", kgl::QuoteText(why, 400).c_str()); }
 
 int Export(const std::string& format, const std::string& name) {
     const kgl::TMappedFile handed(kGeometryFd);
     kgl::TGeometryView geometry = kgl::ReadGeometryView(handed.Bytes());
     TFiles files;
-    if (format == "glb" || format == "gltf") {  // through tinygltf
-        files[name] = kgl::GeometryToGltf(geometry, format == "glb");
-        kgl::WriteFileSet(files, kFilesFd);
+    if (format == "glb" || format == "gltf") {  // through tinygltf, straight into the set
+        kgl::TFileSetWriter set(kFilesFd);
+        set.Begin(name);
+        TSetFileStream file(set);
+        std::ostream out(&file);
+        kgl::GeometryToGltf(geometry, format == "glb", out);
+        file.Close();
+        set.End();
+        set.Finish();
         std::_Exit(0);
     }
     if (format == "fbxa")  // the library's FBX text cannot hold a '"' in a name, and fails
