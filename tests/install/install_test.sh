@@ -186,7 +186,7 @@ check_package() {
     [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not the project's $version"
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
-    local needed=(libc6 libstdc++6 libassimp5 libosmesa6 libpng16-16 libjpeg62-turbo libseccomp2)
+    local needed=(libc6 libstdc++6 libassimp5 libosmesa6 libpng16-16 libjpeg62-turbo libseccomp2 libtinygltf2d)
     [ "$app" = 1 ] && needed+=(libqt6widgets6 libqt6openglwidgets6)
     for p in "${needed[@]}"; do
         [[ ", $depends," == *", $p "* || ", $depends," == *", $p,"* ]] || fail "Depends lacks $p: $depends"
@@ -217,6 +217,8 @@ check_package() {
     cd "$work"
     "$work/root/usr/bin/kglmodel" info "$work/root/usr/lib/kgl-editor/obj/cube.kgm" >/dev/null || fail "the packaged kglmodel"
     "$work/root/usr/bin/kglmodel" info "$ply" >/dev/null || fail "the packaged kglmodel-import"
+    "$work/root/usr/bin/kglmodel" convert "$ply" "$work/cube.glb" && [ -s "$work/cube.glb" ] ||
+        fail "the packaged kglmodel-export"
 }
 
 case "$mode" in
