@@ -215,8 +215,8 @@ void CheckImportBoundary(const uint8_t* data, size_t size) {
     // as the exporter's files: names of files only, contents within the bytes
     try {
         for (const auto& [name, bytes] : ReadFileSet(geometry)) {
-            if (name.empty() || name.size() > kFileSetNameMax || name.find('/') != std::string::npos ||
-                name == "." || name == "..")
+            if (name.empty() || name.size() > kFileSetNameMax || name.find('/') != std::string::npos || name == "." ||
+                name == "..")
                 Fail("a file set passed a name that is no file's");
             if (bytes.data() < geometry.data() || bytes.data() + bytes.size() > geometry.data() + geometry.size())
                 Fail("a file of the set lies outside the bytes");
