@@ -12,7 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libosmesa6-dev libpng-dev
   xvfb xauth imagemagick xdotool
   libbenchmark-dev libtinyobjloader-dev libmeshoptimizer-dev
-  libassimp-dev libseccomp-dev libtinygltf-dev
+  libassimp-dev libseccomp-dev libtinygltf-dev nlohmann-json3-dev
   clang libclang-rt-14-dev clang-format
   assimp-testmodels
   dpkg-dev file desktop-file-utils shared-mime-info libglib2.0-bin

@@ -1,5 +1,5 @@
-// kglmodel-import IN: reads IN with the Open Asset Import Library (binary STL and the
-// simple binary PLY with readers of our own, binary_readers.h) and hands the geometry it
+// kglmodel-import IN: reads IN with the Open Asset Import Library (binary STL, the
+// simple binary PLY and the simple GLB with readers of our own, binary_readers.h) and hands the geometry it
 // holds (scene_model.h says how) over on descriptor 3, which its caller opened
 // (geometry.h). The only program that links the library: the editor and kglmodel run it
 // as a child process in a sandbox and under limits (import/import.h), because its
@@ -69,15 +69,16 @@ void Progress(uint64_t done, uint64_t total) {
 // the form it reads; false leaves it to the library.
 bool ReadOurselves(const std::string& in, kgl::TGeometry& geometry, kgl::TSceneSkipped& skipped) {
     const std::string ext = kgl::LowerExtension(in);
-    if (ext != ".stl" && ext != ".ply") return false;
+    if (ext != ".stl" && ext != ".ply" && ext != ".glb") return false;
     // read in place; a file that shrinks meanwhile costs this process, nothing else
     const int fd = open(in.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     const kgl::TMappedFile file(fd);
     close(fd);
     if (file.Bytes().empty()) return false;
-    const kgl::TBinaryRead read = ext == ".stl" ? kgl::ReadBinarySTL(file.Bytes(), geometry, Progress)
-                                                : kgl::ReadBinaryPLY(file.Bytes(), geometry, skipped, Progress);
+    const kgl::TBinaryRead read = ext == ".stl"   ? kgl::ReadBinarySTL(file.Bytes(), geometry, Progress)
+                                  : ext == ".ply" ? kgl::ReadBinaryPLY(file.Bytes(), geometry, skipped, Progress)
+                                                  : kgl::ReadBinaryGLB(file.Bytes(), geometry, Progress);
     return read == kgl::TBinaryRead::kRead;
 }
 

@@ -11,20 +11,10 @@
 
 namespace kgl {
 
-namespace {
-
-// One mesh reached from a node (or from no node): its group.
-struct TInstance {
-    const aiMesh* mesh;
-    aiMatrix4x4 transform;
-    std::string name;
-};
-
 // An OBJ group name as the reader makes it of "g NAME", so that the name survives an OBJ
 // round trip: control bytes become blanks, a-z upper case, blanks trimmed, 50 at most.
-std::string GroupNameOf(const aiString& own, const aiString& fallback) {
-    const aiString& pick = own.length > 0 ? own : fallback;
-    std::string name(pick.data, pick.length);
+std::string SceneGroupName(std::string_view own) {
+    std::string name(own);
     for (char& c : name) {
         const auto u = static_cast<unsigned char>(c);
         if (u < 0x20 || u == 0x7F) c = ' ';
@@ -38,6 +28,25 @@ std::string GroupNameOf(const aiString& own, const aiString& fallback) {
     name = ShortString(name, kGroupNameMax);
     trim(name);
     return name;
+}
+
+TInstanceTransform::TInstanceTransform(const aiMatrix4x4& transform) : transform_(transform), normals_(transform) {
+    normals_.Inverse().Transpose();
+}
+
+namespace {
+
+// One mesh reached from a node (or from no node): its group.
+struct TInstance {
+    const aiMesh* mesh;
+    aiMatrix4x4 transform;
+    std::string name;
+};
+
+// The group name of a node or mesh, the mesh's where the node has none.
+std::string GroupNameOf(const aiString& own, const aiString& fallback) {
+    const aiString& pick = own.length > 0 ? own : fallback;
+    return SceneGroupName(std::string_view(pick.data, pick.length));
 }
 
 void Collect(const aiScene& scene, const aiNode* node, const aiMatrix4x4& parent, std::vector<TInstance>& out,
@@ -69,23 +78,15 @@ TGeometry SceneToGeometry(const aiScene& scene, TSceneSkipped& skipped) {
     TGeometryBuilder builder;
     for (const TInstance& instance : instances) {
         const aiMesh& mesh = *instance.mesh;
-        aiMatrix3x3 normalTransform(instance.transform);
-        normalTransform.Inverse().Transpose();
+        const TInstanceTransform move(instance.transform);
         const bool hasNormals = mesh.mNormals != nullptr, hasTexCoords = mesh.mTextureCoords[0] != nullptr;
         uint64_t corners = 0;
         for (unsigned f = 0; f < mesh.mNumFaces; ++f)
             if (mesh.mFaces[f].mNumIndices >= 3) corners += mesh.mFaces[f].mNumIndices;
         builder.BeginMesh(instance.name, mesh.mName.C_Str(), mesh.mNumVertices, hasNormals, hasTexCoords,
                           mesh.mNumFaces, corners);
-        builder.Vertices(
-            [&](uint32_t k) {
-                const aiVector3D p = instance.transform * mesh.mVertices[k];
-                return std::array<float, 3>{p.x, p.y, p.z};
-            },
-            [&](uint32_t k) {
-                const aiVector3D n = normalTransform * mesh.mNormals[k];
-                return std::array<float, 3>{n.x, n.y, n.z};
-            },
+        builder.Vertices([&](uint32_t k) { return move.Position(mesh.mVertices[k]); },
+                         [&](uint32_t k) { return move.Normal(mesh.mNormals[k]); },
             [&](uint32_t k) {
                 const aiVector3D& t = mesh.mTextureCoords[0][k];
                 return std::array<float, 2>{t.x, t.y};

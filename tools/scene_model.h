@@ -17,8 +17,12 @@
 //    one or two corners (points, lines) are skipped and counted.
 // The caller builds the model of it as an OBJ file of the same geometry loads, and the
 // finishing steps of an OBJ load name the model after its second group.
+#include <assimp/types.h>  // the vector and matrix types, and their arithmetic
+
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "geometry.h"
 
@@ -29,6 +33,28 @@ namespace kgl {
 struct TSceneSkipped {
     uint64_t points = 0;  // faces of one corner
     uint64_t lines = 0;   // faces of two corners
+};
+
+// A node's or mesh's name as the group name above.
+std::string SceneGroupName(std::string_view name);
+
+// An instance's node transforms as the mapping applies them, in the library's own float
+// arithmetic (so that a reader of our own gives the same bits).
+class TInstanceTransform {
+public:
+    explicit TInstanceTransform(const aiMatrix4x4& transform);
+    std::array<float, 3> Position(const aiVector3D& p) const {
+        const aiVector3D moved = transform_ * p;
+        return {moved.x, moved.y, moved.z};
+    }
+    std::array<float, 3> Normal(const aiVector3D& n) const {
+        const aiVector3D turned = normals_ * n;
+        return {turned.x, turned.y, turned.z};
+    }
+
+private:
+    aiMatrix4x4 transform_;
+    aiMatrix3x3 normals_;  // the inverse transpose
 };
 
 // The geometry of scene as above. Throws EReadError when the scene holds no polygon or a

@@ -238,12 +238,14 @@ void CheckImportBoundary(const uint8_t* data, size_t size) {
 void CheckBinaryReaders(const uint8_t* data, size_t size) {
     TQuietMessages quiet;
     const std::string_view bytes = Bytes(data, size);
-    for (const bool stl : {true, false}) {
+    for (const int reader : {0, 1, 2}) {
         TGeometry geometry;
         TSceneSkipped skipped;
         TBinaryRead read = TBinaryRead::kNotMine;
         try {
-            read = stl ? ReadBinarySTL(bytes, geometry, nullptr) : ReadBinaryPLY(bytes, geometry, skipped, nullptr);
+            read = reader == 0   ? ReadBinarySTL(bytes, geometry, nullptr)
+                   : reader == 1 ? ReadBinaryPLY(bytes, geometry, skipped, nullptr)
+                                 : ReadBinaryGLB(bytes, geometry, nullptr);
         } catch (const EModelError& e) {
             if (std::string_view(e.what()).empty()) Fail("a binary reader failed without a reason");
             continue;

@@ -5,6 +5,7 @@ Run from anywhere; the files land in tests/fuzz/corpus/<target>/. The KGM seeds 
 from_<obj seed>.kgm are what `kglmodel convert` writes for the OBJ seeds; with a built
 kglmodel, `make_corpus.py path/to/kglmodel` writes them too.
 """
+import json
 import math
 import os
 import struct
@@ -209,7 +210,7 @@ put("import", "exported.bin", child(4, 0, b"", b"", file_set([("model.glb", b"gl
 put("import", "exported_two.bin", child(4, 0, b"", b"", file_set([("a.gltf", b"{}"), ("a.bin", b"")])))
 
 
-# ---- the importer's own binary readers: binary STL and PLY ----
+# ---- the importer's own binary readers: binary STL, PLY and GLB ----
 def stl(triangles):
     out = b"binary stl seed".ljust(80, b" ") + struct.pack("<I", len(triangles))
     for normal, a, b, c in triangles:
@@ -245,6 +246,31 @@ put("binary", "cube_normals_uv_colours.ply",
         [p + (0, 0, 1) + (p[0], p[1]) + (200, 100, 50) for p in CUBE],
         [[c - 1 for c in q] for q in QUADS] + [[0, 1], [2]], count="ushort", index="uint"))
 
+
+
+def glb(document, binary):
+    text = json.dumps(document, separators=(",", ":")).encode()
+    text += b" " * (-len(text) % 4)
+    binary += b"\0" * (-len(binary) % 4)
+    out = struct.pack("<I", len(text)) + b"JSON" + text + struct.pack("<I", len(binary)) + b"BIN\0" + binary
+    return b"glTF" + struct.pack("<II", 2, 12 + len(out)) + out
+
+
+# a cube of quads cut in two, moved by a node under an unnamed root: positions and normals
+# interleaved, short indices
+CUBE_VERTICES = b"".join(struct.pack("<6f", *p, 0, 0, 1) for p in CUBE)
+CUBE_INDICES = struct.pack("<36H", *[c - 1 for q in QUADS for c in (q[0], q[1], q[2], q[0], q[2], q[3])])
+put("binary", "cube.glb", glb({
+    "asset": {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}],
+    "nodes": [{"children": [1]}, {"name": "cube", "mesh": 0, "translation": [1, 0, 0], "scale": [2, 2, 2]}],
+    "meshes": [{"primitives": [{"attributes": {"POSITION": 0, "NORMAL": 1}, "indices": 2}]}],
+    "buffers": [{"byteLength": len(CUBE_VERTICES) + len(CUBE_INDICES)}],
+    "bufferViews": [{"buffer": 0, "byteLength": len(CUBE_VERTICES), "byteStride": 24},
+                    {"buffer": 0, "byteOffset": len(CUBE_VERTICES), "byteLength": len(CUBE_INDICES)}],
+    "accessors": [{"bufferView": 0, "componentType": 5126, "count": len(CUBE), "type": "VEC3"},
+                  {"bufferView": 0, "byteOffset": 12, "componentType": 5126, "count": len(CUBE), "type": "VEC3"},
+                  {"bufferView": 1, "componentType": 5123, "count": 36, "type": "SCALAR"}]},
+    CUBE_VERTICES + CUBE_INDICES))
 
 # ---- JPEG: made by ImageMagick from tiny pictures ----
 def jpeg(name, args):

@@ -87,10 +87,11 @@ TEST(FuzzReplay, EverySeedLoads) {
         const std::string bytes = kgl::test::ReadFile(entry.path().string());
         kgl::TGeometry geometry;
         kgl::TSceneSkipped skipped;
-        const bool stl = entry.path().extension() == ".stl";
-        EXPECT_EQ(
-            stl ? kgl::ReadBinarySTL(bytes, geometry, nullptr) : kgl::ReadBinaryPLY(bytes, geometry, skipped, nullptr),
-            kgl::TBinaryRead::kRead)
+        const std::string ext = entry.path().extension().string();
+        EXPECT_EQ(ext == ".stl"   ? kgl::ReadBinarySTL(bytes, geometry, nullptr)
+                  : ext == ".ply" ? kgl::ReadBinaryPLY(bytes, geometry, skipped, nullptr)
+                                  : kgl::ReadBinaryGLB(bytes, geometry, nullptr),
+                  kgl::TBinaryRead::kRead)
             << entry.path().filename().string();
     }
     for (const char* target : {"bmp", "tga", "jpeg"}) {
