@@ -129,7 +129,9 @@ int Formats(const std::vector<std::string>& args) {
     std::printf("read:\nobj\tWavefront OBJ (our reader)\nkgm\tKGM (our reader)\n");
     for (const std::string& ext : kgl::ImportedExtensions())
         std::printf("%s\tthrough kglmodel-import%s\n", ext.c_str() + 1,
-                    ext == ".stl" || ext == ".ply" ? " (the binary forms by its own reader)" : "");
+                    ext == ".stl" || ext == ".ply" ? " (the binary forms by its own reader)"
+                    : ext == ".glb"                ? " (triangle meshes by its own reader)"
+                                                   : "");
     std::printf("written:\nobj\tWavefront OBJ (our writer)\nkgm\tKGM (our writer)\n");
     for (const kgl::TExportFormat& format : kgl::ExportFormats()) {
         const bool text = format.extension == ".stl" || format.extension == ".ply";
