@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
                     for (int turn = 0; turn < 2; ++turn) {
                         const bool mine = (turn == 0) == (r % 2 == 0);
                         if (!mine && also.empty()) continue;
-                        const auto info = kgl::bench::RunProcess({mine ? KGLMODEL_PATH : also.c_str(), "info", files[ext]});
+                        const auto info =
+                            kgl::bench::RunProcess({mine ? KGLMODEL_PATH : also.c_str(), "info", files[ext]});
                         if (r >= 0) (mine ? ours : other)[ext].Add(info);
                     }
                     if (std::string(ext) == ".obj") continue;

@@ -139,8 +139,8 @@ struct TFile {
     TView Accessor(const json& index, const char* type, std::initializer_list<uint32_t> componentTypes) const {
         const json& accessors = Array(root, "accessors");
         const json& a = accessors[Unsigned(index, accessors.size())];
-        OnlyKeys(a, {"bufferView", "byteOffset", "componentType", "normalized", "count", "type", "max", "min",
-                     "name", "extras"});
+        OnlyKeys(a, {"bufferView", "byteOffset", "componentType", "normalized", "count", "type", "max", "min", "name",
+                     "extras"});
         const json* t = Member(a, "type");
         if (!t || !t->is_string() || *t != type) NotSimple();
         const json* normalized = Member(a, "normalized");
@@ -243,7 +243,8 @@ void Primitives(const TFile& file, std::vector<TPrimitive>& out, std::vector<siz
         if (primitives.empty()) NotSimple();
         first.push_back(out.size());
         for (size_t p = 0; p < primitives.size(); ++p)
-            out.push_back(PrimitiveOf(file, primitives[p], primitives.size() > 1 ? name + "-" + std::to_string(p) : name));
+            out.push_back(
+                PrimitiveOf(file, primitives[p], primitives.size() > 1 ? name + "-" + std::to_string(p) : name));
     }
     first.push_back(out.size());
 }
@@ -282,8 +283,8 @@ void Build(const std::vector<TPrimitive>& primitives, const std::vector<TUse>& u
         const TPrimitive& p = primitives[use.primitive];
         auto f3 = [](const char* at) { return aiVector3D(Load<float>(at), Load<float>(at + 4), Load<float>(at + 8)); };
         const TInstanceTransform move(use.transform);
-        builder.BeginMesh(use.groupName, p.name, static_cast<uint32_t>(p.positions.count), p.hasNormals,
-                          p.hasTexCoords, p.faces, 3 * p.faces);
+        builder.BeginMesh(use.groupName, p.name, static_cast<uint32_t>(p.positions.count), p.hasNormals, p.hasTexCoords,
+                          p.faces, 3 * p.faces);
         builder.Vertices([&](uint32_t i) { return move.Position(f3(p.positions.at(i))); },
                          [&](uint32_t i) { return move.Normal(f3(p.normals.at(i))); },
                          [&](uint32_t i) {
@@ -312,7 +313,8 @@ TBinaryRead ReadBinaryGLB(std::string_view bytes, TGeometry& geometry, const TRe
     std::string_view bin;
     const uint64_t binAt = 20 + jsonLength;
     if (binAt != bytes.size()) {
-        if (bytes.size() - binAt < 8 || Load<uint32_t>(bytes.data() + binAt + 4) != kBinChunk) return TBinaryRead::kNotMine;
+        if (bytes.size() - binAt < 8 || Load<uint32_t>(bytes.data() + binAt + 4) != kBinChunk)
+            return TBinaryRead::kNotMine;
         const uint64_t binLength = Load<uint32_t>(bytes.data() + binAt);
         if (binAt + 8 + binLength != bytes.size()) return TBinaryRead::kNotMine;
         bin = bytes.substr(binAt + 8, binLength);

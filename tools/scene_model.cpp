@@ -87,10 +87,10 @@ TGeometry SceneToGeometry(const aiScene& scene, TSceneSkipped& skipped) {
                           mesh.mNumFaces, corners);
         builder.Vertices([&](uint32_t k) { return move.Position(mesh.mVertices[k]); },
                          [&](uint32_t k) { return move.Normal(mesh.mNormals[k]); },
-            [&](uint32_t k) {
-                const aiVector3D& t = mesh.mTextureCoords[0][k];
-                return std::array<float, 2>{t.x, t.y};
-            });
+                         [&](uint32_t k) {
+                             const aiVector3D& t = mesh.mTextureCoords[0][k];
+                             return std::array<float, 2>{t.x, t.y};
+                         });
         for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
             const aiFace& face = mesh.mFaces[f];
             if (face.mNumIndices == 2) ++skipped.lines;

@@ -165,7 +165,8 @@ const char* const kGlbForms = R"({"asset":{"version":"2.0"},"scene":0,"scenes":[
 std::string GlbFormsBin() {
     std::vector<float> v;
     for (int i = 0; i < 4; ++i)  // position, normal (not of unit length), texture coordinate
-        for (const float x : {float(i & 1), float(i >> 1), 0.25f * i, 0.f, 0.f, 2.f, 0.1f * i, 0.3f * i}) v.push_back(x);
+        for (const float x : {float(i & 1), float(i >> 1), 0.25f * i, 0.f, 0.f, 2.f, 0.1f * i, 0.3f * i})
+            v.push_back(x);
     std::string bin(reinterpret_cast<const char*>(v.data()), 4 * v.size());
     bin += std::string("\0\1\2\0\2\3\0\0", 8);
     const uint16_t shorts[6] = {2, 1, 0, 3, 2, 0};
