@@ -528,10 +528,10 @@ void TGeometryBuilder::BeginMesh(std::string groupName, std::string messageName,
     if (normals) reserve(normals_, fresh);
     if (texCoords) reserve(texCoords_, fresh);
     corners = std::min<uint64_t>(corners, kCountMax);
-    out_.faces.reserve(out_.faces.size() + std::min<uint64_t>(faces, kCountMax));
-    out_.vIdx.reserve(out_.vIdx.size() + corners);
-    if (texCoords) out_.tIdx.reserve(out_.tIdx.size() + corners);
-    if (normals) out_.nIdx.reserve(out_.nIdx.size() + corners);
+    ReserveGrowing(out_.faces, out_.faces.size() + std::min<uint64_t>(faces, kCountMax));
+    ReserveGrowing(out_.vIdx, out_.vIdx.size() + corners);
+    if (texCoords) ReserveGrowing(out_.tIdx, out_.tIdx.size() + corners);
+    if (normals) ReserveGrowing(out_.nIdx, out_.nIdx.size() + corners);
 }
 
 void TGeometryBuilder::RunTableJobs(const std::function<void()> (&jobs)[3], uint64_t items, size_t tables) {

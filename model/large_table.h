@@ -68,6 +68,14 @@ struct TLargeAllocator {
 template <class T>
 using TLargeTable = std::vector<T, TLargeAllocator<T>>;
 
+// Room for n entries in table, growing it at least twofold when it must grow: for a
+// table that many small steps (a scene's meshes) each ask to hold a little more, which
+// room for exactly that much would copy over and over.
+template <class T, class A>
+void ReserveGrowing(std::vector<T, A>& table, size_t n) {
+    if (n > table.capacity()) table.reserve(std::max(n, 2 * table.capacity()));
+}
+
 // Sizes table to n value-initialised entries, its new pages faulted in on every core first.
 template <class T>
 void ResizeFaultedIn(TLargeTable<T>& table, size_t n) {

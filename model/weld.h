@@ -34,7 +34,7 @@ public:
 
     // Room for `expected` values in all, the table widened at once if need be.
     void Reserve(size_t expected) {
-        values_.reserve(expected);
+        ReserveGrowing(values_, expected);
         size_t capacity = 16;
         while (capacity < 2 * expected) capacity <<= 1;
         if (capacity <= slots_.size()) return;
