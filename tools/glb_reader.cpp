@@ -329,10 +329,8 @@ TBinaryRead ReadBinaryGLB(std::string_view bytes, TGeometry& geometry, const TRe
         if (!version || *version != "2.0") NotSimple();
         // buffer 0 is the BIN chunk, as far as it says; no other is read
         const json& buffers = Array(root, "buffers");
-        if (!buffers.empty()) {
-            if (Member(buffers[0], "uri")) NotSimple();
-            bin = bin.substr(0, std::min<uint64_t>(bin.size(), UnsignedOr(buffers[0], "byteLength", 0)));
-        }
+        if (buffers.empty() || Member(buffers[0], "uri")) NotSimple();
+        bin = bin.substr(0, std::min<uint64_t>(bin.size(), UnsignedOr(buffers[0], "byteLength", 0)));
         const TFile file{root, bin};
         std::vector<TPrimitive> primitives;
         std::vector<size_t> first;
