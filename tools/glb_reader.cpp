@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -164,8 +163,7 @@ struct TFile {
         const uint64_t viewOffset = UnsignedOr(v, "byteOffset", 0, uint64_t(1) << 40);
         const uint64_t viewLength = UnsignedOr(v, "byteLength", 0, uint64_t(1) << 40);
         view.stride = UnsignedOr(v, "byteStride", elementSize, 256);
-        if (view.stride < elementSize || (componentSize == 1 && std::strcmp(type, "SCALAR") == 0 && view.stride != 1))
-            NotSimple();
+        if (view.stride < elementSize) NotSimple();
         if (std::strcmp(type, "SCALAR") == 0 && view.stride != elementSize) NotSimple();  // indices lie tight
         const uint64_t offset = UnsignedOr(a, "byteOffset", 0, uint64_t(1) << 40);
         if (viewOffset + viewLength > bin.size()) NotSimple();
