@@ -2,6 +2,7 @@
 // bytes there are; a header that is not of the simple form leaves the file to the
 // library before anything is built.
 #include "binary_readers.h"
+#include "binary_load.h"
 
 #include <algorithm>
 #include <array>
@@ -16,14 +17,8 @@ namespace kgl {
 
 namespace {
 
-constexpr uint64_t kProgressStep = uint64_t(1) << 16;
-
-template <class T>
-T Load(const char* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);  // little-endian host: the file's order
-    return v;
-}
+using binary::kProgressStep;
+using binary::Load;
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "binary_load.h"
 #include "binary_readers.h"
 #include "errors.h"
 #include "scene_model.h"
@@ -24,16 +25,11 @@ using nlohmann::json;
 constexpr uint32_t kGlbMagic = 0x46546C67;   // "glTF"
 constexpr uint32_t kJsonChunk = 0x4E4F534A;  // "JSON"
 constexpr uint32_t kBinChunk = 0x004E4942;   // "BIN\0"
-constexpr uint64_t kProgressStep = uint64_t(1) << 16;
 // the library keeps a name of at most 1023 bytes; longer ones are left to it
 constexpr size_t kNameMax = 1000;
 
-template <class T>
-T Load(const char* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);  // little-endian host: the file's order
-    return v;
-}
+using binary::kProgressStep;
+using binary::Load;
 
 // The form's way of saying no: the file goes to the library.
 struct TNotSimple {};
