@@ -1,7 +1,10 @@
 #pragma once
 // Numbering distinct values, tuples of N floats (or of N integers), in the order of first use: an
-// open-addressing table over their bit patterns, one 4-byte slot per place and no node
-// per entry, so that numbering n values takes time linear in n.
+// open-addressing table over their bit patterns, one 8-byte slot per place and no node
+// per entry, so that numbering n values takes time linear in n. A slot holds the upper
+// half of its value's hash beside the number, so that a probe passes over the slot of
+// another value without fetching that value: most of a weld's time was spent on such
+// fetches, each a cache miss, when the values were many and mostly distinct.
 //
 // Contract:
 //  - Add(value) returns the number (0-based) of the first equal value added before, or
@@ -60,24 +63,29 @@ public:
             TValue value;
             uint64_t hash;
             bool keyed;
+            bool again;  // equal to the value before it: a run of equal values (the corners
+                         // of a facet with its one normal) is looked up once
         } ahead[kAhead];
         auto fetch = [&](size_t i) {
             TPending& p = ahead[i % kAhead];
+            const TPending& before = ahead[(i + kAhead - 1) % kAhead];  // value i - 1
             p.value = value(i);
+            p.again = i > 0 && before.keyed && Equal(before.value, p.value);
+            if (p.again) {
+                p.keyed = true;
+                return;
+            }
             p.keyed = KeyOf(p.value, p.hash);
             if (p.keyed) __builtin_prefetch(&slots_[p.hash & (slots_.size() - 1)]);
         };
         for (size_t i = 0; i < n && i < kAhead; ++i) fetch(i);
-        TPending previous{};
         for (size_t i = 0; i < n; ++i) {
             const TPending p = ahead[i % kAhead];
             if (i + kAhead < n) fetch(i + kAhead);
-            // a run of equal values (the corners of a facet with its one normal) is looked up once
-            if (i > 0 && p.keyed && previous.keyed && Equal(previous.value, p.value))
+            if (p.again)
                 numbers[i] = numbers[i - 1];
             else
                 numbers[i] = p.keyed ? AddHashed(p.value, p.hash) : Keep(p.value);
-            previous = p;
         }
     }
 
@@ -119,36 +127,39 @@ private:
 
     uint32_t AddHashed(const TValue& value, uint64_t hash) {
         const size_t mask = slots_.size() - 1;
-        uint32_t* const slots = slots_.data();
+        uint64_t* const slots = slots_.data();
         const TValue* const values = values_.data();
+        const uint64_t tag = hash & kTagBits;
         for (size_t at = hash & mask;; at = (at + 1) & mask) {
-            const uint32_t slot = slots[at];
+            const uint64_t slot = slots[at];
             if (slot == 0) {
                 const uint32_t number = Keep(value);
-                slots[at] = number + 1;
+                slots[at] = tag | (number + 1);
                 if (2 * values_.size() > slots_.size()) Grow();
                 return number;
             }
-            if (Equal(values[slot - 1], value)) return slot - 1;
+            if ((slot & kTagBits) == tag && Equal(values[uint32_t(slot) - 1], value)) return uint32_t(slot) - 1;
         }
     }
 
     // Twice the places, every kept value that has a slot (NaNs have none) placed again.
     void Grow() {
-        TLargeTable<uint32_t> old(slots_.size() * 2, 0);
+        TLargeTable<uint64_t> old(slots_.size() * 2, 0);
         old.swap(slots_);
-        for (const uint32_t slot : old) {
+        for (const uint64_t slot : old) {
             if (slot == 0) continue;
             const size_t mask = slots_.size() - 1;
             uint64_t hash = 0;
-            KeyOf(values_[slot - 1], hash);
+            KeyOf(values_[uint32_t(slot) - 1], hash);
             size_t at = hash & mask;
             while (slots_[at] != 0) at = (at + 1) & mask;
             slots_[at] = slot;
         }
     }
 
-    TLargeTable<uint32_t> slots_;  // 0 empty, else a number + 1
+    // 0 empty, else the upper half of the value's hash (the lower half places it) and its number + 1
+    static constexpr uint64_t kTagBits = 0xFFFFFFFF00000000ull;
+    TLargeTable<uint64_t> slots_;
     TLargeTable<TValue> values_;
 };
 
