@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numeric>
 #include <tuple>
 #include <type_traits>
 
@@ -508,6 +509,23 @@ int32_t TGeometryBuilder::TTable<N>::Number(uint32_t welded, const char* what) {
     return static_cast<int32_t>(number);
 }
 
+template <size_t N>
+void TGeometryBuilder::TTable<N>::NumberInOrder(const TLargeTable<uint32_t>& vertices, TLargeTable<int32_t>& corners,
+                                                const char* what) {
+    const uint32_t count = static_cast<uint32_t>(weld.Count());
+    if (used.size() + (count - before) > static_cast<size_t>(kCountMax))
+        throw ERangeError(std::string("The scene has too many ") + what);
+    numberOf.resize(count, 0);
+    std::iota(numberOf.begin() + before, numberOf.end(), before + 1);
+    const size_t from = used.size();
+    used.resize(from + (count - before));
+    std::iota(used.begin() + from, used.end(), before);
+    const size_t at = corners.size();
+    corners.resize(at + vertices.size());
+    int32_t* out = corners.data() + at;
+    for (const uint32_t w : vertices) *out++ = static_cast<int32_t>(w >= before ? w + 1 : numberOf[w]);
+}
+
 void TGeometryBuilder::BeginMesh(std::string groupName, std::string messageName, uint32_t vertices, bool normals,
                                  bool texCoords, uint64_t faces, uint64_t corners, uint32_t share) {
     if (out_.groups.size() >= static_cast<size_t>(kCountMax)) throw ERangeError("The scene has too many meshes");
@@ -516,17 +534,13 @@ void TGeometryBuilder::BeginMesh(std::string groupName, std::string messageName,
     vertices_ = vertices;
     hasNormals_ = normals;
     hasTexCoords_ = texCoords;
-    position_.assign(vertices, 0);
-    normal_.assign(normals ? vertices : 0, 0);
-    texCoord_.assign(texCoords ? vertices : 0, 0);
-    // only what the tables can hold: a hint is no promise
-    const uint64_t fresh = vertices / std::max<uint32_t>(share, 1);
-    auto reserve = [](auto& table, uint64_t more) {
-        table.weld.Reserve(static_cast<size_t>(std::min<uint64_t>(table.weld.Count() + more, kCountMax)));
-    };
-    reserve(positions_, fresh);
-    if (normals) reserve(normals_, fresh);
-    if (texCoords) reserve(texCoords_, fresh);
+    position_.clear();
+    normal_.clear();
+    texCoord_.clear();
+    fresh_ = vertices / std::max<uint32_t>(share, 1);
+    positions_.before = static_cast<uint32_t>(positions_.weld.Count());
+    normals_.before = static_cast<uint32_t>(normals_.weld.Count());
+    texCoords_.before = static_cast<uint32_t>(texCoords_.weld.Count());
     corners = std::min<uint64_t>(corners, kCountMax);
     ReserveGrowing(out_.faces, out_.faces.size() + std::min<uint64_t>(faces, kCountMax));
     ReserveGrowing(out_.vIdx, out_.vIdx.size() + corners);
@@ -558,7 +572,7 @@ void TGeometryBuilder::Face(const uint32_t* corners, uint32_t n) {
     if (n > kFaceCornerBits) throw ERangeError("A face has too many corners");
     for (uint32_t c = 0; c < n; ++c) {
         const uint32_t k = corners[c];
-        if (k >= vertices_)
+        if (k >= position_.size())  // vertices_ once Vertices has numbered them
             throw ERangeError("A face of mesh '" + QuoteText(messageName_, 64) + "' names vertex " + std::to_string(k) +
                               " of " + std::to_string(vertices_));
         // a position is looked at when a corner first uses it
@@ -580,20 +594,56 @@ void TGeometryBuilder::Face(const uint32_t* corners, uint32_t n) {
     ++out_.groups.back().faces;
 }
 
+void TGeometryBuilder::ConsecutiveFaces(uint32_t n, uint64_t faces) {
+    const bool inOrder = n >= 3 && n * faces == vertices_ && positions_.InWeldOrder() &&
+                         (!hasNormals_ || normals_.InWeldOrder()) && (!hasTexCoords_ || texCoords_.InWeldOrder());
+    if (!inOrder || out_.faces.size() + faces > static_cast<size_t>(kCountMax) || n > kFaceCornerBits) {
+        std::vector<uint32_t> corners(n);
+        for (uint64_t f = 0; f < faces; ++f) {
+            for (uint32_t c = 0; c < n; ++c) corners[c] = static_cast<uint32_t>(n * f + c);
+            Face(corners.data(), n);
+        }
+        return;
+    }
+    // every new position is used: the first one that is not finite is the first a face meets
+    const auto& values = positions_.weld.Values();
+    for (size_t w = positions_.before; w < values.size(); ++w)
+        if (!std::isfinite(values[w][0]) || !std::isfinite(values[w][1]) || !std::isfinite(values[w][2]))
+            throw EReadError("A vertex of mesh '" + QuoteText(messageName_, 64) +
+                             "' has a position that is not a finite number");
+    const std::function<void()> jobs[3] = {[&] { positions_.NumberInOrder(position_, out_.vIdx, "vertices"); },
+                                           [&] {
+                                               if (hasNormals_) normals_.NumberInOrder(normal_, out_.nIdx, "normals");
+                                           },
+                                           [&] {
+                                               if (hasTexCoords_)
+                                                   texCoords_.NumberInOrder(texCoord_, out_.tIdx,
+                                                                            "texture coordinates");
+                                           }};
+    RunTableJobs(jobs, vertices_, 1 + hasNormals_ + hasTexCoords_);
+    out_.faces.insert(out_.faces.end(), faces,
+                      n | (hasTexCoords_ ? kFaceHasTexCoords : 0) | (hasNormals_ ? kFaceHasNormals : 0));
+    out_.groups.back().faces += static_cast<uint32_t>(faces);
+}
+
 TGeometry TGeometryBuilder::Finish() {
     if (out_.faces.empty()) throw EReadError("The scene holds no polygon (only points, lines or no mesh at all)");
-    auto values = [](const auto& table, auto& out) {
+    // the values of the three tables in use order, as one run of items shared out over the cores
+    const uint64_t p = positions_.used.size(), n = normals_.used.size(), t = texCoords_.used.size();
+    out_.positions.resize(3 * p);
+    out_.normals.resize(3 * n);
+    out_.texCoords.resize(2 * t);
+    auto values = [](const auto& table, TLargeTable<float>& out, uint64_t b, uint64_t e) {
         const auto& welded = table.weld.Values();
-        out.reserve(table.used.size() * std::tuple_size_v<std::decay_t<decltype(welded[0])>>);
-        for (const uint32_t w : table.used)
-            for (const float v : welded[w]) out.push_back(AsWrittenInOBJ(v));
+        constexpr size_t N = std::tuple_size_v<std::decay_t<decltype(welded[0])>>;
+        for (uint64_t i = b; i < e; ++i)
+            for (size_t c = 0; c < N; ++c) out[N * i + c] = AsWrittenInOBJ(welded[table.used[i]][c]);
     };
-    // each table on a thread of its own when the model is large
-    const std::function<void()> jobs[3] = {[&] { values(positions_, out_.positions); },
-                                           [&] { values(normals_, out_.normals); },
-                                           [&] { values(texCoords_, out_.texCoords); }};
-    RunTableJobs(jobs, positions_.used.size() + normals_.used.size(),
-                 1 + !normals_.used.empty() + !texCoords_.used.empty());
+    ParallelRanges(WorkThreads(p + n + t, kItemsPerThread), p + n + t, [&](size_t, uint64_t b, uint64_t e) {
+        values(positions_, out_.positions, std::min(b, p), std::min(e, p));
+        values(normals_, out_.normals, std::clamp(b, p, p + n) - p, std::clamp(e, p, p + n) - p);
+        values(texCoords_, out_.texCoords, std::max(b, p + n) - p - n, std::max(e, p + n) - p - n);
+    });
     return std::move(out_);
 }
 

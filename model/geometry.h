@@ -20,6 +20,7 @@
 //   vIdx       an int32 per corner of every face, 1 .. vertices
 //   tIdx       an int32 per corner of the faces with kFaceHasTexCoords, 1 .. texCoords
 //   nIdx       an int32 per corner of the faces with kFaceHasNormals, 1 .. normals
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -127,14 +128,18 @@ public:
     // welded on threads of their own when the mesh is large.
     template <class Position, class Normal, class TexCoord>
     void Vertices(Position&& position, Normal&& normal, TexCoord&& texCoord) {
+        // each table made ready on the thread that fills it, so that the system's zeroing
+        // of fresh pages is shared out too
         const std::function<void()> jobs[3] = {
             [&] {
+                positions_.Ready(position_, vertices_, fresh_);
                 positions_.weld.AddMany(
                     vertices_, [&](size_t i) { return PlusZero(position(static_cast<uint32_t>(i))); },
                     position_.data());
             },
             [&] {
                 if (!hasNormals_) return;
+                normals_.Ready(normal_, vertices_, fresh_);
                 // a normal repeated from one vertex to the next (a facet's) is renormalised once
                 std::array<float, 3> raw{}, unit = Unit(raw);
                 normals_.weld.AddMany(
@@ -150,10 +155,11 @@ public:
                     normal_.data());
             },
             [&] {
-                if (hasTexCoords_)
-                    texCoords_.weld.AddMany(
-                        vertices_, [&](size_t i) { return PlusZero(Finite(texCoord(static_cast<uint32_t>(i)))); },
-                        texCoord_.data());
+                if (!hasTexCoords_) return;
+                texCoords_.Ready(texCoord_, vertices_, fresh_);
+                texCoords_.weld.AddMany(
+                    vertices_, [&](size_t i) { return PlusZero(Finite(texCoord(static_cast<uint32_t>(i)))); },
+                    texCoord_.data());
             }};
         RunTableJobs(jobs, vertices_, 1 + hasNormals_ + hasTexCoords_);
     }
@@ -161,6 +167,12 @@ public:
     // for a corner past the mesh's vertices or a table past 2^31 - 3 entries, EReadError
     // for a corner whose position is not finite.
     void Face(const uint32_t* corners, uint32_t n);
+    // `faces` faces of n corners each over the current mesh's vertices in order (0 .. n - 1,
+    // then n .. 2n - 1, and so on), as Face would add them one by one and throwing as it
+    // would: an STL file's facets. Where they use every vertex and every value welded
+    // before the mesh is in use, the mesh's new values are numbered in weld order, and
+    // the corners take their numbers in one pass over each table.
+    void ConsecutiveFaces(uint32_t n, uint64_t faces);
     // The geometry; EReadError when no face was added.
     TGeometry Finish();
 
@@ -171,7 +183,18 @@ private:
         TWeld<N> weld{1024};
         TLargeTable<uint32_t> numberOf;  // weld number -> first-use number + 1 (0: unused)
         TLargeTable<uint32_t> used;      // first-use order -> weld number
+        uint32_t before = 0;             // weld.Count() when the current mesh began
+        // numbers sized for the mesh's vertices, the weld for about `fresh` new values
+        void Ready(TLargeTable<uint32_t>& numbers, uint32_t vertices, uint64_t fresh) {
+            numbers.assign(vertices, 0);
+            // only what the table can hold: a hint is no promise
+            weld.Reserve(static_cast<size_t>(std::min<uint64_t>(weld.Count() + fresh, kCountMax)));
+        }
         int32_t Number(uint32_t welded, const char* what);
+        // whether the current mesh's new values take their weld numbers + 1 as first-use numbers
+        bool InWeldOrder() const { return used.size() == before; }
+        // corners' numbers for the weld numbers of vertices (the current mesh's, used in order)
+        void NumberInOrder(const TLargeTable<uint32_t>& vertices, TLargeTable<int32_t>& corners, const char* what);
     };
     // Runs the jobs of the tables (those of the tables not there do nothing), on threads
     // of their own when the items are many.
@@ -195,7 +218,9 @@ private:
     TGeometry out_;
     TTable<3> positions_, normals_;
     TTable<2> texCoords_;
-    TLargeTable<uint32_t> position_, normal_, texCoord_;  // weld numbers of the current mesh's vertices
+    // weld numbers of the current mesh's vertices (empty until Vertices)
+    TLargeTable<uint32_t> position_, normal_, texCoord_;
+    uint64_t fresh_ = 0;  // about how many new values the current mesh brings to each table
     std::string messageName_;
     uint32_t vertices_ = 0;
     bool hasNormals_ = false, hasTexCoords_ = false;

@@ -38,11 +38,8 @@ TBinaryRead ReadBinarySTL(std::string_view bytes, TGeometry& geometry, const TRe
     builder.Vertices([&](uint32_t k) { return vec3(records + 50 * (k / 3) + 12 + 12 * (k % 3)); },
                      [&](uint32_t k) { return vec3(records + 50 * (k / 3)); },
                      [](uint32_t) { return std::array<float, 2>{}; });
-    for (uint32_t f = 0; f < facets; ++f) {
-        const uint32_t corners[3] = {3 * f, 3 * f + 1, 3 * f + 2};
-        builder.Face(corners, 3);
-        if (progress && f % kProgressStep == 0) progress(f, facets);
-    }
+    if (progress) progress(0, facets);
+    builder.ConsecutiveFaces(3, facets);
     geometry = builder.Finish();
     return TBinaryRead::kRead;
 }

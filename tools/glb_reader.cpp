@@ -285,10 +285,15 @@ void Build(const std::vector<TPrimitive>& primitives, const std::vector<TUse>& u
                              const char* at = p.texCoords.at(i);
                              return std::array<float, 2>{Load<float>(at), 1 - Load<float>(at + 4)};  // v flipped
                          });
+        if (!p.indexed) {
+            builder.ConsecutiveFaces(3, p.faces);
+            done += p.faces;
+            if (progress) progress(done, total);
+            continue;
+        }
         for (uint64_t f = 0; f < p.faces; ++f) {
-            uint32_t corners[3];
-            for (uint32_t c = 0; c < 3; ++c)
-                corners[c] = p.indexed ? IndexAt(p.indices, 3 * f + c) : static_cast<uint32_t>(3 * f + c);
+            const uint32_t corners[3] = {IndexAt(p.indices, 3 * f), IndexAt(p.indices, 3 * f + 1),
+                                         IndexAt(p.indices, 3 * f + 2)};
             builder.Face(corners, 3);
             if (progress && ++done % kProgressStep == 0) progress(done, total);
         }

@@ -112,6 +112,67 @@ TEST(Geometry, HandOverLoadsAsItsObjText) {
     EXPECT_EQ(SaveToKGMBytes(model), SaveToKGMBytes(want));
 }
 
+// Faces over the vertices in order (an STL file's facets) come out as Face adds them one
+// by one, whether the tables can be numbered in one pass (a first mesh, a mesh after
+// meshes that used all they welded) or not (a mesh after one that left a value unused),
+// and a position that is not finite is refused either way.
+TEST(Geometry, ConsecutiveFacesAreFacesOneByOne) {
+    // positions of a strip of triangles, values repeated within and across meshes
+    const std::vector<std::array<float, 3>> p = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 0, 0}, {1, 1, 0},
+                                                 {0, 1, 0}, {2, 0, 0}, {0, 0, 0}, {5, 5, 5}};
+    struct TMesh {
+        uint32_t first, vertices;  // p[first ..], corners per face 3
+        bool attributes, inOrder;  // normals and texture coordinates; added by ConsecutiveFaces
+    };
+    auto build = [&](const std::vector<TMesh>& meshes, bool consecutive) {
+        TGeometryBuilder b;
+        for (const TMesh& m : meshes) {
+            b.BeginMesh("g", "mesh", m.vertices, m.attributes, m.attributes, m.vertices / 3, m.vertices);
+            b.Vertices([&](uint32_t i) { return p[m.first + i]; },
+                       [&](uint32_t i) {
+                           return std::array<float, 3>{0, 0, static_cast<float>((m.first + i) / 3)};
+                       },
+                       [&](uint32_t i) {
+                           return std::array<float, 2>{static_cast<float>((m.first + i) % 2), 0};
+                       });
+            if (consecutive && m.inOrder) {
+                b.ConsecutiveFaces(3, m.vertices / 3);
+            } else {
+                for (uint32_t f = 0; 3 * f + 2 < m.vertices; ++f) {
+                    const uint32_t corners[] = {3 * f, 3 * f + 1, 3 * f + 2};
+                    b.Face(corners, 3);
+                }
+            }
+        }
+        return GeometryBytes(b.Finish());
+    };
+    const std::vector<std::vector<TMesh>> cases = {
+        {{0, 6, true, true}},                                          // one mesh
+        {{0, 6, false, true}, {3, 6, false, true}},                    // new and old values
+        {{0, 6, true, true}, {2, 6, true, true}, {0, 3, true, true}},  // three, with attributes
+        {{0, 8, false, false}, {3, 6, false, true}},                   // p[6] and p[7] left unused
+        {{0, 7, false, true}},                                         // a vertex no face uses
+    };
+    for (size_t c = 0; c < cases.size(); ++c) EXPECT_EQ(build(cases[c], true), build(cases[c], false)) << c;
+
+    for (const bool consecutive : {true, false}) {
+        TGeometryBuilder b;
+        b.BeginMesh("", "broken", 3, false, false, 1, 3);
+        b.Vertices(
+            [](uint32_t i) {
+                return std::array<float, 3>{0, i == 2 ? INFINITY : 1.0f, 0};
+            },
+            [](uint32_t) { return std::array<float, 3>{}; }, [](uint32_t) { return std::array<float, 2>{}; });
+        const uint32_t corners[] = {0, 1, 2};
+        try {
+            consecutive ? b.ConsecutiveFaces(3, 1) : b.Face(corners, 3);
+            ADD_FAILURE() << "an infinite position went in";
+        } catch (const EReadError& e) {
+            EXPECT_STREQ(e.what(), "A vertex of mesh 'broken' has a position that is not a finite number");
+        }
+    }
+}
+
 // Every way a hand-over can be broken is refused with its reason, before the model is
 // built.
 TEST(Geometry, BrokenHandOversAreRefused) {
