@@ -48,10 +48,12 @@ bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>&
     call.program = program;
     call.args = {path};
     call.readable = path;
-    const TImportRun run = RunChild(call, limits, ChildSandbox());
+    // the model is built while the child ends, and kept only when the run then passes
+    const TImportRun run = RunChild(call, limits, ChildSandbox(), [&](int handedOver) {
+        const TMappedFile geometry(handedOver);
+        ReadGeometry(geometry.Bytes(), fresh);
+    });
     CheckImportRun(run, limits);
-    const TMappedFile geometry(run.handedOver.Get());
-    ReadGeometry(geometry.Bytes(), fresh);
     warnings = run.warnings;
     return true;
 }

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -66,6 +67,8 @@ void TImportOutput::Line(std::string_view line, TImportRun& run, const TProgress
         if (blank != std::string_view::npos && ParseCount(line.substr(0, blank), done) &&
             ParseCount(line.substr(blank + 1), total) && done <= total && progress)
             progress(done, total);
+    } else if (line == "done") {
+        run.saidDone = true;
     } else if (line.substr(0, kWarning.size()) == kWarning && line.size() > kWarning.size() &&
                run.warnings.size() < kImportWarningsMax) {
         run.warnings.push_back(QuoteText(line.substr(kWarning.size()), kWarningMax));
@@ -230,7 +233,7 @@ TOwnedFd& TOwnedFd::operator=(TOwnedFd&& other) noexcept {
     return *this;
 }
 
-TImportRun RunChild(const TChildCall& call, const TImportLimits& limits, TSandboxMode mode) {
+TImportRun RunChild(const TChildCall& call, const TImportLimits& limits, TSandboxMode mode, const TTakeHandOver& take) {
     const std::string& program = call.program;
     if (access(program.c_str(), X_OK) != 0)
         throw EInOutError("Cannot start the " + call.who + " \"" + QuoteText(program, program.size()) +
@@ -256,7 +259,7 @@ TImportRun RunChild(const TChildCall& call, const TImportLimits& limits, TSandbo
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     const TChildFds fds{output.fd[1], errors.fd[1], geometry.Get(), call.input, rules.Fd(), theirs.Get()};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.wallSeconds);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.wallSeconds);
     const pid_t pid = fork();
     if (pid < 0) throw EInOutError("Cannot start the " + call.who + ": " + strerror(errno));
     if (pid == 0) StartChild(program.c_str(), argv.data(), envp.data(), fds, limits, sandboxed);
@@ -281,8 +284,23 @@ TImportRun RunChild(const TChildCall& call, const TImportLimits& limits, TSandbo
         total = t;
     };
     pollfd polled[3] = {{output.fd[0], POLLIN, 0}, {errors.fd[0], POLLIN, 0}, {listener.Get(), POLLIN, 0}};
+    // sealed, the file can neither change nor shrink under the caller's reading, even
+    // while a process of the child lives
+    constexpr int kSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
+    auto seal = [&] {
+        if (fcntl(geometry.Get(), F_ADD_SEALS, kSeals) != 0)
+            throw EInOutError("What the " + call.who + " handed over cannot be taken over: " + strerror(errno));
+    };
+    bool taken = false;
     char buf[4096];
     while (polled[0].fd >= 0 || polled[1].fd >= 0) {
+        if (take && run.saidDone && !taken && run.forbiddenCall.empty()) {
+            seal();
+            take(geometry.Get());
+            taken = true;
+            // what is left is the child's end, which the time take took is no part of
+            deadline = std::max(deadline, std::chrono::steady_clock::now() + std::chrono::seconds(5));
+        }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -317,13 +335,12 @@ TImportRun RunChild(const TChildCall& call, const TImportLimits& limits, TSandbo
         if (HasProgressHandler()) ReportProgress(done, total);
     }
     child.Reap(run);
-    // the child is gone and no process of it is left to write: sealed, the file cannot
-    // shrink under the caller's reading
-    constexpr int kSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
-    if (run.exited && run.exitCode == 0 && run.forbiddenCall.empty()) {
-        if (fcntl(geometry.Get(), F_ADD_SEALS, kSeals) != 0)
-            throw EInOutError("What the " + call.who + " handed over cannot be taken over: " + strerror(errno));
-        run.handedOver = std::move(geometry);
+    if (run.exited && run.exitCode == 0 && run.forbiddenCall.empty() && !taken) {
+        seal();
+        if (take)
+            take(geometry.Get());
+        else
+            run.handedOver = std::move(geometry);
     }
     return run;
 }

@@ -42,6 +42,7 @@ struct TImportRun {
     std::string errorText;              // its standard error, at most kImportErrorTextMax bytes
     std::vector<std::string> warnings;  // its "warning" lines, at most kImportWarningsMax
     std::string forbiddenCall;          // the system call the sandbox stopped it at, if any
+    bool saidDone = false;              // it said "done": what it hands over is complete
     TOwnedFd handedOver;                // the memory file it handed its output over in, sealed
 };
 constexpr size_t kImportErrorTextMax = 4096;
@@ -49,8 +50,8 @@ constexpr size_t kImportWarningsMax = 8;
 
 // Reads the child's standard output as it arrives, in pieces of any size: each line
 // "progress DONE TOTAL" (decimal, DONE <= TOTAL) goes to progress, each "warning TEXT"
-// with a TEXT is kept in run.warnings (its first 200 bytes, escaped); any other line,
-// and any line longer than 1024 bytes, is ignored.
+// with a TEXT is kept in run.warnings (its first 200 bytes, escaped), "done" sets
+// run.saidDone; any other line, and any line longer than 1024 bytes, is ignored.
 class TImportOutput {
 public:
     using TProgress = std::function<void(uint64_t done, uint64_t total)>;
@@ -88,7 +89,17 @@ struct TChildCall {
 // 0.2 s; when that asks to stop (ECancelled), or the wall-clock limit passes, or it tries
 // a forbidden system call, the child and everything it started are killed before this
 // returns or throws. Throws EInOutError when the child cannot be started.
-TImportRun RunChild(const TChildCall& call, const TImportLimits& limits, TSandboxMode mode);
+//
+// With take, the memory file goes to take (sealed, so that nothing can write to it any
+// more) as soon as the child says "done", while the child ends: a process that held a
+// large model takes a good while to give its memory back, and the caller need not wait
+// for that to read what it was handed. The run is then followed to its end as before,
+// and returned without handedOver; the caller keeps what take made only when
+// CheckImportRun passes. A child that ends well without saying "done" has its file
+// taken after its end. An exception of take goes out of RunChild, the child killed.
+using TTakeHandOver = std::function<void(int fd)>;
+TImportRun RunChild(const TChildCall& call, const TImportLimits& limits, TSandboxMode mode,
+                    const TTakeHandOver& take = {});
 
 // The sandbox every child runs in (SetImportSandbox), and the limits of one that works on
 // bytes of input (SetImportLimits, else ImportLimitsFor).

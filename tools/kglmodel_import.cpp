@@ -10,8 +10,9 @@
 //  - exit status 0: the geometry was handed over; 1: IN could not be read, one line on
 //    standard error says why; 2: wrong usage; 3: out of memory. Anything else, or a
 //    signal, is a crash.
-//  - standard output: lines "progress DONE TOTAL" while the importer works, and
-//    "warning TEXT" for what was skipped.
+//  - standard output: lines "progress DONE TOTAL" while the importer works,
+//    "warning TEXT" for what was skipped, and "done" once the geometry is handed over
+//    in full, before the process ends (which, for a large model, takes a while).
 #include <assimp/config.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -107,6 +108,7 @@ int Import(const std::string& in) {
         std::printf("warning %llu points and %llu lines were skipped: only polygons are read\n",
                     static_cast<unsigned long long>(skipped.points), static_cast<unsigned long long>(skipped.lines));
     kgl::WriteGeometry(geometry, kGeometryFd);
+    std::printf("done\n");
     std::fflush(stdout);
     std::_Exit(0);
 }

@@ -289,8 +289,16 @@ TEST(Import, EveryWayTheChildEndsIsAMessage) {
     kgl::test::TTempDir dir;
     const std::string model = dir.file("model.ply");
     kgl::test::WriteFile(model, "ply\nformat ascii 1.0\nend_header\n");
+    // a sound triangle, handed over by a child that says so and then fails
+    kgl::TGeometry triangle;
+    triangle.positions = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    triangle.groups = {{"", 1}};
+    triangle.faces = {3};
+    triangle.vIdx = {1, 2, 3};
+    kgl::test::WriteFile(dir.file("triangle.geometry"), kgl::GeometryBytes(triangle));
+    const std::string thenFails = "cat '" + dir.file("triangle.geometry") + "' >&3; echo done; exit 7";
     struct TCase {
-        const char* script;  // the child's body: descriptor 3 takes its geometry
+        std::string script;  // the child's body: descriptor 3 takes its geometry
         kgl::TImportLimits limits;
         const char* says;
         // sleep is a program of its own, which the sandbox does not let the child start
@@ -310,10 +318,12 @@ TEST(Import, EveryWayTheChildEndsIsAMessage) {
          "'KGLGEOM1\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\001\\000\\000\\000\\001\\000\\000\\000"
          "\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000' >&3",
          normal, "The importer handed over a broken model: 40 bytes where its counts make 100"},
+        // built while the child ends, the model is not kept: cat is a program of its own
+        {thenFails, normal, "The importer ended with status 7", kgl::TSandboxMode::kOff},
     };
     for (const TCase& c : cases) {
         const std::string fake = dir.file("fake.sh");
-        kgl::test::WriteFile(fake, std::string("#!/bin/sh\n") + c.script + "\n");
+        kgl::test::WriteFile(fake, "#!/bin/sh\n" + c.script + "\n");
         ASSERT_EQ(chmod(fake.c_str(), 0755), 0);
         kgl::SetImporterProgram(fake);
         kgl::SetImportLimits(c.limits);
