@@ -190,7 +190,7 @@ def child(exit_byte, status, out, err, geo):
 CUBE = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (1, 1, 1), (0, 1, 1)]
 QUADS = [[1, 2, 3, 4], [5, 8, 7, 6], [1, 5, 6, 2], [2, 6, 7, 3], [3, 7, 8, 4], [4, 8, 5, 1]]
 put("import", "written.bin", child(0, 0, b"progress 10 1000\nprogress 1000 1000\nwarning 3 points and 0 lines "
-                                   b"were skipped: only polygons are read", b"",
+                                   b"were skipped: only polygons are read\ndone", b"",
                                    geometry(CUBE, [("CUBE", 6)], [(q, None, None) for q in QUADS])))
 put("import", "written_two_groups.bin", child(0, 0, b"progress 1000 1000", b"", geometry(
     CUBE, [("", 2), ("LID", 4)], [(q, [1, 2, 3, 4], [k % 3 + 1] * 4) for k, q in enumerate(QUADS)],
