@@ -567,6 +567,13 @@ std::array<float, 3> TGeometryBuilder::Unit(std::array<float, 3> n) {
     return Finite(n);
 }
 
+void TGeometryBuilder::RequireFinitePosition(uint32_t welded) const {
+    const auto& p = positions_.weld.Values()[welded];
+    if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
+        throw EReadError("A vertex of mesh '" + QuoteText(messageName_, 64) +
+                         "' has a position that is not a finite number");
+}
+
 void TGeometryBuilder::Face(const uint32_t* corners, uint32_t n) {
     if (out_.faces.size() >= static_cast<size_t>(kCountMax)) throw ERangeError("The scene has too many faces");
     if (n > kFaceCornerBits) throw ERangeError("A face has too many corners");
@@ -577,12 +584,7 @@ void TGeometryBuilder::Face(const uint32_t* corners, uint32_t n) {
                               " of " + std::to_string(vertices_));
         // a position is looked at when a corner first uses it
         const uint32_t w = position_[k];
-        if (w >= positions_.numberOf.size() || positions_.numberOf[w] == 0) {
-            const auto& p = positions_.weld.Values()[w];
-            if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
-                throw EReadError("A vertex of mesh '" + QuoteText(messageName_, 64) +
-                                 "' has a position that is not a finite number");
-        }
+        if (w >= positions_.numberOf.size() || positions_.numberOf[w] == 0) RequireFinitePosition(w);
     }
     for (uint32_t c = 0; c < n; ++c) out_.vIdx.push_back(positions_.Number(position_[corners[c]], "vertices"));
     if (hasTexCoords_)
@@ -595,8 +597,9 @@ void TGeometryBuilder::Face(const uint32_t* corners, uint32_t n) {
 }
 
 void TGeometryBuilder::ConsecutiveFaces(uint32_t n, uint64_t faces) {
-    const bool inOrder = n >= 3 && n * faces == vertices_ && positions_.InWeldOrder() &&
-                         (!hasNormals_ || normals_.InWeldOrder()) && (!hasTexCoords_ || texCoords_.InWeldOrder());
+    const bool inOrder = n >= 3 && n * faces == vertices_ && position_.size() == vertices_ &&
+                         positions_.InWeldOrder() && (!hasNormals_ || normals_.InWeldOrder()) &&
+                         (!hasTexCoords_ || texCoords_.InWeldOrder());
     if (!inOrder || out_.faces.size() + faces > static_cast<size_t>(kCountMax) || n > kFaceCornerBits) {
         std::vector<uint32_t> corners(n);
         for (uint64_t f = 0; f < faces; ++f) {
@@ -606,11 +609,7 @@ void TGeometryBuilder::ConsecutiveFaces(uint32_t n, uint64_t faces) {
         return;
     }
     // every new position is used: the first one that is not finite is the first a face meets
-    const auto& values = positions_.weld.Values();
-    for (size_t w = positions_.before; w < values.size(); ++w)
-        if (!std::isfinite(values[w][0]) || !std::isfinite(values[w][1]) || !std::isfinite(values[w][2]))
-            throw EReadError("A vertex of mesh '" + QuoteText(messageName_, 64) +
-                             "' has a position that is not a finite number");
+    for (uint32_t w = positions_.before; w < positions_.weld.Count(); ++w) RequireFinitePosition(w);
     const std::function<void()> jobs[3] = {[&] { positions_.NumberInOrder(position_, out_.vIdx, "vertices"); },
                                            [&] {
                                                if (hasNormals_) normals_.NumberInOrder(normal_, out_.nIdx, "normals");

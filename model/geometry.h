@@ -201,6 +201,8 @@ private:
     static void RunTableJobs(const std::function<void()> (&jobs)[3], uint64_t items, size_t tables);
     // n / |n| when that is finite and not 0, each component not finite as 0
     static std::array<float, 3> Unit(std::array<float, 3> n);
+    // EReadError naming the current mesh when the welded position is not finite
+    void RequireFinitePosition(uint32_t welded) const;
     // -0 as +0 (x + 0 is x for every other x): the library's transforms make +0 of most
     // zeros and keep a few, and a file read either way must give the same bits
     template <size_t N>
