@@ -192,30 +192,9 @@ std::string LocalDateTime() {
 
 }  // namespace
 
-// The text form, to_chars then ParseFloat, takes some 80 ns a value; arithmetic gives
-// the same float exactly:
-//  - value x 10^6 is exact in a double (24 bits times 15625's 14, and a power of two),
-//    so rounding it to an integer, ties to even, rounds as the six-decimal text does
-//    (the sign kept: -0.4 gives -0, as "-0.000000" reads);
-//  - that integer / 10^6 is one correctly rounded division, and its double rounds to
-//    the float the text is read as: a second rounding goes wrong only on a double that
-//    lies exactly halfway between two floats while the decimal does not, and no such
-//    double comes from a decimal of six places. Below 2^24 the decimal (a fraction over
-//    10^6) lies at least 10^-6 / 2^25 of its size from every halfway point it is not
-//    (they are fractions over powers of two), far beyond a double's 2^-53; from 2^24 on
-//    every float is an integer, and the decimal is the float itself.
-// A value that is not finite goes the text way, which refuses it.
-float AsWrittenInOBJ(float value) {
-    if (!std::isfinite(value)) {
-        char text[kRealMax];
-        return ParseFloat(std::string_view(text, FormatReal(text, value)));
-    }
-    // rounded to an integer, ties to even, by adding 2^52, which leaves the sum no bit for
-    // a fraction (from 2^52 on the value is an integer already)
-    const double scaled = static_cast<double>(value) * 1e6;
-    double units = std::fabs(scaled);
-    if (units < 0x1p52) units = (units + 0x1p52) - 0x1p52;
-    return static_cast<float>(std::copysign(units, scaled) / 1e6);
+float AsWrittenInOBJText(float value) {
+    char text[kRealMax];
+    return ParseFloat(std::string_view(text, FormatReal(text, value)));
 }
 
 std::string SaveToOBJText(const TKGLModel& model, const std::string& dateTime) {
