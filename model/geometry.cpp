@@ -510,7 +510,7 @@ int32_t TGeometryBuilder::TTable<N>::Number(uint32_t welded, const char* what) {
 }
 
 template <size_t N>
-void TGeometryBuilder::TTable<N>::NumberInOrder(const TLargeTable<uint32_t>& vertices, TLargeTable<int32_t>& corners,
+void TGeometryBuilder::TTable<N>::NumberInOrder(TLargeTable<int32_t>& vertices, TLargeTable<int32_t>& corners,
                                                 const char* what) {
     const uint32_t count = static_cast<uint32_t>(weld.Count());
     if (used.size() + (count - before) > static_cast<size_t>(kCountMax))
@@ -521,13 +521,24 @@ void TGeometryBuilder::TTable<N>::NumberInOrder(const TLargeTable<uint32_t>& ver
     used.resize(from + (count - before));
     std::iota(used.begin() + from, used.end(), before);
     const size_t at = corners.size();
-    corners.resize(at + vertices.size());
-    int32_t* out = corners.data() + at;
-    for (const uint32_t w : vertices) *out++ = static_cast<int32_t>(w >= before ? w + 1 : numberOf[w]);
+    if (at == 0)
+        corners.swap(vertices);  // the mesh's own table, not a copy of it
+    else
+        corners.insert(corners.end(), vertices.begin(), vertices.end());
+    const auto first = corners.begin() + static_cast<std::ptrdiff_t>(at);
+    if (before == 0) {  // no value from before the mesh: every number is its weld number + 1
+        for (auto c = first; c != corners.end(); ++c) ++*c;
+        return;
+    }
+    for (auto c = first; c != corners.end(); ++c) {
+        const auto w = static_cast<uint32_t>(*c);
+        *c = static_cast<int32_t>(w >= before ? w + 1 : numberOf[w]);
+    }
 }
 
 void TGeometryBuilder::BeginMesh(std::string groupName, std::string messageName, uint32_t vertices, bool normals,
-                                 bool texCoords, uint64_t faces, uint64_t corners, uint32_t share) {
+                                 bool texCoords, uint64_t faces, uint64_t corners, uint32_t share,
+                                 uint32_t positionShare) {
     if (out_.groups.size() >= static_cast<size_t>(kCountMax)) throw ERangeError("The scene has too many meshes");
     out_.groups.push_back({std::move(groupName), 0});
     messageName_ = std::move(messageName);
@@ -538,6 +549,7 @@ void TGeometryBuilder::BeginMesh(std::string groupName, std::string messageName,
     normal_.clear();
     texCoord_.clear();
     fresh_ = vertices / std::max<uint32_t>(share, 1);
+    freshPositions_ = positionShare ? vertices / positionShare : fresh_;
     positions_.before = static_cast<uint32_t>(positions_.weld.Count());
     normals_.before = static_cast<uint32_t>(normals_.weld.Count());
     texCoords_.before = static_cast<uint32_t>(texCoords_.weld.Count());
@@ -558,13 +570,6 @@ void TGeometryBuilder::RunTableJobs(const std::function<void()> (&jobs)[3], uint
     OnEachThread(threads, [&](size_t t) {
         for (size_t j = t; j < 3; j += threads) jobs[j]();
     });
-}
-
-std::array<float, 3> TGeometryBuilder::Unit(std::array<float, 3> n) {
-    const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    if (length > 0 && std::isfinite(length))
-        for (float& c : n) c /= length;
-    return Finite(n);
 }
 
 void TGeometryBuilder::RequireFinitePosition(uint32_t welded) const {
@@ -627,7 +632,12 @@ void TGeometryBuilder::ConsecutiveFaces(uint32_t n, uint64_t faces) {
 
 TGeometry TGeometryBuilder::Finish() {
     if (out_.faces.empty()) throw EReadError("The scene holds no polygon (only points, lines or no mesh at all)");
-    // the values of the three tables in use order, as one run of items shared out over the cores
+    // the values of the three tables in use order, as one run of items shared out over the
+    // cores, in the pages the welds' places and numbers give back
+    const TReuseLargeBlocks reuse;
+    positions_.Release();
+    normals_.Release();
+    texCoords_.Release();
     const uint64_t p = positions_.used.size(), n = normals_.used.size(), t = texCoords_.used.size();
     out_.positions.resize(3 * p);
     out_.normals.resize(3 * n);

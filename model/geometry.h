@@ -118,10 +118,10 @@ class TGeometryBuilder {
 public:
     // messageName names the mesh in messages (the library's name for it). The tables are
     // made ready for about vertices / share new values (share: how many of the mesh's
-    // vertices one value stands for, as in STL's three vertices a facet) and faces
-    // polygons of corners in all.
+    // vertices one value stands for, as in STL's three vertices a facet; the positions'
+    // own where positionShare is given) and faces polygons of corners in all.
     void BeginMesh(std::string groupName, std::string messageName, uint32_t vertices, bool normals, bool texCoords,
-                   uint64_t faces, uint64_t corners, uint32_t share = 1);
+                   uint64_t faces, uint64_t corners, uint32_t share = 1, uint32_t positionShare = 0);
     // The values of the current mesh's vertices: std::array<float, 3> position(uint32_t),
     // normal(uint32_t) (renormalised here) and std::array<float, 2> texCoord(uint32_t);
     // normal and texCoord are called only when the mesh has them. The three tables are
@@ -132,10 +132,10 @@ public:
         // of fresh pages is shared out too
         const std::function<void()> jobs[3] = {
             [&] {
-                positions_.Ready(position_, vertices_, fresh_);
+                positions_.Ready(position_, vertices_, freshPositions_);
                 positions_.weld.AddMany(
                     vertices_, [&](size_t i) { return PlusZero(position(static_cast<uint32_t>(i))); },
-                    position_.data());
+                    Numbers(position_));
             },
             [&] {
                 if (!hasNormals_) return;
@@ -152,14 +152,14 @@ public:
                         }
                         return PlusZero(unit);
                     },
-                    normal_.data());
+                    Numbers(normal_));
             },
             [&] {
                 if (!hasTexCoords_) return;
                 texCoords_.Ready(texCoord_, vertices_, fresh_);
                 texCoords_.weld.AddMany(
                     vertices_, [&](size_t i) { return PlusZero(Finite(texCoord(static_cast<uint32_t>(i)))); },
-                    texCoord_.data());
+                    Numbers(texCoord_));
             }};
         RunTableJobs(jobs, vertices_, 1 + hasNormals_ + hasTexCoords_);
     }
@@ -171,9 +171,10 @@ public:
     // then n .. 2n - 1, and so on), as Face would add them one by one and throwing as it
     // would: an STL file's facets. Where they use every vertex and every value welded
     // before the mesh is in use, the mesh's new values are numbered in weld order, and
-    // the corners take their numbers in one pass over each table.
+    // the corners take their numbers in one pass over each table. The mesh takes no
+    // face after these.
     void ConsecutiveFaces(uint32_t n, uint64_t faces);
-    // The geometry; EReadError when no face was added.
+    // The geometry; EReadError when no face was added. The builder then takes nothing more.
     TGeometry Finish();
 
 private:
@@ -185,22 +186,35 @@ private:
         TLargeTable<uint32_t> used;      // first-use order -> weld number
         uint32_t before = 0;             // weld.Count() when the current mesh began
         // numbers sized for the mesh's vertices, the weld for about `fresh` new values
-        void Ready(TLargeTable<uint32_t>& numbers, uint32_t vertices, uint64_t fresh) {
+        void Ready(TLargeTable<int32_t>& numbers, uint32_t vertices, uint64_t fresh) {
             numbers.assign(vertices, 0);
             // only what the table can hold: a hint is no promise
             weld.Reserve(static_cast<size_t>(std::min<uint64_t>(weld.Count() + fresh, kCountMax)));
         }
         int32_t Number(uint32_t welded, const char* what);
+        // gives back what only the numbering needs (the table then takes no more values)
+        void Release() {
+            weld.DropPlaces();
+            TLargeTable<uint32_t>().swap(numberOf);
+        }
         // whether the current mesh's new values take their weld numbers + 1 as first-use numbers
         bool InWeldOrder() const { return used.size() == before; }
-        // corners' numbers for the weld numbers of vertices (the current mesh's, used in order)
-        void NumberInOrder(const TLargeTable<uint32_t>& vertices, TLargeTable<int32_t>& corners, const char* what);
+        // corners' numbers for the weld numbers of vertices (the current mesh's, used in
+        // order), appended to corners; where corners is empty, vertices becomes it (and
+        // is left empty), numbered in place
+        void NumberInOrder(TLargeTable<int32_t>& vertices, TLargeTable<int32_t>& corners, const char* what);
     };
     // Runs the jobs of the tables (those of the tables not there do nothing), on threads
     // of their own when the items are many.
     static void RunTableJobs(const std::function<void()> (&jobs)[3], uint64_t items, size_t tables);
-    // n / |n| when that is finite and not 0, each component not finite as 0
-    static std::array<float, 3> Unit(std::array<float, 3> n);
+    // n / |n| when that is finite and not 0, each component not finite as 0 (inline: a
+    // scan's facets bring a million normals)
+    static std::array<float, 3> Unit(std::array<float, 3> n) {
+        const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        if (length > 0 && std::isfinite(length))
+            for (float& c : n) c /= length;
+        return Finite(n);
+    }
     // EReadError naming the current mesh when the welded position is not finite
     void RequireFinitePosition(uint32_t welded) const;
     // -0 as +0 (x + 0 is x for every other x): the library's transforms make +0 of most
@@ -220,9 +234,12 @@ private:
     TGeometry out_;
     TTable<3> positions_, normals_;
     TTable<2> texCoords_;
-    // weld numbers of the current mesh's vertices (empty until Vertices)
-    TLargeTable<uint32_t> position_, normal_, texCoord_;
-    uint64_t fresh_ = 0;  // about how many new values the current mesh brings to each table
+    // weld numbers of the current mesh's vertices (empty until Vertices), kept as the
+    // corner tables' type so that ConsecutiveFaces can make them those tables in place
+    TLargeTable<int32_t> position_, normal_, texCoord_;
+    static uint32_t* Numbers(TLargeTable<int32_t>& numbers) { return reinterpret_cast<uint32_t*>(numbers.data()); }
+    // about how many new values the current mesh brings to the positions, and to each other table
+    uint64_t freshPositions_ = 0, fresh_ = 0;
     std::string messageName_;
     uint32_t vertices_ = 0;
     bool hasNormals_ = false, hasTexCoords_ = false;

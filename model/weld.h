@@ -89,6 +89,9 @@ public:
         }
     }
 
+    // Gives back the places, keeping the values: the weld then takes no more.
+    void DropPlaces() { TLargeTable<uint64_t>().swap(slots_); }
+
     size_t Count() const { return values_.size(); }
     const TLargeTable<TValue>& Values() const { return values_; }
 

@@ -28,8 +28,10 @@ TBinaryRead ReadBinarySTL(std::string_view bytes, TGeometry& geometry, const TRe
     if (facets == 0 || 84 + 50 * facets != bytes.size()) return TBinaryRead::kNotMine;
     if (3 * facets > static_cast<uint64_t>(kCountMax)) throw ERangeError("The STL file has too many facets");
     TGeometryBuilder builder;
-    // a position stands for some six of the facets' vertices, a normal for three
-    builder.BeginMesh("", "", static_cast<uint32_t>(3 * facets), true, false, facets, 3 * facets, 3);
+    // a normal stands for a facet's three vertices, a position for some six of the
+    // facets' vertices (a closed surface of triangles has about twice as many facets as
+    // points)
+    builder.BeginMesh("", "", static_cast<uint32_t>(3 * facets), true, false, facets, 3 * facets, 3, 6);
     const char* const records = bytes.data() + 84;
     auto vec3 = [](const char* p) {
         return std::array<float, 3>{Load<float>(p), Load<float>(p + 4), Load<float>(p + 8)};
