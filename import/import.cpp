@@ -48,12 +48,15 @@ bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>&
     call.program = program;
     call.args = {path};
     call.readable = path;
-    // the model is built while the child ends, and kept only when the run then passes
+    // the model is built while the child ends, and kept only when the run then passes;
+    // it is finished once the hand-over is given back (RunChild closes it as it returns)
     const TImportRun run = RunChild(call, limits, ChildSandbox(), [&](int handedOver) {
         const TMappedFile geometry(handedOver);
-        ReadGeometry(geometry.Bytes(), fresh);
+        ReadGeometryUnfinished(geometry.Bytes(), fresh);
     });
     CheckImportRun(run, limits);
+    FinishOBJ(fresh);
+    Reduce(fresh, 0.0);
     warnings = run.warnings;
     return true;
 }

@@ -265,7 +265,7 @@ TGeometryView ReadGeometryView(std::string_view bytes) {
     return g;
 }
 
-void ReadGeometry(std::string_view bytes, TKGLModel& m) {
+void ReadGeometryUnfinished(std::string_view bytes, TKGLModel& m) {
     const TChecked c = Check(bytes);
     const THeader& h = c.h;
     const TSections& s = c.s;
@@ -343,6 +343,10 @@ void ReadGeometry(std::string_view bytes, TKGLModel& m) {
             }
         });
     });
+}
+
+void ReadGeometry(std::string_view bytes, TKGLModel& m) {
+    ReadGeometryUnfinished(bytes, m);
     FinishOBJ(m);
     Reduce(m, 0.0);
 }
