@@ -91,9 +91,8 @@ struct TChildCall {
 // returns or throws. Throws EInOutError when the child cannot be started.
 //
 // With take, the memory file goes to take (sealed, so that nothing can write to it any
-// more) as soon as the child says "done", while the child ends: a process that held a
-// large model takes a good while to give its memory back, and the caller need not wait
-// for that to read what it was handed. The run is then followed to its end as before,
+// more) as soon as the child says "done", while the child ends: the caller need not
+// wait for the child's end to read what it was handed. The run is then followed to its end as before,
 // and returned without handedOver; the caller keeps what take made only when
 // CheckImportRun passes. A child that ends well without saying "done" has its file
 // taken after its end. An exception of take goes out of RunChild, the child killed.

@@ -529,12 +529,7 @@ void TGeometryBuilder::TTable<N>::NumberInOrder(TLargeTable<int32_t>& vertices, 
         corners.swap(vertices);  // the mesh's own table, not a copy of it
     else
         corners.insert(corners.end(), vertices.begin(), vertices.end());
-    const auto first = corners.begin() + static_cast<std::ptrdiff_t>(at);
-    if (before == 0) {  // no value from before the mesh: every number is its weld number + 1
-        for (auto c = first; c != corners.end(); ++c) ++*c;
-        return;
-    }
-    for (auto c = first; c != corners.end(); ++c) {
+    for (auto c = corners.begin() + static_cast<std::ptrdiff_t>(at); c != corners.end(); ++c) {
         const auto w = static_cast<uint32_t>(*c);
         *c = static_cast<int32_t>(w >= before ? w + 1 : numberOf[w]);
     }

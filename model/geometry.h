@@ -68,9 +68,8 @@ void WriteGeometry(const TGeometry& geometry, int fd);
 // finite), ERangeError for an index outside its table; fresh is then unspecified.
 void ReadGeometry(std::string_view bytes, TKGLModel& fresh);
 // ReadGeometry without the finishing steps, for a caller that runs them once it has let
-// go of the bytes: their pages, given back to the system just before, are the cheapest
-// the finishing steps' tables can have (on a virtual machine a page that has not been in
-// use for a while costs the host a fault as well).
+// go of the bytes, so that the finishing steps' tables can take the pages the bytes gave
+// back.
 void ReadGeometryUnfinished(std::string_view bytes, TKGLModel& fresh);
 // The tables of the bytes in place, checked as ReadGeometry checks them (and throwing as
 // it does), for a program that hands them on (the exporter). The bytes must stay while

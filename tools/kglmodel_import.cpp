@@ -12,7 +12,7 @@
 //    signal, is a crash.
 //  - standard output: lines "progress DONE TOTAL" while the importer works,
 //    "warning TEXT" for what was skipped, and "done" once the geometry is handed over
-//    in full, before the process ends (which, for a large model, takes a while).
+//    in full, before the process ends.
 #include <assimp/config.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
