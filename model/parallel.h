@@ -23,6 +23,17 @@ constexpr uint64_t kItemsPerThread = 64 * 1024;
 // small loops, at least 1.
 size_t WorkThreads(uint64_t items, uint64_t minItems);
 
+// Runs run(context, t) for t = 1 .. n - 1 on the threads of a pool kept for the process
+// and run(context, 0) on the calling thread, and returns once all have returned; run
+// must not throw. False, with nothing run, while the pool serves another loop (a loop
+// inside a loop, or on another thread) or when it cannot start the threads it needs.
+//
+// The pool's threads wait a little, awake, for the next loop before they sleep: a
+// model's loops follow one another with little work between them, and a thread started
+// or woken for each loop was first put on the core of the thread that asked, on some
+// systems for several milliseconds, so that a loop of two ranges ran as one.
+bool RunOnPool(size_t n, void (*run)(void*, size_t), void* context) noexcept;
+
 // Runs fn(t, begin, end) for t = 0 .. n - 1 over [0, items) cut in n even ranges, range 0
 // on the calling thread, and rethrows the failure of the first range that failed.
 template <class Fn>
@@ -39,11 +50,15 @@ void ParallelRanges(size_t n, uint64_t items, Fn&& fn) {
             failed[t] = std::current_exception();
         }
     };
-    std::vector<std::thread> threads;
-    threads.reserve(n - 1);
-    for (size_t t = 1; t < n; ++t) threads.emplace_back(run, t);
-    run(0);
-    for (std::thread& th : threads) th.join();
+    using TRun = decltype(run);
+    if (!RunOnPool(
+            n, [](void* context, size_t t) { (*static_cast<TRun*>(context))(t); }, &run)) {
+        std::vector<std::thread> threads;
+        threads.reserve(n - 1);
+        for (size_t t = 1; t < n; ++t) threads.emplace_back(run, t);
+        run(0);
+        for (std::thread& th : threads) th.join();
+    }
     for (const std::exception_ptr& e : failed)
         if (e) std::rethrow_exception(e);
 }
