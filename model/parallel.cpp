@@ -1,5 +1,7 @@
 #include "parallel.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -111,9 +113,22 @@ private:
     std::vector<std::unique_ptr<TWorker>> workers_;
 };
 
+// The pool, made at its first use; its threads live as long as the process. A child made
+// by fork has none of them (fork copies only the thread that calls it), so the child
+// forgets its copy of the pool and makes its own, should it run loops.
+std::atomic<TPool*> g_pool{nullptr};
+std::once_flag g_forgetInChild;
+
+void ForgetPool() noexcept { g_pool.store(nullptr, std::memory_order_relaxed); }
+
 TPool& Pool() {
-    static TPool* pool = new TPool;  // its threads live as long as the process
-    return *pool;
+    if (TPool* pool = g_pool.load(std::memory_order_acquire)) return *pool;
+    std::call_once(g_forgetInChild, [] { pthread_atfork(nullptr, nullptr, ForgetPool); });
+    auto* fresh = new TPool;
+    TPool* made = nullptr;
+    if (g_pool.compare_exchange_strong(made, fresh, std::memory_order_acq_rel)) return *fresh;
+    delete fresh;  // another thread made it first
+    return *made;
 }
 }  // namespace
 
@@ -127,7 +142,12 @@ size_t WorkThreads(uint64_t items, uint64_t minItems) {
 }
 
 bool RunOnPool(size_t n, void (*run)(void*, size_t), void* context) noexcept {
-    return n >= 2 && Pool().Run(n, run, context);
+    if (n < 2) return false;
+    try {
+        return Pool().Run(n, run, context);
+    } catch (...) {  // no memory for the pool
+        return false;
+    }
 }
 
 }  // namespace kgl

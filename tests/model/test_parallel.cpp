@@ -1,7 +1,8 @@
 // Loops on every core: each item of a loop is run once, by the range it belongs to,
-// whether the loop runs on the pool, inside another loop or beside one on another
-// thread, and a range's failure reaches the caller.
+// whether the loop runs on the pool, inside another loop, beside one on another thread
+// or in a child made by fork, and a range's failure reaches the caller.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "parallel.h"
+#include "test_support.h"
 
 using namespace kgl;
 
@@ -46,6 +48,22 @@ TEST(Parallel, EveryItemRunsOnceWhereverTheLoopRuns) {
     std::thread other(many);
     many();
     other.join();
+}
+
+// A child made by fork has none of the pool's threads (the loader's memory tests load in
+// such a child): its loops must not wait for them.
+TEST(Parallel, AForkedChildRunsItsLoops) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer cannot start threads in the child of a process that has some";
+#endif
+    ExpectEachItemOnce(2, 1000);  // the pool and its thread exist here
+    const int status = kgl::test::RunInChild([] {
+        alarm(20);  // a loop left waiting ends the child
+        std::atomic<uint64_t> items{0};
+        ParallelRanges(2, 1000, [&](size_t, uint64_t b, uint64_t e) { items += e - b; });
+        return items == 1000 ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
 }
 
 TEST(Parallel, TheFirstRangeToFailIsRethrown) {
