@@ -1,6 +1,7 @@
 #include "parallel.h"
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -23,6 +24,15 @@ void Pause() noexcept {
 #else
     std::this_thread::yield();
 #endif
+}
+
+// The cores this process may run on (its affinity mask, as `taskset` sets it).
+size_t UsableCores() noexcept {
+#if defined(__linux__)
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) return static_cast<size_t>(CPU_COUNT(&allowed));
+#endif
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 // Waits until done() holds: awake for up to kAwake when it may keep a core busy, then
@@ -68,7 +78,7 @@ public:
             }
             woken_.notify_all();
             run(context, 0);
-            WaitFor(m_, done_, true, [&] { return pending_.load(std::memory_order_acquire) == 0; });
+            WaitFor(m_, done_, cores_ > 1, [&] { return pending_.load(std::memory_order_acquire) == 0; });
         }
         busy_.store(false, std::memory_order_release);
         return ok;
@@ -91,8 +101,9 @@ private:
     }
 
     void Serve(TWorker& w, size_t index) {
-        // only as many threads stay awake as there are other cores
-        const bool awake = index + 1 < std::max(1u, std::thread::hardware_concurrency());
+        // only as many threads stay awake as there are other cores to keep busy: on one
+        // core, a thread awake would only keep the others from their work
+        const bool awake = index + 1 < cores_;
         uint64_t seen = 0;
         for (;;) {
             WaitFor(m_, woken_, awake, [&] { return w.loop.load(std::memory_order_acquire) != seen; });
@@ -105,6 +116,7 @@ private:
         }
     }
 
+    const size_t cores_ = UsableCores();
     std::atomic<bool> busy_{false};
     uint64_t loops_ = 0;
     std::atomic<size_t> pending_{0};
