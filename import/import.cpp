@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "errors.h"
@@ -36,6 +39,17 @@ TSandboxMode& Sandbox() {
     return mode;
 }
 
+// Unmaps the hand-over on a thread of its own, so that the caller goes on meanwhile: the
+// last mapping of the memory file gives back its pages, as many as the model's own
+// tables hold, and one thread took a twentieth of a large import to free them. Here, at
+// once, when no thread can be started.
+void UnmapBeside(std::unique_ptr<TMappedFile> mapping) {
+    try {
+        std::thread([m = std::move(mapping)] {}).detach();
+    } catch (const std::system_error&) {
+    }
+}
+
 // Imports path into fresh; false when there is no such file. Failures are thrown.
 bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>& warnings) {
     uint64_t size = 0;
@@ -49,11 +63,13 @@ bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>&
     call.args = {path};
     call.readable = path;
     // the model is built while the child ends, and kept only when the run then passes;
-    // it is finished once the hand-over is given back (RunChild closes it as it returns)
-    const TImportRun run = RunChild(call, limits, ChildSandbox(), [&](int handedOver) {
-        const TMappedFile geometry(handedOver);
-        ReadGeometryUnfinished(geometry.Bytes(), fresh);
+    // it is finished while the hand-over is given back
+    std::unique_ptr<TMappedFile> handedOver;
+    const TImportRun run = RunChild(call, limits, ChildSandbox(), [&](int fd) {
+        handedOver = std::make_unique<TMappedFile>(fd);
+        ReadGeometryUnfinished(handedOver->Bytes(), fresh);
     });
+    UnmapBeside(std::move(handedOver));
     CheckImportRun(run, limits);
     FinishOBJ(fresh);
     Reduce(fresh, 0.0);
