@@ -501,7 +501,18 @@ TGeometry GeometryToWrite(const TKGLModel& model, const TWriteLayout& layout) {
 // ---------------------------------------------------------------- building
 
 template <size_t N>
+void TGeometryBuilder::TTable<N>::WriteOutInOrder() {
+    if (inOrder == 0) return;
+    numberOf.resize(inOrder);
+    std::iota(numberOf.begin(), numberOf.end(), 1u);
+    used.resize(inOrder);
+    std::iota(used.begin(), used.end(), 0u);
+    inOrder = 0;
+}
+
+template <size_t N>
 int32_t TGeometryBuilder::TTable<N>::Number(uint32_t welded, const char* what) {
+    WriteOutInOrder();
     if (welded >= numberOf.size()) numberOf.resize(std::max<size_t>(weld.Count(), welded + 1), 0);
     uint32_t& number = numberOf[welded];
     if (number == 0) {
@@ -517,13 +528,20 @@ template <size_t N>
 void TGeometryBuilder::TTable<N>::NumberInOrder(TLargeTable<int32_t>& vertices, TLargeTable<int32_t>& corners,
                                                 const char* what) {
     const uint32_t count = static_cast<uint32_t>(weld.Count());
-    if (used.size() + (count - before) > static_cast<size_t>(kCountMax))
+    if (uint64_t(Used()) + (count - before) > static_cast<uint64_t>(kCountMax))
         throw ERangeError(std::string("The scene has too many ") + what);
-    numberOf.resize(count, 0);
-    std::iota(numberOf.begin() + before, numberOf.end(), before + 1);
-    const size_t from = used.size();
-    used.resize(from + (count - before));
-    std::iota(used.begin() + from, used.end(), before);
+    // every weld number so far its first-use number - 1: it stays so, with no table
+    const bool allInOrder = inOrder == before && used.empty();
+    if (allInOrder) {
+        inOrder = count;
+    } else {
+        WriteOutInOrder();
+        numberOf.resize(count, 0);
+        std::iota(numberOf.begin() + before, numberOf.end(), before + 1);
+        const size_t from = used.size();
+        used.resize(from + (count - before));
+        std::iota(used.begin() + from, used.end(), before);
+    }
     const size_t at = corners.size();
     if (at == 0)
         corners.swap(vertices);  // the mesh's own table, not a copy of it
@@ -531,7 +549,7 @@ void TGeometryBuilder::TTable<N>::NumberInOrder(TLargeTable<int32_t>& vertices, 
         corners.insert(corners.end(), vertices.begin(), vertices.end());
     for (auto c = corners.begin() + static_cast<std::ptrdiff_t>(at); c != corners.end(); ++c) {
         const auto w = static_cast<uint32_t>(*c);
-        *c = static_cast<int32_t>(w >= before ? w + 1 : numberOf[w]);
+        *c = static_cast<int32_t>(w >= before || allInOrder ? w + 1 : numberOf[w]);
     }
 }
 
@@ -588,7 +606,7 @@ void TGeometryBuilder::Face(const uint32_t* corners, uint32_t n) {
                               " of " + std::to_string(vertices_));
         // a position is looked at when a corner first uses it
         const uint32_t w = position_[k];
-        if (w >= positions_.numberOf.size() || positions_.numberOf[w] == 0) RequireFinitePosition(w);
+        if (!positions_.IsUsed(w)) RequireFinitePosition(w);
     }
     for (uint32_t c = 0; c < n; ++c) out_.vIdx.push_back(positions_.Number(position_[corners[c]], "vertices"));
     if (hasTexCoords_)
@@ -637,7 +655,7 @@ TGeometry TGeometryBuilder::Finish() {
     positions_.Release();
     normals_.Release();
     texCoords_.Release();
-    const uint64_t p = positions_.used.size(), n = normals_.used.size(), t = texCoords_.used.size();
+    const uint64_t p = positions_.Used(), n = normals_.Used(), t = texCoords_.Used();
     out_.positions.resize(3 * p);
     out_.normals.resize(3 * n);
     out_.texCoords.resize(2 * t);
@@ -645,7 +663,7 @@ TGeometry TGeometryBuilder::Finish() {
         const auto& welded = table.weld.Values();
         constexpr size_t N = std::tuple_size_v<std::decay_t<decltype(welded[0])>>;
         for (uint64_t i = b; i < e; ++i)
-            for (size_t c = 0; c < N; ++c) out[N * i + c] = AsWrittenInOBJ(welded[table.used[i]][c]);
+            for (size_t c = 0; c < N; ++c) out[N * i + c] = AsWrittenInOBJ(welded[table.UsedAt(i)][c]);
     };
     ParallelRanges(WorkThreads(p + n + t, kItemsPerThread), p + n + t, [&](size_t, uint64_t b, uint64_t e) {
         values(positions_, out_.positions, std::min(b, p), std::min(e, p));

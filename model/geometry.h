@@ -188,7 +188,18 @@ private:
         TWeld<N> weld{1024};
         TLargeTable<uint32_t> numberOf;  // weld number -> first-use number + 1 (0: unused)
         TLargeTable<uint32_t> used;      // first-use order -> weld number
-        uint32_t before = 0;             // weld.Count() when the current mesh began
+        // or, while numberOf and used are empty, weld numbers 0 .. inOrder - 1 are the
+        // first-use numbers 1 .. inOrder: a mesh that came first and was numbered in weld
+        // order (a large STL's) writes no table for it
+        uint32_t inOrder = 0;
+        uint32_t before = 0;  // weld.Count() when the current mesh began
+        uint32_t Used() const { return inOrder + static_cast<uint32_t>(used.size()); }
+        uint32_t UsedAt(uint64_t k) const { return inOrder ? static_cast<uint32_t>(k) : used[k]; }
+        bool IsUsed(uint32_t welded) const {
+            return inOrder ? welded < inOrder : welded < numberOf.size() && numberOf[welded] != 0;
+        }
+        // numbers in weld order written out into numberOf and used, for what comes next
+        void WriteOutInOrder();
         // numbers sized for the mesh's vertices, the weld for about `fresh` new values
         void Ready(TLargeTable<int32_t>& numbers, uint32_t vertices, uint64_t fresh) {
             numbers.assign(vertices, 0);
@@ -202,7 +213,7 @@ private:
             TLargeTable<uint32_t>().swap(numberOf);
         }
         // whether the current mesh's new values take their weld numbers + 1 as first-use numbers
-        bool InWeldOrder() const { return used.size() == before; }
+        bool InWeldOrder() const { return Used() == before; }
         // corners' numbers for the weld numbers of vertices (the current mesh's, used in
         // order), appended to corners; where corners is empty, vertices becomes it (and
         // is left empty), numbered in place

@@ -114,8 +114,8 @@ TEST(Geometry, HandOverLoadsAsItsObjText) {
 
 // Faces over the vertices in order (an STL file's facets) come out as Face adds them one
 // by one, whether the tables can be numbered in one pass (a first mesh, a mesh after
-// meshes that used all they welded) or not (a mesh after one that left a value unused),
-// and a position that is not finite is refused either way.
+// meshes that used all they welded, one by one or in order) or not (a mesh after one
+// that left a value unused), and a position that is not finite is refused either way.
 TEST(Geometry, ConsecutiveFacesAreFacesOneByOne) {
     // positions of a strip of triangles, values repeated within and across meshes
     const std::vector<std::array<float, 3>> p = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 0, 0}, {1, 1, 0},
@@ -147,11 +147,12 @@ TEST(Geometry, ConsecutiveFacesAreFacesOneByOne) {
         return GeometryBytes(b.Finish());
     };
     const std::vector<std::vector<TMesh>> cases = {
-        {{0, 6, true, true}},                                          // one mesh
-        {{0, 6, false, true}, {3, 6, false, true}},                    // new and old values
-        {{0, 6, true, true}, {2, 6, true, true}, {0, 3, true, true}},  // three, with attributes
-        {{0, 8, false, false}, {3, 6, false, true}},                   // p[6] and p[7] left unused
-        {{0, 7, false, true}},                                         // a vertex no face uses
+        {{0, 6, true, true}},                                           // one mesh
+        {{0, 6, false, true}, {3, 6, false, true}},                     // new and old values
+        {{0, 6, true, true}, {2, 6, true, true}, {0, 3, true, true}},   // three, with attributes
+        {{0, 8, false, false}, {3, 6, false, true}},                    // p[6] and p[7] left unused
+        {{0, 7, false, true}},                                          // a vertex no face uses
+        {{0, 6, true, true}, {3, 6, true, false}, {0, 3, true, true}},  // one by one between
     };
     for (size_t c = 0; c < cases.size(); ++c) EXPECT_EQ(build(cases[c], true), build(cases[c], false)) << c;
 
