@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -46,7 +46,7 @@ TSandboxMode& Sandbox() {
 void UnmapBeside(std::unique_ptr<TMappedFile> mapping) {
     try {
         std::thread([m = std::move(mapping)] {}).detach();
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // no thread, or no memory for one
     }
 }
 
@@ -65,8 +65,8 @@ bool Import(TKGLModel& fresh, const std::string& path, std::vector<std::string>&
     // the model is built while the child ends, and kept only when the run then passes;
     // it is finished while the hand-over is given back
     std::unique_ptr<TMappedFile> handedOver;
-    const TImportRun run = RunChild(call, limits, ChildSandbox(), [&](int fd) {
-        handedOver = std::make_unique<TMappedFile>(fd);
+    const TImportRun run = RunChild(call, limits, ChildSandbox(), [&](int geometry) {
+        handedOver = std::make_unique<TMappedFile>(geometry);
         ReadGeometryUnfinished(handedOver->Bytes(), fresh);
     });
     UnmapBeside(std::move(handedOver));
