@@ -662,8 +662,10 @@ TGeometry TGeometryBuilder::Finish() {
     auto values = [](const auto& table, TLargeTable<float>& out, uint64_t b, uint64_t e) {
         const auto& welded = table.weld.Values();
         constexpr size_t N = std::tuple_size_v<std::decay_t<decltype(welded[0])>>;
-        for (uint64_t i = b; i < e; ++i)
-            for (size_t c = 0; c < N; ++c) out[N * i + c] = AsWrittenInOBJ(welded[table.UsedAt(i)][c]);
+        for (uint64_t i = b; i < e; ++i) {
+            const auto& value = welded[table.UsedAt(i)];
+            for (size_t c = 0; c < N; ++c) out[N * i + c] = AsWrittenInOBJ(value[c]);
+        }
     };
     ParallelRanges(WorkThreads(p + n + t, kItemsPerThread), p + n + t, [&](size_t, uint64_t b, uint64_t e) {
         values(positions_, out_.positions, std::min(b, p), std::min(e, p));
