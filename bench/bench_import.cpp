@@ -1,8 +1,9 @@
 // Other formats against OBJ text: kglmodel info of the benchmark surface as binary PLY,
 // binary STL and GLB beside the same surface as OBJ, whole processes taking turns in
-// every round, with the library's ReadFile alone (bench_assimp_read) as the floor an
-// import through it stands on. Prints medians, the slowest run, the ratio to the OBJ
-// and the peak (the largest resident set of the process and its importer child).
+// every round (in an order that moves on one place a round), with the library's
+// ReadFile alone (bench_assimp_read) as the floor an import through it stands on.
+// Prints medians, the slowest run, the ratio to the OBJ and the peak (the largest
+// resident set of the process and its importer child).
 //
 // With --sandbox FILE: what the importer's sandbox costs a process, in this process:
 // LoadModelFile of FILE with the full sandbox, with the filter and limits only, and with
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -112,12 +114,15 @@ int main(int argc, char** argv) {
                 files[ext] = m.path;
                 triangles = m.triangles;
             }
-            // every command once, to fill the page cache, then in turns; the two builds
-            // swap places every round, since a process that follows a large one's exit
-            // pays more for its fresh memory on this virtual machine
+            // every command once, to fill the page cache, then in turns. A process that
+            // follows a large one's exit pays more for its fresh memory on this virtual
+            // machine, so no command always follows the same one: the two builds swap
+            // places every round, and each round starts one format further on
             std::map<std::string, TSeries> ours, other, floor;
+            constexpr int kFormats = static_cast<int>(std::size(formats));
             for (int r = -1; r < runs; ++r)
-                for (const char* ext : formats) {
+                for (int k = 0; k < kFormats; ++k) {
+                    const char* const ext = formats[(k + r + kFormats) % kFormats];
                     for (int turn = 0; turn < 2; ++turn) {
                         const bool mine = (turn == 0) == (r % 2 == 0);
                         if (!mine && also.empty()) continue;
