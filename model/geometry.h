@@ -27,6 +27,7 @@
 #include <cstring>
 #include <functional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -129,9 +130,15 @@ public:
     // The values of the current mesh's vertices: std::array<float, 3> position(uint32_t),
     // normal(uint32_t) (renormalised here) and std::array<float, 2> texCoord(uint32_t);
     // normal and texCoord are called only when the mesh has them. The three tables are
-    // welded on threads of their own when the mesh is large.
+    // welded on threads of their own when the mesh is large. With facetCorners k, the
+    // vertices come as facets of k corners each, and normal(f) is facet f's for its k
+    // vertices, called for the facets only (an STL file's); a corner is then first
+    // compared with those of the two facets before it, which a surface's facets share.
+    // Throws std::invalid_argument when k does not divide the vertices.
     template <class Position, class Normal, class TexCoord>
-    void Vertices(Position&& position, Normal&& normal, TexCoord&& texCoord) {
+    void Vertices(Position&& position, Normal&& normal, TexCoord&& texCoord, uint32_t facetCorners = 0) {
+        if (facetCorners != 0 && vertices_ % facetCorners != 0)
+            throw std::invalid_argument("The vertices are not whole facets");
         // each table made ready on the thread that fills it, so that the system's zeroing
         // of fresh pages is shared out too
         const std::function<void()> jobs[3] = {
@@ -139,15 +146,16 @@ public:
                 positions_.Ready(position_, vertices_, freshPositions_);
                 positions_.weld.AddMany(
                     vertices_, [&](size_t i) { return PlusZero(position(static_cast<uint32_t>(i))); },
-                    Numbers(position_));
+                    Numbers(position_), facetCorners ? 2 * facetCorners : 1);
             },
             [&] {
                 if (!hasNormals_) return;
                 normals_.Ready(normal_, vertices_, fresh_);
-                // a normal repeated from one vertex to the next (a facet's) is renormalised once
+                // a normal repeated from one vertex to the next is renormalised once
                 std::array<float, 3> raw{}, unit = Unit(raw);
+                const uint32_t run = facetCorners ? facetCorners : 1;
                 normals_.weld.AddMany(
-                    vertices_,
+                    vertices_ / run,
                     [&](size_t i) {
                         const std::array<float, 3> n = normal(static_cast<uint32_t>(i));
                         if (std::memcmp(&n, &raw, sizeof n) != 0) {
@@ -156,7 +164,7 @@ public:
                         }
                         return PlusZero(unit);
                     },
-                    Numbers(normal_));
+                    Numbers(normal_), 1, run);
             },
             [&] {
                 if (!hasTexCoords_) return;

@@ -15,6 +15,7 @@
 //    it gets a number of its own every time. Integers are equal when they are.
 //  - The table starts with room for `expected` values (or Reserve's) and doubles when
 //    half full; the caller bounds the count (Add never refuses).
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -53,28 +54,35 @@ public:
         return KeyOf(value, hash) ? AddHashed(value, hash) : Keep(value);
     }
 
-    // numbers[i] = Add(value(i)) for i = 0 .. n - 1, in that order. The places of the
-    // values a few steps ahead are fetched while the present one is placed, so that a
-    // table larger than the caches costs little more than one that fits.
+    // numbers[i] = Add(value(i)) for i = 0 .. n - 1, in that order; or, with repeat r,
+    // numbers[r * i] .. numbers[r * i + r - 1] all take that number (a facet's corners,
+    // of its one normal). The places of the values a few steps ahead are fetched while
+    // the present one is placed, so that a table larger than the caches costs little
+    // more than one that fits. A value equal to one of the `recent` values just before it
+    // (at most kRecent) takes that one's number without a look-up: 1 for a run of equal
+    // values, more for the corners consecutive facets share. Each one looked back at
+    // costs a comparison for every new value, so the caller says how far it pays.
+    static constexpr size_t kRecent = 6;  // two triangles' corners
     template <class Get>
-    void AddMany(size_t n, Get&& value, uint32_t* numbers) {
+    void AddMany(size_t n, Get&& value, uint32_t* numbers, size_t recent = 1, uint32_t repeat = 1) {
         constexpr size_t kAhead = 16;
+        static_assert(kRecent < kAhead, "the recent values are still in the ring");
+        recent = std::min(recent, kRecent);
         struct TPending {
             TValue value;
             uint64_t hash;
             bool keyed;
-            bool again;  // equal to the value before it: a run of equal values (the corners
-                         // of a facet with its one normal) is looked up once
+            uint8_t back;  // d when equal to value i - d (1 <= d <= recent), else 0
         } ahead[kAhead];
         auto fetch = [&](size_t i) {
             TPending& p = ahead[i % kAhead];
-            const TPending& before = ahead[(i + kAhead - 1) % kAhead];  // value i - 1
             p.value = value(i);
-            p.again = i > 0 && before.keyed && Equal(before.value, p.value);
-            if (p.again) {
-                p.keyed = true;
-                return;
-            }
+            p.back = 0;
+            for (size_t d = 1; d <= recent && d <= i; ++d)
+                if (Equal(ahead[(i - d) % kAhead].value, p.value)) {
+                    p.back = static_cast<uint8_t>(d);
+                    return;
+                }
             p.keyed = KeyOf(p.value, p.hash);
             if (p.keyed) __builtin_prefetch(&slots_[p.hash & (slots_.size() - 1)]);
         };
@@ -82,10 +90,12 @@ public:
         for (size_t i = 0; i < n; ++i) {
             const TPending p = ahead[i % kAhead];
             if (i + kAhead < n) fetch(i + kAhead);
-            if (p.again)
-                numbers[i] = numbers[i - 1];
+            uint32_t number;
+            if (p.back)
+                number = numbers[repeat * (i - p.back)];
             else
-                numbers[i] = p.keyed ? AddHashed(p.value, p.hash) : Keep(p.value);
+                number = p.keyed ? AddHashed(p.value, p.hash) : Keep(p.value);
+            for (uint32_t j = 0; j < repeat; ++j) numbers[repeat * i + j] = number;
         }
     }
 

@@ -38,8 +38,8 @@ TBinaryRead ReadBinarySTL(std::string_view bytes, TGeometry& geometry, const TRe
     };
     // vertex k: corner k % 3 of facet k / 3, with the facet's normal
     builder.Vertices([&](uint32_t k) { return vec3(records + 50 * (k / 3) + 12 + 12 * (k % 3)); },
-                     [&](uint32_t k) { return vec3(records + 50 * (k / 3)); },
-                     [](uint32_t) { return std::array<float, 2>{}; });
+                     [&](uint32_t f) { return vec3(records + 50 * f); },
+                     [](uint32_t) { return std::array<float, 2>{}; }, 3);
     if (progress) progress(0, facets);
     builder.ConsecutiveFaces(3, facets);
     geometry = builder.Finish();

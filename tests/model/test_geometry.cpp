@@ -35,7 +35,8 @@ bool SameBits(const std::array<float, 3>& a, const std::array<float, 3>& b) { re
 
 }  // namespace
 
-// Value by value and many at a time, the weld numbers as a search would, keeping the
+// Value by value and many at a time (looking back at the values just before, and each
+// value standing for a run of numbers), the weld numbers as a search would, keeping the
 // first of equal values whole (-0 or +0) and a NaN apart every time, across the
 // table's growth from a small start and with room reserved ahead.
 TEST(Weld, NumbersAsASearchOfTheValuesKept) {
@@ -46,24 +47,29 @@ TEST(Weld, NumbersAsASearchOfTheValuesKept) {
         for (size_t i = 0; i < n; ++i) {
             std::array<float, 3> v;
             for (float& c : v) c = specials[random() % 9];
-            if (random() % 4 == 0 && !values.empty()) v = values[random() % values.size()];  // repeats
-            if (random() % 3 == 0) v[0] = static_cast<float>(random() % 500);                // many distinct
+            if (random() % 4 == 0 && !values.empty()) v = values[random() % values.size()];            // repeats
+            if (random() % 4 == 0 && values.size() > 6) v = values[values.size() - 1 - random() % 7];  // near ones
+            if (random() % 3 == 0) v[0] = static_cast<float>(random() % 500);                          // many distinct
             values.push_back(v);
         }
         std::vector<std::array<float, 3>> kept;
         const std::vector<uint32_t> want = LiteralNumbers(values, kept);
         for (const size_t room : {size_t(0), n}) {
-            TWeld<3> one(room), many(room);
-            std::vector<uint32_t> got, gotMany(n);
+            TWeld<3> one(room);
+            std::vector<uint32_t> got;
             for (const auto& v : values) got.push_back(one.Add(v));
-            many.AddMany(
-                n, [&](size_t i) { return values[i]; }, gotMany.data());
             EXPECT_EQ(got, want) << n << " values, room for " << room;
-            EXPECT_EQ(gotMany, want) << n << " values, room for " << room;
             ASSERT_EQ(one.Count(), kept.size());
-            for (size_t k = 0; k < kept.size(); ++k) {
-                EXPECT_TRUE(SameBits(one.Values()[k], kept[k])) << k;
-                EXPECT_TRUE(SameBits(many.Values()[k], kept[k])) << k;
+            for (size_t k = 0; k < kept.size(); ++k) EXPECT_TRUE(SameBits(one.Values()[k], kept[k])) << k;
+            for (const auto& [recent, repeat] : {std::pair<size_t, uint32_t>{1, 1}, {6, 1}, {2, 3}}) {
+                TWeld<3> many(room);
+                std::vector<uint32_t> gotMany(n * repeat), wantMany;
+                for (const uint32_t w : want) wantMany.insert(wantMany.end(), repeat, w);
+                many.AddMany(
+                    n, [&](size_t i) { return values[i]; }, gotMany.data(), recent, repeat);
+                EXPECT_EQ(gotMany, wantMany) << n << " values, room for " << room << ", back " << recent;
+                ASSERT_EQ(many.Count(), kept.size());
+                for (size_t k = 0; k < kept.size(); ++k) EXPECT_TRUE(SameBits(many.Values()[k], kept[k])) << k;
             }
         }
     }
