@@ -501,13 +501,20 @@ TGeometry GeometryToWrite(const TKGLModel& model, const TWriteLayout& layout) {
 // ---------------------------------------------------------------- building
 
 template <size_t N>
+void TGeometryBuilder::TTable<N>::UseInOrder(uint32_t from, uint32_t to) {
+    numberOf.resize(to, 0);
+    std::iota(numberOf.begin() + from, numberOf.end(), from + 1);
+    const size_t at = used.size();
+    used.resize(at + (to - from));
+    std::iota(used.begin() + static_cast<std::ptrdiff_t>(at), used.end(), from);
+}
+
+template <size_t N>
 void TGeometryBuilder::TTable<N>::WriteOutInOrder() {
     if (inOrder == 0) return;
-    numberOf.resize(inOrder);
-    std::iota(numberOf.begin(), numberOf.end(), 1u);
-    used.resize(inOrder);
-    std::iota(used.begin(), used.end(), 0u);
+    const uint32_t count = inOrder;
     inOrder = 0;
+    UseInOrder(0, count);
 }
 
 template <size_t N>
@@ -536,11 +543,7 @@ void TGeometryBuilder::TTable<N>::NumberInOrder(TLargeTable<int32_t>& vertices, 
         inOrder = count;
     } else {
         WriteOutInOrder();
-        numberOf.resize(count, 0);
-        std::iota(numberOf.begin() + before, numberOf.end(), before + 1);
-        const size_t from = used.size();
-        used.resize(from + (count - before));
-        std::iota(used.begin() + from, used.end(), before);
+        UseInOrder(before, count);
     }
     const size_t at = corners.size();
     if (at == 0)

@@ -208,6 +208,8 @@ private:
         }
         // numbers in weld order written out into numberOf and used, for what comes next
         void WriteOutInOrder();
+        // weld numbers from .. to - 1 used next, in that order (numberOf sized to `to`)
+        void UseInOrder(uint32_t from, uint32_t to);
         // numbers sized for the mesh's vertices, the weld for about `fresh` new values
         void Ready(TLargeTable<int32_t>& numbers, uint32_t vertices, uint64_t fresh) {
             numbers.assign(vertices, 0);
